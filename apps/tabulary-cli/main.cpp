@@ -1,0 +1,225 @@
+// tabulary-cli: the engine from the command line, for scripts and checks.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tabulary/jet/check.h"
+#include "tabulary/jet/database.h"
+#include "tabulary/jet/table_cursor.h"
+#include "tabulary/jet/value_text.h"
+
+using namespace tab;
+using namespace tab::jet;
+
+namespace {
+
+const char* kUsage =
+    "usage: tabulary-cli COMMAND FILE [ARGS] [--password PW]\n"
+    "commands:\n"
+    "  tables FILE            list tables, linked tables and saved queries with their kinds\n"
+    "  schema FILE [TABLE]    columns and indexes of one table or of every user table\n"
+    "  export FILE TABLE      every row as CSV (RFC 4180, UTF-8, header line)\n"
+    "  check FILE             read everything and report problems\n";
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "tabulary-cli: %s\n", message.c_str());
+    return 1;
+}
+
+// Output buffered in large blocks: exporting is dominated by formatting, not writes.
+class Out {
+public:
+    ~Out() { flush(); }
+    std::string& buf() { return m_buf; }
+    void maybeFlush() {
+        if (m_buf.size() > (1 << 20)) flush();
+    }
+    bool flush() {
+        if (!m_buf.empty() && std::fwrite(m_buf.data(), 1, m_buf.size(), stdout) != m_buf.size())
+            m_failed = true;
+        m_buf.clear();
+        return !m_failed;
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    std::string m_buf;
+    bool m_failed = false;
+};
+
+void appendCsvField(std::string& out, const std::string& text) {
+    bool quote = text.find_first_of(",\"\r\n") != std::string::npos;
+    if (!quote) {
+        out += text;
+        return;
+    }
+    out.push_back('"');
+    for (char ch : text) {
+        if (ch == '"') out.push_back('"');
+        out.push_back(ch);
+    }
+    out.push_back('"');
+}
+
+std::string kindText(const CatalogObject& o) {
+    std::string k = objectKindName(o.kind);
+    if (o.kind == ObjectKind::Query) {
+        k += " (";
+        k += queryKindName(o.queryKind);
+        if (o.hasParameters) k += ", parameters";
+        k += ")";
+    }
+    return k;
+}
+
+int cmdTables(Database& db) {
+    Out out;
+    for (const auto& o : db.catalog().objects) {
+        if (o.kind == ObjectKind::Other || o.kind == ObjectKind::SystemTable) continue;
+        out.buf() += o.name + "\t" + kindText(o) + "\n";
+    }
+    return out.flush() ? 0 : fail("write error");
+}
+
+std::string columnTypeText(const Column& c) {
+    std::string t = columnTypeName(c.type);
+    if (c.type == ColumnType::Text) t += "(" + std::to_string(c.size) + ")";
+    if (c.type == ColumnType::Decimal)
+        t += "(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
+    if (c.type == ColumnType::Long && c.autoNumber) t = "AutoNumber";
+    if (c.type == ColumnType::Guid && c.autoGuid) t += " AutoNumber";
+    return t;
+}
+
+void printSchema(Out& out, const TableDef& t) {
+    auto& b = out.buf();
+    b += "TABLE " + t.name + "\n";
+    for (const auto& c : t.columns) {
+        b += "  " + c.name + "\t" + columnTypeText(c);
+        if (c.required) b += " required";
+        if (c.fixed && c.type == ColumnType::Text) b += " fixed";
+        if (c.compressedUnicode) b += " compressed";
+        if (c.hyperlink) b += " hyperlink";
+        if (c.calculated) b += " calculated";
+        b += "\n";
+    }
+    for (const auto& ix : t.indexes) {
+        const RealIndex& ri = t.realIndexes[ix.realIndex];
+        b += "  INDEX " + ix.name + " (";
+        bool first = true;
+        for (const auto& ic : ri.columns) {
+            if (!first) b += ", ";
+            first = false;
+            const Column* c = t.columnByNumber(ic.columnNumber);
+            b += c ? c->name : "?";
+            if (!ic.ascending) b += " DESC";
+        }
+        b += ")";
+        if (ix.primaryKey()) b += " primary key";
+        if (ix.foreignKey()) b += " foreign key";
+        if (ri.unique()) b += " unique";
+        if (ri.ignoreNulls()) b += " ignore nulls";
+        if (ri.required()) b += " required";
+        b += "\n";
+    }
+}
+
+int cmdSchema(Database& db, const std::vector<std::string>& args) {
+    Out out;
+    std::vector<std::string> names;
+    if (!args.empty()) {
+        names.push_back(args[0]);
+    } else {
+        for (const auto* o : db.catalog().ofKind(ObjectKind::UserTable)) names.push_back(o->name);
+    }
+    for (const auto& n : names) {
+        auto t = db.table(n);
+        if (!t.ok()) return fail(t.error().message());
+        printSchema(out, **t);
+    }
+    return out.flush() ? 0 : fail("write error");
+}
+
+int cmdExport(Database& db, const std::vector<std::string>& args) {
+    if (args.empty()) return fail("export needs a table name");
+    auto t = db.table(args[0]);
+    if (!t.ok()) return fail(t.error().message());
+    Out out;
+    std::string& b = out.buf();
+    const auto& cols = (*t)->columns;
+    for (size_t i = 0; i < cols.size(); ++i) {
+        if (i) b.push_back(',');
+        appendCsvField(b, cols[i].name);
+    }
+    b += "\r\n";
+    TableCursor cursor(db, *t);
+    std::string cell;
+    while (true) {
+        auto more = cursor.next();
+        if (!more.ok()) {
+            out.flush();
+            return fail(db.path() + ": " + more.error().message());
+        }
+        if (!*more) break;
+        const auto& vals = cursor.values();
+        for (size_t i = 0; i < vals.size(); ++i) {
+            if (i) b.push_back(',');
+            cell.clear();
+            appendValueText(cell, vals[i]);
+            appendCsvField(b, cell);
+        }
+        b += "\r\n";
+        out.maybeFlush();
+        if (out.failed()) return fail("write error");
+    }
+    return out.flush() ? 0 : fail("write error");
+}
+
+int cmdCheck(Database& db) {
+    CheckReport r = checkDatabase(db);
+    for (const auto& p : r.problems)
+        std::printf("%s: %s\n", p.severity == CheckProblem::Severity::Error ? "error" : "warning",
+                    p.message.c_str());
+    std::printf("%zu tables, %llu rows read, %zu errors, %zu warnings\n", r.tablesChecked,
+                static_cast<unsigned long long>(r.rowsRead), r.errorCount(),
+                r.problems.size() - r.errorCount());
+    return r.errorCount() ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args;
+    OpenOptions options;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--password" || a == "-p") {
+            if (i + 1 >= argc) return fail("--password needs a value");
+            options.password = argv[++i];
+        } else if (a.rfind("--password=", 0) == 0) {
+            options.password = a.substr(11);
+        } else if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            args.push_back(a);
+        }
+    }
+    if (args.size() < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string cmd = args[0];
+    if (cmd != "tables" && cmd != "schema" && cmd != "export" && cmd != "check") {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    auto db = Database::open(args[1], options);
+    if (!db.ok()) return fail(db.error().message());
+    std::vector<std::string> rest(args.begin() + 2, args.end());
+    if (cmd == "tables") return cmdTables(**db);
+    if (cmd == "schema") return cmdSchema(**db, rest);
+    if (cmd == "export") return cmdExport(**db, rest);
+    return cmdCheck(**db);
+}

@@ -1,0 +1,66 @@
+// An open Access database: header, page access, catalogue and table
+// definitions. Entry point of the engine; read-only.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tabulary/base/error.h"
+#include "tabulary/jet/catalog.h"
+#include "tabulary/jet/format.h"
+#include "tabulary/jet/header.h"
+#include "tabulary/jet/page_source.h"
+#include "tabulary/jet/table_def.h"
+#include "tabulary/jet/value.h"
+
+namespace tab::jet {
+
+struct OpenOptions {
+    std::string password;
+    bool checkPassword = true;
+};
+
+// How a complex column's values are kept: key -> the items of one row.
+struct ComplexValues;
+
+class Database {
+public:
+    static Result<std::unique_ptr<Database>> open(const std::string& path,
+                                                  const OpenOptions& options = {});
+    static Result<std::unique_ptr<Database>> openMemory(std::vector<uint8_t> image,
+                                                        const OpenOptions& options = {});
+    ~Database();
+
+    const Header& header() const { return m_header; }
+    const Format& format() const { return m_format; }
+    const Catalog& catalog() const { return m_catalog; }
+    PageSource& pages() { return *m_pages; }
+    const std::string& path() const { return m_pages->path(); }
+
+    // Table definition by name (user, system or complex flat table); cached.
+    Result<std::shared_ptr<const TableDef>> table(std::string_view name);
+    Result<std::shared_ptr<const TableDef>> tableAtPage(uint32_t tdefPage, std::string name);
+
+    // Assembles a long value (Memo/OLE) from its 12-byte header and data.
+    Result<std::string> readLongValue(std::span<const uint8_t> field);
+
+    // Items of a complex column for one row's key (multi-value, attachments).
+    Result<Value> complexValue(const TableDef& table, const Column& column, int32_t key);
+
+private:
+    Database() = default;
+    static Result<std::unique_ptr<Database>> init(std::unique_ptr<PageSource> pages,
+                                                  const OpenOptions& options);
+    Status loadCatalog();
+
+    std::unique_ptr<PageSource> m_pages;
+    Header m_header;
+    Format m_format;
+    Catalog m_catalog;
+    std::map<uint32_t, std::shared_ptr<const TableDef>> m_tables;  // by TDEF page
+    std::map<uint32_t, std::shared_ptr<ComplexValues>> m_complex;  // by complex id
+};
+
+}  // namespace tab::jet

@@ -1,0 +1,62 @@
+// Engine-internal helpers shared by the decoding files; not part of the API.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tabulary/base/byte_reader.h"
+#include "tabulary/base/error.h"
+#include "tabulary/jet/format.h"
+#include "tabulary/jet/page_source.h"
+#include "tabulary/jet/table_def.h"
+#include "tabulary/jet/value.h"
+
+namespace tab::jet {
+
+class Database;
+
+constexpr uint16_t kRowDeleted = 0x8000;   // deleted, or the target of an overflow pointer
+constexpr uint16_t kRowOverflow = 0x4000;  // the row holds a pointer to the real row
+constexpr uint32_t kLvalTag = 0x4C41564C;  // "LVAL" as a little-endian u32
+
+// One row's bytes on a data page.
+struct RowSlice {
+    PageRef page;
+    uint32_t start = 0, end = 0;
+    uint16_t flags = 0;
+    Bytes bytes() const { return Bytes(page->data() + start, end - start); }
+};
+
+// Number of row-offset entries on a data page, checked against the page size.
+Result<uint32_t> dataRowCount(const Page& page, const Format& f, uint32_t pageNumber);
+// Row `row` of a data page (page type 0x01), extent from the offset table.
+Result<RowSlice> rowOnPage(PageRef page, const Format& f, uint32_t pageNumber, uint32_t row);
+Result<RowSlice> rowAt(PageSource& pages, const Format& f, uint32_t pageNumber, uint32_t row);
+inline Result<RowSlice> rowAtPointer(PageSource& pages, const Format& f, uint32_t pointer) {
+    return rowAt(pages, f, pointer >> 8, pointer & 0xFF);
+}
+
+// Pages listed in the usage map that `rowPointer` points to, sorted, unique.
+Result<std::vector<uint32_t>> readUsageMap(PageSource& pages, const Format& f, uint32_t rowPointer);
+
+// Decodes the values of one row. `wanted[i]` says whether table.columns[i]
+// is to be decoded; `out` has one slot per column.
+Status decodeRow(Database& db, const TableDef& table, Bytes row, const std::vector<bool>& wanted,
+                 std::vector<Value>& out, uint32_t pageNumber);
+
+// Property blobs (LvProp).
+struct PropertyMap {
+    std::map<std::string, Value> values;  // property name -> value
+    const Value* find(const std::string& name) const;
+};
+struct Properties {
+    PropertyMap object;
+    std::map<std::string, PropertyMap> columns;  // key: lower-cased column name
+};
+Result<Properties> parseProperties(Bytes blob, const Format& f, uint16_t codePage);
+
+std::string asciiLowered(std::string_view s);
+
+}  // namespace tab::jet
