@@ -148,7 +148,8 @@ Result<Value> decodeTyped(ColumnType type, Bytes s, const Ctx& c, bool calculate
 
 Result<Value> decodeSlice(Bytes s, const Ctx& c) {
     const Column& col = c.col;
-    bool isLong = col.storedType == 0x0B || col.storedType == 0x0C;
+    bool isLong = col.calculated ? (col.type == ColumnType::Memo || col.type == ColumnType::Ole)
+                                 : (col.storedType == 0x0B || col.storedType == 0x0C);
     if (isLong) {
         // A present long value shorter than its header reads as empty.
         if (s.size() < 12) {
@@ -158,7 +159,7 @@ Result<Value> decodeSlice(Bytes s, const Ctx& c) {
         auto data = c.db.readLongValue(s);
         if (!data.ok()) return c.bad(data.error().message());
         Bytes d(reinterpret_cast<const uint8_t*>(data->data()), data->size());
-        if (!col.calculated) return decodeTyped(static_cast<ColumnType>(col.storedType), d, c, false);
+        if (!col.calculated) return decodeTyped(col.type, d, c, false);
         if (d.size() < 20) return Value::null();
         uint32_t n = u32At(d.data() + 16);
         auto inner = subspan(d, 20, n);
