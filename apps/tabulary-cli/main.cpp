@@ -48,9 +48,16 @@ private:
     bool m_failed = false;
 };
 
+bool needsQuoting(const char* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        char ch = p[i];
+        if (ch == ',' || ch == '"' || ch == '\r' || ch == '\n') return true;
+    }
+    return false;
+}
+
 void appendCsvField(std::string& out, const std::string& text) {
-    bool quote = text.find_first_of(",\"\r\n") != std::string::npos;
-    if (!quote) {
+    if (!needsQuoting(text.data(), text.size())) {
         out += text;
         return;
     }
@@ -165,9 +172,14 @@ int cmdExport(Database& db, const std::vector<std::string>& args) {
         const auto& vals = cursor.values();
         for (size_t i = 0; i < vals.size(); ++i) {
             if (i) b.push_back(',');
-            cell.clear();
-            appendValueText(cell, vals[i]);
-            appendCsvField(b, cell);
+            // Format in place; only the rare field that needs quoting is copied.
+            size_t start = b.size();
+            appendValueText(b, vals[i]);
+            if (needsQuoting(b.data() + start, b.size() - start)) {
+                cell.assign(b, start, std::string::npos);
+                b.resize(start);
+                appendCsvField(b, cell);
+            }
         }
         b += "\r\n";
         out.maybeFlush();

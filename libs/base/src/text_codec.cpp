@@ -64,10 +64,16 @@ struct Utf16Sink {
 }  // namespace
 
 void appendUtf16Le(std::string& out, std::span<const uint8_t> bytes) {
-    Utf16Sink sink{out};
     size_t n = bytes.size() & ~size_t{1};
-    for (size_t i = 0; i < n; i += 2)
-        sink.put(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    size_t i = 0;
+    // ASCII fast path: most text in real files is plain ASCII.
+    size_t base = out.size();
+    out.resize(base + n / 2);
+    char* dst = out.data() + base;
+    for (; i < n && bytes[i] < 0x80 && bytes[i + 1] == 0; i += 2) *dst++ = static_cast<char>(bytes[i]);
+    out.resize(base + i / 2);
+    Utf16Sink sink{out};
+    for (; i < n; i += 2) sink.put(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
     sink.finish();
 }
 
@@ -89,6 +95,7 @@ std::string decodeJetText(std::span<const uint8_t> bytes) {
     Utf16Sink sink{out};
     bool compressed = true;
     size_t i = 2;
+    while (i < bytes.size() && bytes[i] > 0 && bytes[i] < 0x80) out.push_back(static_cast<char>(bytes[i++]));
     while (i < bytes.size()) {
         uint8_t b = bytes[i];
         if (b == 0x00) {

@@ -196,7 +196,8 @@ Status decodeRow(Database& db, const TableDef& table, Bytes row, const std::vect
 
     // Variable offsets: off[0..nv], off[nv] is the end of the variable data.
     size_t nv = 0;
-    std::vector<uint32_t> offs;
+    // Reused between rows: a scan decodes millions of rows.
+    thread_local std::vector<uint32_t> offs;
     size_t varTableStart = L - nm;  // first byte of the trailer
     if (table.varColumns > 0) {
         if (f.jet3) {

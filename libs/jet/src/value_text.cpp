@@ -89,18 +89,20 @@ void appendDouble(std::string& out, double d, int digits) {
 
     // %E does the correct rounding and tells us the exponent after rounding,
     // which decides between fixed and exponent form (999999999999999.9 -> 1E+15).
+    // to_chars rounds correctly like %E but is several times faster.
     char buf[48];
-    std::snprintf(buf, sizeof buf, "%.*E", digits - 1, std::fabs(d));
+    auto conv = std::to_chars(buf, buf + sizeof buf, std::fabs(d), std::chars_format::scientific,
+                              digits - 1);
     char mant[20];
     int n = 0;
     const char* p = buf;
-    for (; *p != 'E'; ++p) {
+    for (; p < conv.ptr && *p != 'e'; ++p) {
         if (*p != '.') mant[n++] = *p;
     }
     ++p;
     const bool expNegative = *p == '-';
     int exp = 0;
-    std::from_chars(p + 1, buf + std::strlen(buf), exp);
+    std::from_chars(p + 1, conv.ptr, exp);
     if (expNegative) exp = -exp;
     while (n > 1 && mant[n - 1] == '0') --n;
 
