@@ -41,6 +41,12 @@ inline Result<RowSlice> rowAtPointer(PageSource& pages, const Format& f, uint32_
 // Pages listed in the usage map that `rowPointer` points to, sorted, unique.
 Result<std::vector<uint32_t>> readUsageMap(PageSource& pages, const Format& f, uint32_t rowPointer);
 
+// Reads the variable-offset table of a row with a null mask of `nm` bytes into
+// offs[0..nv] (offs[nv] ends the variable data); varTableStart is where the
+// trailer begins. Returns an error text, or nullptr.
+const char* readVarOffsets(Bytes row, bool jet3, size_t nm, std::vector<uint32_t>& offs,
+                           size_t& varTableStart);
+
 // Decodes the values of one row. `wanted[i]` says whether table.columns[i]
 // is to be decoded; `out` has one slot per column.
 Status decodeRow(Database& db, const TableDef& table, Bytes row, const std::vector<bool>& wanted,

@@ -180,6 +180,42 @@ Result<Value> decodeSlice(Bytes s, const Ctx& c) {
 
 }  // namespace
 
+const char* readVarOffsets(Bytes row, bool jet3, size_t nm, std::vector<uint32_t>& offs,
+                           size_t& varTableStart) {
+    const size_t L = row.size();
+    const size_t ccs = jet3 ? 1 : 2;
+    size_t nv;
+    if (jet3) {
+        if (L < nm + 1 + ccs) return "variable column count outside the row";
+        nv = row[L - nm - 1];
+        size_t nj = (L - 1) / 256;
+        if (L < nm + nj + 2 + nv + 1) return "variable offset table outside the row";
+        size_t P = L - nm - nj - 2;  // position of off[0]
+        if (P < nv + ccs) return "variable offset table outside the row";
+        // The jump table's size follows from the row length, so its last entry may be a dummy.
+        size_t njUsed = ((P - nv) / 256 < nj) ? nj - 1 : nj;
+        size_t used = 0;
+        offs.resize(nv + 1);
+        for (size_t i = 0; i <= nv; ++i) {
+            while (used < njUsed && row[L - nm - 2 - used] == i) ++used;
+            offs[i] = static_cast<uint32_t>(row[P - i] + 256 * used);
+        }
+        varTableStart = P - nv;
+    } else {
+        if (L < nm + 2 + ccs) return "variable column count outside the row";
+        nv = u16At(row.data() + L - nm - 2);
+        if (L < nm + 2 + 2 * (nv + 1) + ccs) return "variable offset table outside the row";
+        offs.resize(nv + 1);
+        for (size_t i = 0; i <= nv; ++i) offs[i] = u16At(row.data() + L - nm - 4 - 2 * i);
+        varTableStart = L - nm - 2 - 2 * (nv + 1);
+    }
+    for (size_t i = 0; i <= nv; ++i) {
+        if (offs[i] < ccs || offs[i] > varTableStart || (i > 0 && offs[i] < offs[i - 1]))
+            return "variable offsets out of order or outside the row";
+    }
+    return nullptr;
+}
+
 Status decodeRow(Database& db, const TableDef& table, Bytes row, const std::vector<bool>& wanted,
                  std::vector<Value>& out, uint32_t pageNumber) {
     const Format& f = db.format();
@@ -195,38 +231,22 @@ Status decodeRow(Database& db, const TableDef& table, Bytes row, const std::vect
     const uint8_t* mask = row.data() + (L - nm);
 
     // Variable offsets: off[0..nv], off[nv] is the end of the variable data.
+    // Reused between rows: a scan decodes millions of rows. Borrowed rather than
+    // used in place: a complex column decodes rows of other tables from inside
+    // the column loop below, and those must not overwrite this row's offsets.
+    thread_local std::vector<uint32_t> spareOffs;
+    struct Borrowed {
+        std::vector<uint32_t> v;
+        Borrowed() { v.swap(spareOffs); }
+        ~Borrowed() { v.swap(spareOffs); }
+    } borrowed;
+    std::vector<uint32_t>& offs = borrowed.v;
     size_t nv = 0;
-    // Reused between rows: a scan decodes millions of rows.
-    thread_local std::vector<uint32_t> offs;
     size_t varTableStart = L - nm;  // first byte of the trailer
     if (table.varColumns > 0) {
-        if (f.jet3) {
-            if (L < nm + 1 + ccs) return bad("variable column count outside the row");
-            nv = row[L - nm - 1];
-            size_t nj = (L - 1) / 256;
-            if (L < nm + nj + 2 + nv + 1) return bad("variable offset table outside the row");
-            size_t P = L - nm - nj - 2;  // position of off[0]
-            if (P < nv + ccs) return bad("variable offset table outside the row");
-            size_t njUsed = ((P - nv) / 256 < nj) ? nj - 1 : nj;
-            size_t used = 0;
-            offs.resize(nv + 1);
-            for (size_t i = 0; i <= nv; ++i) {
-                while (used < njUsed && row[L - nm - 2 - used] == i) ++used;
-                offs[i] = static_cast<uint32_t>(row[P - i] + 256 * used);
-            }
-            varTableStart = P - nv;
-        } else {
-            if (L < nm + 2 + ccs) return bad("variable column count outside the row");
-            nv = u16At(row.data() + L - nm - 2);
-            if (L < nm + 2 + 2 * (nv + 1) + ccs) return bad("variable offset table outside the row");
-            offs.resize(nv + 1);
-            for (size_t i = 0; i <= nv; ++i) offs[i] = u16At(row.data() + L - nm - 4 - 2 * i);
-            varTableStart = L - nm - 2 - 2 * (nv + 1);
-        }
-        for (size_t i = 0; i <= nv; ++i) {
-            if (offs[i] < ccs || offs[i] > varTableStart || (i > 0 && offs[i] < offs[i - 1]))
-                return bad("variable offsets out of order or outside the row");
-        }
+        const char* err = readVarOffsets(row, f.jet3, nm, offs, varTableStart);
+        if (err) return bad(err);
+        nv = offs.size() - 1;
     }
     const size_t fixedEnd = table.varColumns > 0 ? offs[0] : varTableStart;
 

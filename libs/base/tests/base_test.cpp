@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tabulary/base/byte_reader.h"
+#include "tabulary/base/rc4.h"
+#include "tabulary/base/text_codec.h"
+
+namespace {
+
+std::vector<uint8_t> bytes(std::initializer_list<int> list) {
+    std::vector<uint8_t> out;
+    for (int b : list) out.push_back(static_cast<uint8_t>(b));
+    return out;
+}
+
+TEST(Rc4, MatchesKnownKeystreams) {
+    struct Case {
+        std::vector<uint8_t> key;
+        std::vector<uint8_t> expectedKeystream;
+    };
+    const Case cases[] = {
+        // Classic published vector: key "Key".
+        {bytes({'K', 'e', 'y'}), bytes({0xEB, 0x9F, 0x77, 0x81, 0xB7, 0x34, 0xCA, 0x72, 0xA7})},
+        // The fixed key Jet uses to mask its header; its keystream is listed in the format notes.
+        {bytes({0xC7, 0xDA, 0x39, 0x6B}),
+         bytes({0xB5, 0x6F, 0x03, 0x62, 0x61, 0x08, 0xC2, 0x55, 0xEB, 0xA9, 0x67, 0x72, 0x43, 0x3F,
+                0x00, 0x9C})},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> data(c.expectedKeystream.size(), 0);
+        tab::Rc4 rc4(c.key);
+        rc4.apply(data);
+        EXPECT_EQ(data, c.expectedKeystream);
+    }
+}
+
+TEST(Rc4, ApplyingTwiceRestoresTheData) {
+    std::vector<uint8_t> data = bytes({1, 2, 3, 4, 5, 250, 0, 7});
+    const auto original = data;
+    const auto key = bytes({0xE2, 0x73, 0xB7, 0xA7});
+    tab::Rc4(key).apply(data);
+    EXPECT_NE(data, original);
+    tab::Rc4(key).apply(data);
+    EXPECT_EQ(data, original);
+}
+
+TEST(TextCodec, DecodesJetText) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> in;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"compressed ASCII", bytes({0xFF, 0xFE, 'a', 'b', 'c', 'd', 'e', 'f', 'g'}), "abcdefg"},
+        {"compressed Latin-1",
+         bytes({0xFF, 0xFE, 0xE4, 0xE4, 0x6B, 0x6B, 0xF6, 0x73, 0x69, 0xE4}),
+         "\xC3\xA4\xC3\xA4kk\xC3\xB6si\xC3\xA4"},
+        {"plain UTF-16", bytes({0x1C, 0x04, 0x38, 0x04, 0x40, 0x04}), "\xD0\x9C\xD0\xB8\xD1\x80"},
+        {"mode switches", bytes({0xFF, 0xFE, 'a', 0x00, 0x1C, 0x04, 0x00, 'b'}), "a\xD0\x9C" "b"},
+        {"ends uncompressed", bytes({0xFF, 0xFE, 'x', 0x00, 0x41, 0x00}), "xA"},
+        {"surrogate pair", bytes({0x3D, 0xD8, 0x00, 0xDE}), "\xF0\x9F\x98\x80"},
+        {"unpaired high surrogate", bytes({0x3D, 0xD8, 0x41, 0x00}), "\xEF\xBF\xBD" "A"},
+        {"lone low surrogate", bytes({0x00, 0xDE}), "\xEF\xBF\xBD"},
+        {"odd final byte dropped", bytes({0x41, 0x00, 0x42}), "A"},
+        {"compressed odd tail dropped", bytes({0xFF, 0xFE, 'a', 0x00, 0x41}), "a"},
+        {"empty", {}, ""},
+        {"marker only", bytes({0xFF, 0xFE}), ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tab::decodeJetText(c.in), c.expected) << c.what;
+}
+
+TEST(TextCodec, DecodesCodePages) {
+    struct Case {
+        int codePage;
+        std::vector<uint8_t> in;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {1252, bytes({'A', 0x80, 0xE9}), "A\xE2\x82\xAC\xC3\xA9"},
+        {0, bytes({0x9F}), "\xC5\xB8"},           // 0 means the default, 1252
+        {1252, bytes({0x81}), "\xC2\x81"},        // undefined in 1252: the C1 control
+        {1251, bytes({0xC0, 0xFF}), "\xD0\x90\xD1\x8F"},
+        {1253, bytes({0xC1}), "\xCE\x91"},
+        {932, bytes({0x82, 0xA0}), "\xE3\x81\x82"},  // double-byte: HIRAGANA A
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(tab::codePageToUtf8(c.in, c.codePage), c.expected) << "code page " << c.codePage;
+}
+
+TEST(TextCodec, Utf8ToUtf16RoundTripsAndRepairs) {
+    EXPECT_EQ(tab::utf8ToUtf16("A\xC3\xA9\xF0\x9F\x98\x80"), (std::u16string{u'A', u'\u00E9', 0xD83D, 0xDE00}));
+    EXPECT_EQ(tab::utf8ToUtf16("\xC3"), std::u16string(1, u'\uFFFD'));  // truncated sequence
+    EXPECT_EQ(tab::utf8ToUtf16("\x80z"), (std::u16string{u'\uFFFD', u'z'}));
+}
+
+TEST(ByteReader, RejectsReadsPastTheEnd) {
+    const auto buf = bytes({1, 2, 3, 4, 5});
+    tab::Bytes b(buf);
+    EXPECT_EQ(tab::readU32Le(b, 1).value(), 0x05040302u);
+    EXPECT_FALSE(tab::readU32Le(b, 2).has_value());
+    EXPECT_FALSE(tab::readU16Le(b, SIZE_MAX).has_value());
+    EXPECT_FALSE(tab::subspan(b, 4, 2).has_value());
+    EXPECT_FALSE(tab::subspan(b, 6, 0).has_value());
+    EXPECT_TRUE(tab::subspan(b, 5, 0).has_value());
+    EXPECT_FALSE(tab::inBounds(10, 4, SIZE_MAX));
+}
+
+}  // namespace

@@ -1,0 +1,38 @@
+# Shared by the scripts in this folder; source it, don't run it.
+# Every path is found from the repository root, never hard-coded.
+
+TABULARY_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+TABULARY_JOBS=${TABULARY_JOBS:-$(nproc)}
+
+# Build directories; overridable so that several checkouts or people can share a tree.
+DEV_DIR=${TABULARY_BUILD_DIR:-$TABULARY_ROOT/build}
+ASAN_DIR=${TABULARY_ASAN_BUILD_DIR:-$TABULARY_ROOT/build-asan}
+RELEASE_DIR=${TABULARY_RELEASE_BUILD_DIR:-$TABULARY_ROOT/build-release}
+
+# The Access corpus beside the repository (tests skip without it).
+TABULARY_CORPUS_DIR=${TABULARY_CORPUS:-$TABULARY_ROOT/../shared/corpus}
+
+log() { printf '\n==> %s\n' "$*"; }
+
+# Set TABULARY_SKIP_DEPS=1 to skip the package check (e.g. no apt on the machine).
+ensure_deps() {
+    if [[ "${TABULARY_SKIP_DEPS:-0}" != 1 ]]; then
+        "$TABULARY_ROOT/scripts/deps.sh"
+    fi
+}
+
+# configure_preset PRESET DIR [CMAKE ARGS...]
+configure_preset() {
+    local preset=$1 dir=$2
+    shift 2
+    cmake -S "$TABULARY_ROOT" --preset "$preset" -B "$dir" "$@"
+}
+
+# build_dir DIR [TARGETS...]
+build_dir() {
+    local dir=$1
+    shift
+    local targets=()
+    (($# > 0)) && targets=(--target "$@")
+    cmake --build "$dir" -j "$TABULARY_JOBS" "${targets[@]}"
+}
