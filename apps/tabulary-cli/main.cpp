@@ -90,12 +90,13 @@ int cmdTables(Database& db) {
 }
 
 std::string columnTypeText(const Column& c) {
+    if (c.type == ColumnType::Long && c.autoNumber) return "AutoNumber";
     std::string t = columnTypeName(c.type);
-    if (c.type == ColumnType::Text) t += "(" + std::to_string(c.size) + ")";
+    // Appending (never "literal" + string) keeps GCC 12's -Wrestrict false positive away.
+    if (c.type == ColumnType::Text) t.append("(").append(std::to_string(c.size)).append(")");
     if (c.type == ColumnType::Decimal)
-        t += "(" + std::to_string(c.precision) + "," + std::to_string(c.scale) + ")";
-    if (c.type == ColumnType::Long && c.autoNumber) t = "AutoNumber";
-    if (c.type == ColumnType::Guid && c.autoGuid) t += " AutoNumber";
+        t.append("(").append(std::to_string(c.precision)).append(",").append(std::to_string(c.scale)).append(")");
+    if (c.type == ColumnType::Guid && c.autoGuid) t.append(" AutoNumber");
     return t;
 }
 
