@@ -11,6 +11,7 @@
 #     --runs N    timed runs per program (default 3)
 #   TABULARY_CLI=path times another tabulary-cli binary (implies --no-build for it).
 set -euo pipefail
+# shellcheck source=../scripts/common.sh
 source "$(dirname "$0")/../scripts/common.sh"
 
 build=1
@@ -62,7 +63,7 @@ measure() {
     local name=$1
     shift
     local bytes
-    if ! bytes=$("$@" 2>"$scratch/$name.err" | wc -c) || [[ -s "$scratch/$name.err" && $bytes -eq 0 ]]; then
+    if ! bytes=$("$@" 2>"$scratch/$name.err" | wc -c); then
         echo "export_bench: $name failed:" >&2
         head -5 "$scratch/$name.err" >&2
         return 1
@@ -103,7 +104,7 @@ if command -v mdb-export >/dev/null 2>&1; then
     printf '%-22s %8.3f s wall  %8.1f MiB peak RSS  (%d bytes of CSV)\n' "mdb-export" \
         "$peer_wall" "$(awk -v k="$peer_rss" 'BEGIN { print k / 1024 }')" "$peer_bytes"
     awk -v p="$peer_wall" -v o="$ours_wall" \
-        'BEGIN { printf "ratio (mdb-export / tabulary-cli): %.2fx\n", o > 0 ? p / o : 0 }'
+        'BEGIN { printf "ratio (mdb-export / tabulary-cli): %.2fx\n", (o > 0) ? p / o : 0 }'
 else
     echo "mdb-export not installed; peer skipped"
 fi
@@ -117,8 +118,13 @@ if [[ -x "$open_bench" ]]; then
         tail -5 "$scratch/open.txt" >&2
         exit 1
     }
-    awk -F, '$1 ~ /_mean"?$/ { gsub(/"/, "", $1); printf "Database::open (header + catalogue): mean %.3f %s wall, %.3f %s CPU (%s)\n", $3, $5, $4, $5, $1 }' \
-        "$scratch/open.csv"
+    awk -F, '$1 == "name" { for (i = 1; i <= NF; ++i) if ($i ~ /objects/) oc = i }
+        $9 == "true" && !failed { gsub(/"/, "", $10); print "open_bench failed: " $10; failed = 1 }
+        $1 ~ /_mean"?$/ {
+            printf "Database::open (header + catalogue, %d objects): mean %.3f %s wall, %.3f %s CPU over 5 repetitions\n",
+                oc ? $oc : 0, $3, $5, $4, $5
+        }
+        END { exit failed }' "$scratch/open.csv"
 else
     echo "open_bench not built (configure with -DTABULARY_BENCH=ON, or drop --no-build)"
 fi

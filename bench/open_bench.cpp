@@ -20,7 +20,7 @@ void BM_Open(benchmark::State& state) {
     for (auto _ : state) {
         auto db = tab::jet::Database::open(path);
         if (!db.ok()) {
-            state.SkipWithError((path + ": " + db.error().message()).c_str());
+            state.SkipWithError(db.error().message().c_str());
             break;
         }
         objects = (*db)->catalog().objects.size();

@@ -1,4 +1,5 @@
 # Shared by the scripts in this folder; source it, don't run it.
+# shellcheck shell=bash disable=SC2034  # the variables are used by the scripts that source this
 # Every path is found from the repository root, never hard-coded.
 
 TABULARY_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -11,6 +12,7 @@ RELEASE_DIR=${TABULARY_RELEASE_BUILD_DIR:-$TABULARY_ROOT/build-release}
 
 # The Access corpus beside the repository (tests skip without it).
 TABULARY_CORPUS_DIR=${TABULARY_CORPUS:-$TABULARY_ROOT/../shared/corpus}
+[[ -d "$TABULARY_CORPUS_DIR" ]] && TABULARY_CORPUS_DIR=$(cd "$TABULARY_CORPUS_DIR" && pwd)
 
 log() { printf '\n==> %s\n' "$*"; }
 

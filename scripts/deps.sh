@@ -23,6 +23,7 @@ PACKAGES=(
     "mdbtools            test oracle and benchmark peer (mdb-export)"
     "libsqlite3-dev      the SQL layer"
     "time                GNU time, peak memory in benchmarks"
+    "python3             oracle tests that compare our export with mdb-export"
     "libbenchmark-dev    Google Benchmark for the C++ micro-benchmarks"
 )
 

@@ -9,6 +9,7 @@
 #                                        scripts/run.sh export FILE TABLE > t.csv
 #   --password PW works anywhere, as with tabulary-cli itself.
 set -euo pipefail
+# shellcheck source=common.sh
 source "$(dirname "$0")/common.sh"
 
 usage() {

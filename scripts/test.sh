@@ -9,6 +9,7 @@
 #   scripts/test.sh --no-sanitize      only the first pass
 #   scripts/test.sh [CTEST ARGS...]    e.g. scripts/test.sh -R ValueText
 set -euo pipefail
+# shellcheck source=common.sh
 source "$(dirname "$0")/common.sh"
 
 sanitize=1
