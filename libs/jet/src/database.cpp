@@ -320,13 +320,30 @@ Result<Value> Database::complexValue(const TableDef& table, const Column& column
         }
         if (keyCol < 0 || valueCol < 0)
             return corrupt("value table of complex column \"" + column.name + "\" has no key column");
-        TableCursor fc(*this, flat, {keyCol, valueCol});
+        // A memo history (a Memo plus its date) is listed newest first, as Access shows it.
+        int dateCol = -1;
+        if (flat->columns[static_cast<size_t>(valueCol)].type == ColumnType::Memo)
+            for (size_t i = 0; i < flat->columns.size(); ++i)
+                if (flat->columns[i].type == ColumnType::DateTime) dateCol = static_cast<int>(i);
+        struct Item {
+            int32_t key;
+            double date;
+            Value value;
+        };
+        std::vector<Item> loaded;
+        TableCursor fc(*this, flat, {keyCol, valueCol, dateCol});
         while (true) {
             TAB_ASSIGN_OR_RETURN(bool more, fc.next());
             if (!more) break;
-            values->items.emplace(static_cast<int32_t>(fc.values()[static_cast<size_t>(keyCol)].asInt()),
-                                  fc.values()[static_cast<size_t>(valueCol)]);
+            const auto& v = fc.values();
+            loaded.push_back({static_cast<int32_t>(v[static_cast<size_t>(keyCol)].asInt()),
+                              dateCol >= 0 ? v[static_cast<size_t>(dateCol)].asDouble() : 0.0,
+                              v[static_cast<size_t>(valueCol)]});
         }
+        std::stable_sort(loaded.begin(), loaded.end(), [](const Item& a, const Item& b) {
+            return a.date > b.date;
+        });
+        for (auto& item : loaded) values->items.emplace(item.key, std::move(item.value));
         it = m_complex.find(column.complexId);
     }
     std::vector<Value> items;
