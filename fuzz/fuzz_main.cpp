@@ -24,7 +24,8 @@ bool runFile(const fs::path& path) {
         std::fprintf(stderr, "cannot read %s\n", path.c_str());
         return false;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     std::fprintf(stderr, "%s (%zu bytes)\n", path.c_str(), bytes.size());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     return true;

@@ -52,10 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (!scanned.insert(o.tdefPage()).second) continue;
 
+        // The first and the last row the scan yields, to be read again by id.
+        struct Seen {
+            RowId id = 0;
+            std::vector<Value> values;
+        };
+        std::vector<Seen> seen;
         TableCursor cursor(db, *def);
-        bool haveFirst = false;
-        RowId firstId = 0;
-        std::vector<Value> firstValues;
         while (budget > 0) {
             --budget;
             auto more = cursor.next();
@@ -68,21 +71,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 text.clear();
                 appendValueText(text, v);
             }
-            if (!haveFirst) {
-                haveFirst = true;
-                firstId = cursor.rowId();
-                firstValues = cursor.values();
-            }
+            if (seen.size() < 2) seen.emplace_back();
+            seen.back().id = cursor.rowId();
+            seen.back().values = cursor.values();
         }
 
         // Reading a row again by its id must give what the scan gave.
-        if (haveFirst) {
+        for (const Seen& row : seen) {
             TableCursor again(db, *def);
-            auto found = again.seek(firstId);
-            if (!found.ok()) {
-                requireMessage(found.error(), "seek");
-            } else if (!*found || again.values() != firstValues) {
-                std::fprintf(stderr, "seek(%u) disagrees with the scan\n", firstId);
+            auto found = again.seek(row.id);
+            if (!found.ok() || !*found || again.values() != row.values) {
+                std::fprintf(stderr, "seek(%#x) disagrees with the scan\n", row.id);
                 std::abort();
             }
         }

@@ -7,6 +7,7 @@ namespace tab::jet {
 
 namespace {
 constexpr int kMaxOverflowHops = 8;
+constexpr uint32_t kMaxRowsPerPage = 256;
 }
 
 TableCursor::TableCursor(Database& db, std::shared_ptr<const TableDef> table, std::vector<int> columns)
@@ -75,6 +76,14 @@ Result<bool> TableCursor::next() {
             m_page = std::move(*p);
             m_rowCount = *n;
             m_rowIndex = 0;
+            // Row ids and row pointers keep the row number in one byte; rows past
+            // that could only be reported under another row's id.
+            if (m_rowCount > kMaxRowsPerPage) {
+                m_rowCount = kMaxRowsPerPage;
+                return corrupt(pageNumber, "data page claims " + std::to_string(*n) +
+                                               " rows, more than a page can address")
+                    .withContext("table \"" + m_table->name + "\"");
+            }
         }
         while (m_rowIndex < m_rowCount) {
             uint32_t row = m_rowIndex++;
