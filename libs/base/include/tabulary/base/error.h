@@ -16,6 +16,7 @@ enum class Errc {
     WrongPassword,  // missing or wrong database password
     NotFound,       // no such table, column, ...
     InvalidArgument,
+    Internal,  // an invariant of our own broke
 };
 
 class Error {
