@@ -1,6 +1,7 @@
 #include "write/page_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +27,10 @@ Result<std::unique_ptr<PageFile>> PageFile::create(const std::string& path) {
     if (fd < 0) return sysError("cannot create a file beside", path);
     f->m_temp.assign(name.data());
     f->m_fd = fd;
+    // mkstemp makes the file private; a database gets the usual permissions.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(fd, 0666 & ~mask) != 0) return sysError("cannot set the permissions of", f->m_temp);
     return f;
 }
 
