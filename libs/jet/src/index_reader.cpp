@@ -14,8 +14,8 @@ namespace {
 constexpr uint8_t kNodePage = 0x03;
 constexpr uint8_t kLeafPage = 0x04;
 constexpr int kMaxDepth = 32;  // far beyond any real tree
-constexpr size_t kRowPointerSize = 4;
-constexpr size_t kChildSize = 4;
+constexpr size_t kRowPointerSize = kIndexRowPointerSize;
+constexpr size_t kChildSize = kIndexChildSize;
 
 struct PageLayout {
     size_t next, tail, prefix, prefixSize, bitmap, bitmapSize, entries;
@@ -114,21 +114,20 @@ bool IndexCursor::afterLast(Bytes key) const {
     return m_lastInclusive ? c > 0 : c >= 0;
 }
 
-Status IndexCursor::load(uint32_t number, Page& out) {
-    const Format& f = m_db->format();
-    TAB_ASSIGN_OR_RETURN(PageRef ref, m_db->pages().page(number));
-    ++m_pagesRead;
-    const tab::jet::Page& pg = *ref;
+Status parseIndexPage(const Page& pg, const Format& f, uint32_t number, IndexPageView& out) {
     const PageLayout L = layoutFor(f);
     if (pg.size() < L.entries) return corrupt(number, "index page too small");
     if (pg[0] != kNodePage && pg[0] != kLeafPage) return corrupt(number, "not an index page");
-    if (u32At(pg.data() + 4) != m_owner) return corrupt(number, "index page of another table");
-    out.number = number;
     out.leaf = pg[0] == kLeafPage;
+    out.freeSpace = u16At(pg.data() + 2);
+    out.owner = u32At(pg.data() + 4);
+    out.prev = u32At(pg.data() + L.next - 4);
     out.next = u32At(pg.data() + L.next);
-    out.tail = out.leaf ? 0 : u32At(pg.data() + L.tail);
-    const size_t prefix = L.prefixSize == 1 ? pg[L.prefix] : u16At(pg.data() + L.prefix);
-    const size_t fixedTail = kRowPointerSize + (out.leaf ? 0 : kChildSize);
+    out.tail = u32At(pg.data() + L.tail);
+    out.prefix = L.prefixSize == 1 ? pg[L.prefix] : u16At(pg.data() + L.prefix);
+    out.entriesStart = L.entries;
+    out.dataEnd = L.entries;
+    const size_t fixedTail = kIndexRowPointerSize + (out.leaf ? 0 : kIndexChildSize);
 
     out.data.clear();
     out.ends.clear();
@@ -144,10 +143,11 @@ Status IndexCursor::load(uint32_t number, Page& out) {
         if (end <= start) continue;  // bit 0 would mark an empty entry
         size_t stored = end - start;
         if (out.ends.empty()) {
-            if (prefix > stored) return corrupt(number, "index prefix longer than the first entry");
+            if (out.prefix > stored)
+                return corrupt(number, "index prefix longer than the first entry");
         } else {
             const uint8_t* shared = pg.data() + L.entries;  // the first entry's first bytes
-            out.data.insert(out.data.end(), shared, shared + prefix);
+            out.data.insert(out.data.end(), shared, shared + out.prefix);
         }
         out.data.insert(out.data.end(), pg.begin() + static_cast<ptrdiff_t>(start),
                         pg.begin() + static_cast<ptrdiff_t>(end));
@@ -156,7 +156,27 @@ Status IndexCursor::load(uint32_t number, Page& out) {
             return corrupt(number, "index entry too short");
         out.ends.push_back(static_cast<uint32_t>(out.data.size()));
         start = end;
+        out.dataEnd = end;
     }
+    return Status::success();
+}
+
+Status IndexCursor::load(uint32_t number, Page& out) {
+    TAB_ASSIGN_OR_RETURN(PageRef ref, m_db->pages().page(number));
+    ++m_pagesRead;
+    // Parsed into the cursor's own buffers so that their capacity is reused.
+    IndexPageView view;
+    view.data.swap(out.data);
+    view.ends.swap(out.ends);
+    Status st = parseIndexPage(*ref, m_db->format(), number, view);
+    view.data.swap(out.data);
+    view.ends.swap(out.ends);
+    TAB_TRY(st);
+    if (view.owner != m_owner) return corrupt(number, "index page of another table");
+    out.number = number;
+    out.leaf = view.leaf;
+    out.next = view.next;
+    out.tail = view.leaf ? 0 : view.tail;
     return Status::success();
 }
 

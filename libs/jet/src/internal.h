@@ -52,6 +52,24 @@ const char* readVarOffsets(Bytes row, bool jet3, size_t nm, std::vector<uint32_t
 Status decodeRow(Database& db, const TableDef& table, Bytes row, const std::vector<bool>& wanted,
                  std::vector<Value>& out, uint32_t pageNumber);
 
+// One index page (0x03 node, 0x04 leaf) with its entries' shared prefix
+// restored: entry i is data[ends[i-1], ends[i]). Entries end with the 4-byte
+// big-endian row pointer, node entries then with the 4-byte child page.
+constexpr size_t kIndexRowPointerSize = 4;
+constexpr size_t kIndexChildSize = 4;
+struct IndexPageView {
+    bool leaf = false;
+    uint16_t freeSpace = 0;
+    uint32_t owner = 0, prev = 0, next = 0, tail = 0;
+    size_t prefix = 0;
+    size_t entriesStart = 0;  // where the first entry starts on the page
+    size_t dataEnd = 0;       // end of the last stored entry on the page
+    std::vector<uint8_t> data;
+    std::vector<uint32_t> ends;
+};
+// Decodes the header and the entry-end bitmap; checks type and bounds only.
+Status parseIndexPage(const Page& page, const Format& f, uint32_t pageNumber, IndexPageView& out);
+
 // Property blobs (LvProp).
 struct PropertyMap {
     std::map<std::string, Value> values;  // property name -> value

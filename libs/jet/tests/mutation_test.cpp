@@ -22,16 +22,12 @@
 #include "tabulary/jet/database.h"
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value_text.h"
+#include "test_corpus.h"
 
 namespace tab::jet {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path corpusRoot() {
-    if (const char* env = std::getenv("TABULARY_CORPUS"); env && *env) return fs::path(env);
-    return fs::path(TABULARY_CORPUS_DIR);
-}
 
 // Fixed, so a failure reproduces; TABULARY_MUTATION_SEED tries other mutants.
 uint32_t baseSeed() {
