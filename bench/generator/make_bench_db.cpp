@@ -18,26 +18,31 @@ using namespace tab::jet;
 
 namespace {
 
-const char* kFirst[] = {"Anna",   "Bernd",  "Carla",  "David",  "Elena",   "Frank",  "Greta",  "Hugo",
-                        "Irene",  "Jonas",  "Karin",  "Lukas",  "Maria",   "Niklas", "Olga",   "Paul",
-                        "Rosa",   "Stefan", "Tanja",  "Ulrich", "Vera",    "Walter", "Xenia",  "Yusuf",
-                        "Zoé",    "André",  "Björn",  "Chloé",  "Dörte",   "Émile",  "François", "Günther",
-                        "Hélène", "Inés",   "José",   "Léa",    "Mónica",  "Noël",   "Søren",  "Åsa"};
-const char* kLast[] = {"Adler",   "Becker",  "Castillo", "Dubois",  "Eriksen", "Fischer", "García",  "Hansen",
-                       "Ibáñez",  "Jensen",  "Keller",   "Lambert", "Müller",  "Nielsen", "Olsen",   "Peters",
-                       "Quintero", "Richter", "Schäfer", "Thomsen", "Urban",   "Vogel",   "Wagner",  "Young",
-                       "Zimmermann", "Øster", "Brontë",  "Côté",    "Løvland", "Núñez"};
-const char* kCities[] = {"Berlin",  "Hamburg", "München", "Köln",     "Paris",   "Lyon",    "Marseille", "Madrid",
-                         "Sevilla", "Málaga",  "Lisboa",  "Porto",    "Roma",    "Milano",  "Napoli",    "Wien",
-                         "Zürich",  "Genève",  "Bruxelles", "Liège",  "Amsterdam", "Utrecht", "København", "Århus",
-                         "Oslo",    "Bergen",  "Stockholm", "Göteborg", "Helsinki", "Reykjavík", "Dublin", "Cork",
-                         "London",  "Leeds",   "Kraków",  "Praha",    "Brno",    "Budapest", "Ljubljana", "Zagreb"};
-const char* kCountries[] = {"Germany", "France",  "Spain",   "Portugal", "Italy",   "Austria", "Switzerland",
-                            "Belgium", "Netherlands", "Denmark", "Norway", "Sweden", "Finland", "Iceland",
-                            "Ireland", "United Kingdom", "Poland", "Czechia", "Hungary", "Slovenia", "Croatia"};
-const char* kWords[] = {"delivery", "late",     "customer", "called",   "invoice", "sent",    "again",   "urgent",
-                        "discount", "agreed",   "pallet",   "damaged",  "replaced", "on",     "hold",    "until",
-                        "payment",  "received", "partial",  "shipment", "ok",       "checked", "by",      "warehouse"};
+const char* kFirst[] = {"Anna",   "Bernd",  "Carla",    "David",   "Elena",  "Frank",  "Greta",
+                        "Hugo",   "Irene",  "Jonas",    "Karin",   "Lukas",  "Maria",  "Niklas",
+                        "Olga",   "Paul",   "Rosa",     "Stefan",  "Tanja",  "Ulrich", "Vera",
+                        "Walter", "Xenia",  "Yusuf",    "Zoé",     "André",  "Björn",  "Chloé",
+                        "Dörte",  "Émile",  "François", "Günther", "Hélène", "Inés",   "José",
+                        "Léa",    "Mónica", "Noël",     "Søren",   "Åsa"};
+const char* kLast[] = {"Adler",      "Becker",  "Castillo", "Dubois", "Eriksen",  "Fischer",
+                       "García",     "Hansen",  "Ibáñez",   "Jensen", "Keller",   "Lambert",
+                       "Müller",     "Nielsen", "Olsen",    "Peters", "Quintero", "Richter",
+                       "Schäfer",    "Thomsen", "Urban",    "Vogel",  "Wagner",   "Young",
+                       "Zimmermann", "Øster",   "Brontë",   "Côté",   "Løvland",  "Núñez"};
+const char* kCities[] = {
+    "Berlin",  "Hamburg", "München",   "Köln",     "Paris",     "Lyon",      "Marseille", "Madrid",
+    "Sevilla", "Málaga",  "Lisboa",    "Porto",    "Roma",      "Milano",    "Napoli",    "Wien",
+    "Zürich",  "Genève",  "Bruxelles", "Liège",    "Amsterdam", "Utrecht",   "København", "Århus",
+    "Oslo",    "Bergen",  "Stockholm", "Göteborg", "Helsinki",  "Reykjavík", "Dublin",    "Cork",
+    "London",  "Leeds",   "Kraków",    "Praha",    "Brno",      "Budapest",  "Ljubljana", "Zagreb"};
+const char* kCountries[] = {
+    "Germany", "France",         "Spain",   "Portugal", "Italy",   "Austria",  "Switzerland",
+    "Belgium", "Netherlands",    "Denmark", "Norway",   "Sweden",  "Finland",  "Iceland",
+    "Ireland", "United Kingdom", "Poland",  "Czechia",  "Hungary", "Slovenia", "Croatia"};
+const char* kWords[] = {"delivery", "late",     "customer", "called",  "invoice", "sent",
+                        "again",    "urgent",   "discount", "agreed",  "pallet",  "damaged",
+                        "replaced", "on",       "hold",     "until",   "payment", "received",
+                        "partial",  "shipment", "ok",       "checked", "by",      "warehouse"};
 
 template <size_t N>
 const char* pick(std::mt19937_64& rng, const char* (&list)[N]) {
@@ -90,10 +95,14 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         if (i + 1 >= argc) return usage();
         uint64_t v = std::strtoull(argv[++i], nullptr, 10);
-        if (a == "--seed") seed = v;
-        else if (a == "--rows") rows = v;
-        else if (a == "--customers") customers = v ? v : 1;
-        else return usage();
+        if (a == "--seed")
+            seed = v;
+        else if (a == "--rows")
+            rows = v;
+        else if (a == "--customers")
+            customers = v ? v : 1;
+        else
+            return usage();
     }
     auto start = std::chrono::steady_clock::now();
     CreateOptions options;
@@ -107,17 +116,19 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "make-bench-db: %s\n", e.message().c_str());
         return 1;
     };
-    TableSpec customer{"Customer",
-                       {column("CustomerID", ColumnType::Long, 0, true), column("Name", ColumnType::Text, 50),
-                        column("City", ColumnType::Text, 30), column("Country", ColumnType::Text, 30)},
-                       {index("PrimaryKey", "CustomerID", true), index("Name", "Name")}};
+    TableSpec customer{
+        "Customer",
+        {column("CustomerID", ColumnType::Long, 0, true), column("Name", ColumnType::Text, 50),
+         column("City", ColumnType::Text, 30), column("Country", ColumnType::Text, 30)},
+        {index("PrimaryKey", "CustomerID", true), index("Name", "Name")}};
     TableSpec big{"Big",
                   {column("ID", ColumnType::Long, 0, true), column("CustomerID", ColumnType::Long),
                    column("Name", ColumnType::Text, 50), column("City", ColumnType::Text, 30),
                    column("Qty", ColumnType::Long), column("Price", ColumnType::Double),
                    column("Amount", ColumnType::Currency), column("Created", ColumnType::DateTime),
                    column("Active", ColumnType::Boolean), column("Notes", ColumnType::Memo)},
-                  {index("PrimaryKey", "ID", true), index("CustomerID", "CustomerID"), index("Name", "Name")}};
+                  {index("PrimaryKey", "ID", true), index("CustomerID", "CustomerID"),
+                   index("Name", "Name")}};
     auto ct = (*w)->addTable(customer);
     if (!ct.ok()) return fail(ct.error());
     auto bt = (*w)->addTable(big);
@@ -156,9 +167,9 @@ int main(int argc, char** argv) {
     auto st = (*w)->finish();
     if (!st.ok()) return fail(st.error());
     double tAll = seconds(start);
-    std::printf("%s: Customer %llu rows, Big %llu rows\n", out.c_str(), static_cast<unsigned long long>(customers),
-                static_cast<unsigned long long>(rows));
-    std::printf("  customers %.2f s, big rows %.2f s, indexes and catalogue %.2f s, total %.2f s\n", tCustomer,
-                tRows - tCustomer, tAll - tRows, tAll);
+    std::printf("%s: Customer %llu rows, Big %llu rows\n", out.c_str(),
+                static_cast<unsigned long long>(customers), static_cast<unsigned long long>(rows));
+    std::printf("  customers %.2f s, big rows %.2f s, indexes and catalogue %.2f s, total %.2f s\n",
+                tCustomer, tRows - tCustomer, tAll - tRows, tAll);
     return 0;
 }

@@ -37,7 +37,8 @@ public:
     ~TempDir() { fs::remove_all(m_path); }
     std::string file(const std::string& name) const { return (m_path / name).string(); }
     size_t entries() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(m_path), fs::directory_iterator()));
+        return static_cast<size_t>(
+            std::distance(fs::directory_iterator(m_path), fs::directory_iterator()));
     }
 
 private:
@@ -116,36 +117,40 @@ std::unique_ptr<Database> openOrFail(const std::string& path, const OpenOptions&
 TEST(Writer, EveryTypeRoundTrips) {
     TempDir dir;
     std::string path = dir.file("types.mdb");
-    TableSpec spec{"Types",
-                   {col("Id", ColumnType::Long), col("Flag", ColumnType::Boolean), col("B", ColumnType::Byte),
-                    col("I", ColumnType::Integer), col("L", ColumnType::Long), col("C", ColumnType::Currency),
-                    col("S", ColumnType::Single), col("D", ColumnType::Double), col("T", ColumnType::DateTime),
-                    col("Txt", ColumnType::Text, 40), col("M", ColumnType::Memo), col("O", ColumnType::Ole),
-                    col("G", ColumnType::Guid), col("N", ColumnType::Decimal)},
-                   {}};
+    TableSpec spec{
+        "Types",
+        {col("Id", ColumnType::Long), col("Flag", ColumnType::Boolean), col("B", ColumnType::Byte),
+         col("I", ColumnType::Integer), col("L", ColumnType::Long), col("C", ColumnType::Currency),
+         col("S", ColumnType::Single), col("D", ColumnType::Double), col("T", ColumnType::DateTime),
+         col("Txt", ColumnType::Text, 40), col("M", ColumnType::Memo), col("O", ColumnType::Ole),
+         col("G", ColumnType::Guid), col("N", ColumnType::Decimal)},
+        {}};
     spec.columns[0].autoNumber = true;
     spec.columns.back().precision = 20;
     spec.columns.back().scale = 4;
     std::vector<std::vector<Value>> rows = {
-        {Value::null(), Value::boolean(true), Value::integer(0), Value::integer(-32768), Value::integer(INT32_MIN),
-         Value::currency(-922337203685477580), Value::single(-1.5f), Value::real(-1e300), Value::dateTime(-657434.0),
-         Value::text(""), Value::text(""), Value::binary(""), Value::guid(guidBytes(1)),
-         Value::decimal(dec(-1234567890123456, 4))},
-        {Value::null(), Value::boolean(false), Value::integer(255), Value::integer(32767), Value::integer(INT32_MAX),
-         Value::currency(922337203685477580), Value::single(3.4e38f), Value::real(5e-324),
-         Value::dateTime(2958465.999988426), Value::text("Zoë Ελένη Жанна 東京 😀"),
-         Value::text(std::string(64, 'm')), Value::binary(std::string(1, '\0')), Value::guid(guidBytes(2)),
-         Value::decimal(dec(0, 4))},
+        {Value::null(), Value::boolean(true), Value::integer(0), Value::integer(-32768),
+         Value::integer(INT32_MIN), Value::currency(-922337203685477580), Value::single(-1.5f),
+         Value::real(-1e300), Value::dateTime(-657434.0), Value::text(""), Value::text(""),
+         Value::binary(""), Value::guid(guidBytes(1)), Value::decimal(dec(-1234567890123456, 4))},
+        {Value::null(), Value::boolean(false), Value::integer(255), Value::integer(32767),
+         Value::integer(INT32_MAX), Value::currency(922337203685477580), Value::single(3.4e38f),
+         Value::real(5e-324), Value::dateTime(2958465.999988426),
+         Value::text("Zoë Ελένη Жанна 東京 😀"), Value::text(std::string(64, 'm')),
+         Value::binary(std::string(1, '\0')), Value::guid(guidBytes(2)), Value::decimal(dec(0, 4))},
         // Long values just past each boundary: inline, one LVAL row, one and several chained pages.
-        {Value::null(), Value::boolean(true), Value::null(), Value::null(), Value::null(), Value::null(),
-         Value::null(), Value::null(), Value::null(), Value::null(), Value::text(std::string(65, 'x')),
-         Value::binary(std::string(4076, '\x7f')), Value::null(), Value::null()},
-        {Value::null(), Value::boolean(false), Value::null(), Value::null(), Value::null(), Value::null(),
-         Value::null(), Value::null(), Value::null(), Value::text(repeatText({"a", "é", "ß"}, 40)),
-         Value::text(repeatText({"Ω", "ж", "ü", " "}, 4077)), Value::binary(std::string(4077, '\x01')),
-         Value::null(), Value::null()},
-        {Value::null(), Value::boolean(true), Value::null(), Value::null(), Value::null(), Value::null(),
-         Value::null(), Value::null(), Value::null(), Value::null(), Value::text(repeatText({"x", "y", "z"}, 9000)),
+        {Value::null(), Value::boolean(true), Value::null(), Value::null(), Value::null(),
+         Value::null(), Value::null(), Value::null(), Value::null(), Value::null(),
+         Value::text(std::string(65, 'x')), Value::binary(std::string(4076, '\x7f')), Value::null(),
+         Value::null()},
+        {Value::null(), Value::boolean(false), Value::null(), Value::null(), Value::null(),
+         Value::null(), Value::null(), Value::null(), Value::null(),
+         Value::text(repeatText({"a", "é", "ß"}, 40)),
+         Value::text(repeatText({"Ω", "ж", "ü", " "}, 4077)),
+         Value::binary(std::string(4077, '\x01')), Value::null(), Value::null()},
+        {Value::null(), Value::boolean(true), Value::null(), Value::null(), Value::null(),
+         Value::null(), Value::null(), Value::null(), Value::null(), Value::null(),
+         Value::text(repeatText({"x", "y", "z"}, 9000)),
          Value::binary(std::string(3 * 4072 + 1, '\xfe')), Value::null(), Value::null()},
     };
     {
@@ -164,7 +169,8 @@ TEST(Writer, EveryTypeRoundTrips) {
         rows[r][0] = Value::integer(static_cast<int64_t>(r + 1));  // numbered by the counter
         for (size_t c = 0; c < rows[r].size(); ++c) {
             Value want = rows[r][c];
-            EXPECT_EQ(valueToText(back[r][c]), valueToText(want)) << "row " << r << " column " << spec.columns[c].name;
+            EXPECT_EQ(valueToText(back[r][c]), valueToText(want))
+                << "row " << r << " column " << spec.columns[c].name;
             EXPECT_TRUE(back[r][c] == want) << "row " << r << " column " << spec.columns[c].name;
         }
     }
@@ -204,8 +210,9 @@ TEST(Writer, IndexesAgreeWithRowsOverManyPages) {
                     idx("Code", {{"Code", true}}, true),
                     idx("Ratio", {{"Ratio", false}}),
                     idx("Note", {{"Note", true}})};
-    const std::vector<std::string> names = {"Ågren",  "Bäcker", "café",  "Café",   "O'Neil", "naïve-x",
-                                            "Zürich", "zebra",  "  lead", "trail  ", "",       "Øre"};
+    const std::vector<std::string> names = {"Ågren",  "Bäcker",  "café",   "Café",
+                                            "O'Neil", "naïve-x", "Zürich", "zebra",
+                                            "  lead", "trail  ", "",       "Øre"};
     const int kRows = 12000;
     std::mt19937 rng(7);
     {
@@ -220,10 +227,12 @@ TEST(Writer, IndexesAgreeWithRowsOverManyPages) {
                 i % 97 == 0 ? Value::null() : Value::text(name),
                 Value::dateTime(40000 + (rng() % 2000) + (rng() % 86400) / 86400.0),
                 Value::currency(static_cast<int64_t>(rng() % 2000000) - 1000000),
-                i % 5 == 0 ? Value::null() : Value::real((static_cast<double>(rng() % 100000) - 50000) / 7.0),
+                i % 5 == 0 ? Value::null()
+                           : Value::real((static_cast<double>(rng() % 100000) - 50000) / 7.0),
                 Value::integer(static_cast<int64_t>(rng() % 200) - 100),
                 Value::boolean(rng() % 2),
-                i % 3 == 0 ? Value::null() : Value::text(repeatText({"n", "o", "t", "e"}, 10 + rng() % 300)),
+                i % 3 == 0 ? Value::null()
+                           : Value::text(repeatText({"n", "o", "t", "e"}, 10 + rng() % 300)),
                 Value::guid(guidBytes(static_cast<uint8_t>(i)) + std::string()),
                 Value::decimal(dec(static_cast<int64_t>(rng() % 2000000) - 1000000, 3)),
             };
@@ -275,13 +284,15 @@ TEST(Writer, IndexesAgreeWithRowsOverManyPages) {
             ASSERT_TRUE(expect.ok());
             EXPECT_EQ(*expect, key) << ix.name;
         }
-        size_t expected = ix.name == "Weight" ? static_cast<size_t>(kRows - (kRows + 4) / 5) : kRows;
+        size_t expected =
+            ix.name == "Weight" ? static_cast<size_t>(kRows - (kRows + 4) / 5) : kRows;
         EXPECT_EQ(n, expected) << ix.name;
     }
     // Lookups through the primary key find exactly their row.
     for (int id : {1, 2, 777, kRows}) {
         auto range = KeyRange::equal({Value::integer(id)});
-        auto cur = IndexCursor::open(*db, **def, (*def)->realIndexes[(*def)->indexes[0].realIndex], range);
+        auto cur =
+            IndexCursor::open(*db, **def, (*def)->realIndexes[(*def)->indexes[0].realIndex], range);
         ASSERT_TRUE(cur.ok());
         ASSERT_TRUE(*cur->next());
         EXPECT_EQ(byId[cur->rowId()][0].asInt(), id);
@@ -308,7 +319,8 @@ TEST(Writer, EmptyDatabaseMatchesAccessLayout) {
     EXPECT_EQ(ours->header().codePage, theirs->header().codePage);
     EXPECT_EQ(ours->header().sortOrder, theirs->header().sortOrder);
     EXPECT_EQ(ours->header().storedPassword, "");
-    for (const char* name : {"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships", "MSysAccessObjects"}) {
+    for (const char* name :
+         {"MSysObjects", "MSysACEs", "MSysQueries", "MSysRelationships", "MSysAccessObjects"}) {
         auto a = ours->table(name);
         auto b = theirs->table(name);
         ASSERT_TRUE(a.ok() && b.ok()) << name;
@@ -355,12 +367,14 @@ TEST(Writer, EmptyDatabaseMatchesAccessLayout) {
         std::set<std::string> rows;
         auto t = db.table("MSysObjects");
         TableCursor c(db, *t);
-        int name = (*t)->findColumn("Name"), type = (*t)->findColumn("Type"), flags = (*t)->findColumn("Flags"),
-            parent = (*t)->findColumn("ParentId"), owner = (*t)->findColumn("Owner");
+        int name = (*t)->findColumn("Name"), type = (*t)->findColumn("Type"),
+            flags = (*t)->findColumn("Flags"), parent = (*t)->findColumn("ParentId"),
+            owner = (*t)->findColumn("Owner");
         while (*c.next()) {
             const auto& v = c.values();
-            rows.insert(valueToText(v[static_cast<size_t>(name)]) + " type " + valueToText(v[static_cast<size_t>(type)]) +
-                        " flags " + valueToText(v[static_cast<size_t>(flags)]) + " parent " +
+            rows.insert(valueToText(v[static_cast<size_t>(name)]) + " type " +
+                        valueToText(v[static_cast<size_t>(type)]) + " flags " +
+                        valueToText(v[static_cast<size_t>(flags)]) + " parent " +
                         valueToText(v[static_cast<size_t>(parent)]) + " owner " +
                         valueToText(v[static_cast<size_t>(owner)]));
         }
@@ -368,9 +382,13 @@ TEST(Writer, EmptyDatabaseMatchesAccessLayout) {
     };
     std::set<std::string> mine = catalogue(*ours), access = catalogue(*theirs);
     std::set<std::string> missing, extra;
-    std::set_difference(access.begin(), access.end(), mine.begin(), mine.end(), std::inserter(missing, missing.end()));
-    std::set_difference(mine.begin(), mine.end(), access.begin(), access.end(), std::inserter(extra, extra.end()));
-    EXPECT_EQ(missing, (std::set<std::string>{"AccessLayout type -32757 flags 0 parent 251658242 owner 0xA633"}));
+    std::set_difference(access.begin(), access.end(), mine.begin(), mine.end(),
+                        std::inserter(missing, missing.end()));
+    std::set_difference(mine.begin(), mine.end(), access.begin(), access.end(),
+                        std::inserter(extra, extra.end()));
+    EXPECT_EQ(
+        missing,
+        (std::set<std::string>{"AccessLayout type -32757 flags 0 parent 251658242 owner 0xA633"}));
     EXPECT_TRUE(extra.empty()) << *extra.begin();
     EXPECT_EQ(problems(*ours), "");
 }
@@ -402,8 +420,9 @@ TEST(Writer, PasswordIsStoredAndChecked) {
 // file at all when the writer is abandoned.
 TEST(Writer, RejectsBadInputWithoutATrace) {
     TableSpec good{"People",
-                   {col("Id", ColumnType::Long), col("Name", ColumnType::Text, 10), col("Born", ColumnType::DateTime),
-                    col("Amount", ColumnType::Currency), col("Ratio", ColumnType::Decimal)},
+                   {col("Id", ColumnType::Long), col("Name", ColumnType::Text, 10),
+                    col("Born", ColumnType::DateTime), col("Amount", ColumnType::Currency),
+                    col("Ratio", ColumnType::Decimal)},
                    {}};
     good.columns[1].required = true;
     good.columns[4].precision = 5;
@@ -419,7 +438,8 @@ TEST(Writer, RejectsBadInputWithoutATrace) {
     };
     const std::vector<SpecCase> specCases = {
         {"dot in a name", [](TableSpec& t) { t.name = "a.b"; }, "character Access does not allow"},
-        {"bracket in a column", [](TableSpec& t) { t.columns[0].name = "x[1]"; }, "character Access does not allow"},
+        {"bracket in a column", [](TableSpec& t) { t.columns[0].name = "x[1]"; },
+         "character Access does not allow"},
         {"long name", [](TableSpec& t) { t.name = std::string(65, 'n'); }, "longer than 64"},
         {"duplicate column", [](TableSpec& t) { t.columns[1].name = "ID"; }, "appears twice"},
         {"text too wide", [](TableSpec& t) { t.columns[1].size = 256; }, "1 to 255 characters"},
@@ -433,7 +453,8 @@ TEST(Writer, RejectsBadInputWithoutATrace) {
          "more than one AutoNumber"},
         {"index on a missing column", [](TableSpec& t) { t.indexes[1].columns[0].column = "Nope"; },
          "unknown column"},
-        {"two primary keys", [](TableSpec& t) { t.indexes[1].primaryKey = true; }, "more than one primary key"},
+        {"two primary keys", [](TableSpec& t) { t.indexes[1].primaryKey = true; },
+         "more than one primary key"},
         {"system name", [](TableSpec& t) { t.name = "msysobjects"; }, "already exists"},
         {"no columns", [](TableSpec& t) { t.columns.clear(); }, "1 to 255 columns"},
     };
@@ -445,7 +466,8 @@ TEST(Writer, RejectsBadInputWithoutATrace) {
         c.change(t);
         auto r = (*w)->addTable(t);
         ASSERT_FALSE(r.ok()) << c.what;
-        EXPECT_NE(r.error().message().find(c.message), std::string::npos) << c.what << ": " << r.error().message();
+        EXPECT_NE(r.error().message().find(c.message), std::string::npos)
+            << c.what << ": " << r.error().message();
     }
 
     struct RowCase {
@@ -454,19 +476,25 @@ TEST(Writer, RejectsBadInputWithoutATrace) {
         const char* message;
     };
     auto row = [](Value id, Value name, Value born = Value::null(), Value amount = Value::null(),
-                  Value ratio = Value::null()) { return std::vector<Value>{id, name, born, amount, ratio}; };
+                  Value ratio = Value::null()) {
+        return std::vector<Value>{id, name, born, amount, ratio};
+    };
     const std::vector<RowCase> rowCases = {
-        {"duplicate key", row(Value::integer(1), Value::text("other")), "duplicate value in unique index \"PrimaryKey\""},
-        {"duplicate text in another case", row(Value::integer(9), Value::text("FIRST")), "unique index \"Name\""},
+        {"duplicate key", row(Value::integer(1), Value::text("other")),
+         "duplicate value in unique index \"PrimaryKey\""},
+        {"duplicate text in another case", row(Value::integer(9), Value::text("FIRST")),
+         "unique index \"Name\""},
         {"null key", row(Value::null(), Value::text("x")), "does not allow Null"},
         {"required column", row(Value::integer(5), Value::null()), "is required"},
         {"text too long", row(Value::integer(5), Value::text("eleven char")), "longer than the 10"},
         {"wrong kind", row(Value::text("1"), Value::text("x")), "cannot store text"},
         {"out of range", row(Value::integer(1LL << 40), Value::text("x")), "out of range"},
-        {"currency decimals", row(Value::integer(6), Value::text("x"), Value::null(), Value::decimal(dec(123456, 5))),
+        {"currency decimals",
+         row(Value::integer(6), Value::text("x"), Value::null(), Value::decimal(dec(123456, 5))),
          "at most 4 decimal places"},
-        {"decimal digits", row(Value::integer(6), Value::text("x"), Value::null(), Value::null(),
-                               Value::decimal(dec(1000000, 2))),
+        {"decimal digits",
+         row(Value::integer(6), Value::text("x"), Value::null(), Value::null(),
+             Value::decimal(dec(1000000, 2))),
          "more than 5 digits"},
         {"column count", std::vector<Value>{Value::integer(7)}, "5 columns"},
         {"not indexable", row(Value::integer(8), Value::text("Ωmega")), "cannot be indexed"},
@@ -482,8 +510,8 @@ TEST(Writer, RejectsBadInputWithoutATrace) {
         for (const auto& c : rowCases) {
             auto st = (*w)->appendRow(*t, c.row);
             ASSERT_FALSE(st.ok()) << c.what;
-            EXPECT_NE(st.error().message().find(c.message), std::string::npos) << c.what << ": "
-                                                                                 << st.error().message();
+            EXPECT_NE(st.error().message().find(c.message), std::string::npos)
+                << c.what << ": " << st.error().message();
         }
         ASSERT_TRUE((*w)->appendRow(*t, row(Value::integer(2), Value::text("second"))).ok());
         EXPECT_EQ((*w)->rowCount(*t), 2u);

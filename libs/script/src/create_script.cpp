@@ -41,18 +41,21 @@ public:
         if (c == '\'') return quoted();
         if (c == '#') return delimited('#', Tok::Date, "date literal");
         if (c == '{') return delimited('}', Tok::Guid, "GUID literal");
-        if (c == '0' && m_pos + 1 < m_s.size() && (m_s[m_pos + 1] == 'x' || m_s[m_pos + 1] == 'X')) {
+        if (c == '0' && m_pos + 1 < m_s.size() &&
+            (m_s[m_pos + 1] == 'x' || m_s[m_pos + 1] == 'X')) {
             m_pos += 2;
             t.kind = Tok::Hex;
-            while (m_pos < m_s.size() && std::isxdigit(static_cast<unsigned char>(m_s[m_pos]))) t.text += m_s[m_pos++];
+            while (m_pos < m_s.size() && std::isxdigit(static_cast<unsigned char>(m_s[m_pos])))
+                t.text += m_s[m_pos++];
             return t;
         }
-        if (std::isdigit(static_cast<unsigned char>(c)) || ((c == '-' || c == '+') && m_pos + 1 < m_s.size() &&
-                                                            (std::isdigit(static_cast<unsigned char>(m_s[m_pos + 1])) ||
-                                                             m_s[m_pos + 1] == '.'))) {
+        if (std::isdigit(static_cast<unsigned char>(c)) ||
+            ((c == '-' || c == '+') && m_pos + 1 < m_s.size() &&
+             (std::isdigit(static_cast<unsigned char>(m_s[m_pos + 1])) || m_s[m_pos + 1] == '.'))) {
             t.kind = Tok::Number;
             t.text += m_s[m_pos++];
-            while (m_pos < m_s.size() && (std::isdigit(static_cast<unsigned char>(m_s[m_pos])) || m_s[m_pos] == '.'))
+            while (m_pos < m_s.size() &&
+                   (std::isdigit(static_cast<unsigned char>(m_s[m_pos])) || m_s[m_pos] == '.'))
                 t.text += m_s[m_pos++];
             return t;
         }
@@ -177,7 +180,9 @@ private:
         return {};
     }
     bool isPunct(const char* p) const { return m_tok.kind == Tok::Punct && m_tok.text == p; }
-    bool isKeyword(const char* k) const { return m_tok.kind == Tok::Name && upper(m_tok.text) == k; }
+    bool isKeyword(const char* k) const {
+        return m_tok.kind == Tok::Name && upper(m_tok.text) == k;
+    }
     Status expectPunct(const char* p) {
         if (!isPunct(p)) return fail(std::string("expected '") + p + "'" + found());
         return advance();
@@ -191,13 +196,15 @@ private:
         return ", found '" + m_tok.text + "'";
     }
     Result<std::string> name(const char* what) {
-        if (m_tok.kind != Tok::Name && m_tok.kind != Tok::Quoted) return fail(std::string("expected ") + what + found());
+        if (m_tok.kind != Tok::Name && m_tok.kind != Tok::Quoted)
+            return fail(std::string("expected ") + what + found());
         std::string n = m_tok.text;
         TAB_TRY(advance());
         return n;
     }
     Result<uint32_t> number(uint32_t max) {
-        if (m_tok.kind != Tok::Number || m_tok.text.find_first_not_of("0123456789") != std::string::npos ||
+        if (m_tok.kind != Tok::Number ||
+            m_tok.text.find_first_not_of("0123456789") != std::string::npos ||
             m_tok.text.size() > 9)
             return fail("expected a whole number" + found());
         auto v = static_cast<uint32_t>(std::stoul(m_tok.text));
@@ -227,16 +234,20 @@ private:
         std::string t = upper(m_tok.text);
         TAB_TRY(advance());
         static const std::map<std::string, ColumnType> kTypes = {
-            {"YESNO", ColumnType::Boolean},     {"BIT", ColumnType::Boolean},        {"BYTE", ColumnType::Byte},
-            {"SHORT", ColumnType::Integer},     {"SMALLINT", ColumnType::Integer},   {"LONG", ColumnType::Long},
-            {"INTEGER", ColumnType::Long},      {"INT", ColumnType::Long},           {"COUNTER", ColumnType::Long},
-            {"AUTOINCREMENT", ColumnType::Long}, {"CURRENCY", ColumnType::Currency}, {"MONEY", ColumnType::Currency},
-            {"SINGLE", ColumnType::Single},     {"REAL", ColumnType::Single},        {"DOUBLE", ColumnType::Double},
-            {"FLOAT", ColumnType::Double},      {"DATETIME", ColumnType::DateTime},  {"DATE", ColumnType::DateTime},
-            {"TEXT", ColumnType::Text},         {"VARCHAR", ColumnType::Text},       {"CHAR", ColumnType::Text},
-            {"MEMO", ColumnType::Memo},         {"LONGTEXT", ColumnType::Memo},      {"OLEOBJECT", ColumnType::Ole},
-            {"LONGBINARY", ColumnType::Ole},    {"GUID", ColumnType::Guid},          {"DECIMAL", ColumnType::Decimal},
-            {"NUMERIC", ColumnType::Decimal},
+            {"YESNO", ColumnType::Boolean},     {"BIT", ColumnType::Boolean},
+            {"BYTE", ColumnType::Byte},         {"SHORT", ColumnType::Integer},
+            {"SMALLINT", ColumnType::Integer},  {"LONG", ColumnType::Long},
+            {"INTEGER", ColumnType::Long},      {"INT", ColumnType::Long},
+            {"COUNTER", ColumnType::Long},      {"AUTOINCREMENT", ColumnType::Long},
+            {"CURRENCY", ColumnType::Currency}, {"MONEY", ColumnType::Currency},
+            {"SINGLE", ColumnType::Single},     {"REAL", ColumnType::Single},
+            {"DOUBLE", ColumnType::Double},     {"FLOAT", ColumnType::Double},
+            {"DATETIME", ColumnType::DateTime}, {"DATE", ColumnType::DateTime},
+            {"TEXT", ColumnType::Text},         {"VARCHAR", ColumnType::Text},
+            {"CHAR", ColumnType::Text},         {"MEMO", ColumnType::Memo},
+            {"LONGTEXT", ColumnType::Memo},     {"OLEOBJECT", ColumnType::Ole},
+            {"LONGBINARY", ColumnType::Ole},    {"GUID", ColumnType::Guid},
+            {"DECIMAL", ColumnType::Decimal},   {"NUMERIC", ColumnType::Decimal},
         };
         auto it = kTypes.find(t);
         if (it == kTypes.end()) return fail("unknown column type " + t);
@@ -326,10 +337,12 @@ private:
                     } else if (isKeyword("PRIMARY")) {
                         TAB_TRY(advance());
                         TAB_TRY(expectKeyword("KEY"));
-                        t.spec.indexes.push_back({"PrimaryKey", {{c.name, true}}, true, false, false, false});
+                        t.spec.indexes.push_back(
+                            {"PrimaryKey", {{c.name, true}}, true, false, false, false});
                     } else if (isKeyword("UNIQUE")) {
                         TAB_TRY(advance());
-                        t.spec.indexes.push_back({c.name, {{c.name, true}}, false, true, false, false});
+                        t.spec.indexes.push_back(
+                            {c.name, {{c.name, true}}, false, true, false, false});
                     } else if (isKeyword("UNCOMPRESSED")) {
                         TAB_TRY(advance());
                         c.compressedUnicode = false;
@@ -353,20 +366,29 @@ private:
     Result<std::string> defaultText() {
         std::string s;
         switch (m_tok.kind) {
-            case Tok::Number: s = m_tok.text; break;
+            case Tok::Number:
+                s = m_tok.text;
+                break;
             case Tok::String: {
                 s = "\"";
-                for (char ch : m_tok.text) s += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+                for (char ch : m_tok.text)
+                    s += ch == '"' ? std::string("\"\"") : std::string(1, ch);
                 s += "\"";
                 break;
             }
-            case Tok::Date: s = "#" + m_tok.text + "#"; break;
+            case Tok::Date:
+                s = "#" + m_tok.text + "#";
+                break;
             case Tok::Name: {
                 std::string u = upper(m_tok.text);
-                if (u == "TRUE" || u == "YES") s = "Yes";
-                else if (u == "FALSE" || u == "NO") s = "No";
-                else if (u == "NULL") s = "Null";
-                else s = m_tok.text;  // a function such as Now or Date
+                if (u == "TRUE" || u == "YES")
+                    s = "Yes";
+                else if (u == "FALSE" || u == "NO")
+                    s = "No";
+                else if (u == "NULL")
+                    s = "Null";
+                else
+                    s = m_tok.text;  // a function such as Now or Date
                 TAB_TRY(advance());
                 if (isPunct("(")) {
                     TAB_TRY(advance());
@@ -375,7 +397,8 @@ private:
                 }
                 return s;
             }
-            default: return fail("expected a default value" + found());
+            default:
+                return fail("expected a default value" + found());
         }
         TAB_TRY(advance());
         return s;
@@ -390,7 +413,8 @@ private:
         TAB_ASSIGN_OR_RETURN(std::string table, name("a table name"));
         auto it = m_tables.find(lower(table));
         if (it == m_tables.end()) return fail("no table " + table);
-        if (it->second.handle) return fail("indexes of " + table + " must be created before its rows are inserted");
+        if (it->second.handle)
+            return fail("indexes of " + table + " must be created before its rows are inserted");
         TAB_ASSIGN_OR_RETURN(ix.columns, indexColumns());
         if (isKeyword("WITH")) {
             TAB_TRY(advance());
@@ -433,22 +457,28 @@ private:
                 TAB_ASSIGN_OR_RETURN(v, parseNumber(m_tok.text));
                 break;
             }
-            case Tok::String: v = Value::text(m_tok.text); break;
+            case Tok::String:
+                v = Value::text(m_tok.text);
+                break;
             case Tok::Date: {
                 int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
                 char tail = 0;
-                int n = std::sscanf(m_tok.text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail);
-                if (n < 3 || n == 4 || n == 7 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 ||
-                    y < 100 || y > 9999)
-                    return bad("bad date #" + m_tok.text + "# (write #YYYY-MM-DD# or #YYYY-MM-DD HH:MM:SS#)");
+                int n = std::sscanf(m_tok.text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &y, &mo, &d,
+                                    &h, &mi, &s, &tail);
+                if (n < 3 || n == 4 || n == 7 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 ||
+                    mi > 59 || s > 59 || y < 100 || y > 9999)
+                    return bad("bad date #" + m_tok.text +
+                               "# (write #YYYY-MM-DD# or #YYYY-MM-DD HH:MM:SS#)");
                 v = Value::dateTime(jet::accessDate(y, mo, d, h, mi, s));
                 break;
             }
             case Tok::Hex: {
-                if (m_tok.text.size() % 2) return bad("binary literal with an odd number of digits");
+                if (m_tok.text.size() % 2)
+                    return bad("binary literal with an odd number of digits");
                 std::string bytes;
                 for (size_t i = 0; i < m_tok.text.size(); i += 2)
-                    bytes.push_back(static_cast<char>(std::stoi(m_tok.text.substr(i, 2), nullptr, 16)));
+                    bytes.push_back(
+                        static_cast<char>(std::stoi(m_tok.text.substr(i, 2), nullptr, 16)));
                 v = Value::binary(bytes);
                 break;
             }
@@ -456,10 +486,12 @@ private:
                 std::string hex;
                 for (char ch : m_tok.text)
                     if (ch != '-') hex += ch;
-                if (hex.size() != 32 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+                if (hex.size() != 32 ||
+                    hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
                     return bad("bad GUID {" + m_tok.text + "}");
                 std::string b;
-                for (size_t i = 0; i < 32; i += 2) b.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+                for (size_t i = 0; i < 32; i += 2)
+                    b.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
                 // The first three groups are stored little-endian.
                 std::string g = {b[3], b[2], b[1], b[0], b[5], b[4], b[7], b[6]};
                 g.append(b, 8, 8);
@@ -468,13 +500,18 @@ private:
             }
             case Tok::Name: {
                 std::string u = upper(m_tok.text);
-                if (u == "NULL") v = Value::null();
-                else if (u == "TRUE" || u == "YES") v = Value::boolean(true);
-                else if (u == "FALSE" || u == "NO") v = Value::boolean(false);
-                else return bad("unknown value " + m_tok.text);
+                if (u == "NULL")
+                    v = Value::null();
+                else if (u == "TRUE" || u == "YES")
+                    v = Value::boolean(true);
+                else if (u == "FALSE" || u == "NO")
+                    v = Value::boolean(false);
+                else
+                    return bad("unknown value " + m_tok.text);
                 break;
             }
-            default: return bad("expected a value for column " + column.name + found());
+            default:
+                return bad("expected a value for column " + column.name + found());
         }
         TAB_TRY(advance());
         return v;
@@ -493,7 +530,8 @@ private:
         for (char ch : digits) m = m * 10 + static_cast<unsigned>(ch - '0');
         if (point == std::string::npos) {
             if (m <= static_cast<U128>(INT64_MAX))
-                return Value::integer(negative ? -static_cast<int64_t>(m) : static_cast<int64_t>(m));
+                return Value::integer(negative ? -static_cast<int64_t>(m)
+                                               : static_cast<int64_t>(m));
         } else {
             d.scale = static_cast<uint8_t>(text.size() - point - 1);
         }
@@ -543,7 +581,8 @@ private:
             TAB_TRY(advance());
             auto st = m_writer.appendRow(*t.handle, row);
             if (!st.ok())
-                return Error(st.error().code(), "line " + std::to_string(line) + ": " + st.error().message());
+                return Error(st.error().code(),
+                             "line " + std::to_string(line) + ": " + st.error().message());
             ++m_stats.rows;
             if (!isPunct(",")) break;
             TAB_TRY(advance());
@@ -566,7 +605,8 @@ Result<ScriptStats> runCreateScript(jet::DatabaseWriter& writer, std::string_vie
     return r.run();
 }
 
-Result<ScriptStats> createDatabaseFromScript(const std::string& outPath, const std::string& scriptPath,
+Result<ScriptStats> createDatabaseFromScript(const std::string& outPath,
+                                             const std::string& scriptPath,
                                              const jet::CreateOptions& options) {
     std::ifstream in(scriptPath, std::ios::binary);
     if (!in) return Error(Errc::Io, "cannot read \"" + scriptPath + "\"");
@@ -574,7 +614,8 @@ Result<ScriptStats> createDatabaseFromScript(const std::string& outPath, const s
     ss << in.rdbuf();
     TAB_ASSIGN_OR_RETURN(auto writer, jet::DatabaseWriter::create(outPath, options));
     auto stats = runCreateScript(*writer, ss.str());
-    if (!stats.ok()) return Error(stats.error().code(), scriptPath + ": " + stats.error().message());
+    if (!stats.ok())
+        return Error(stats.error().code(), scriptPath + ": " + stats.error().message());
     TAB_TRY(writer->finish());
     return stats;
 }

@@ -17,7 +17,9 @@ using namespace tab;
 namespace {
 
 std::string tempPath(const std::string& name) {
-    return (fs::temp_directory_path() / ("tabulary-script-" + std::to_string(::getpid()) + "-" + name)).string();
+    return (fs::temp_directory_path() /
+            ("tabulary-script-" + std::to_string(::getpid()) + "-" + name))
+        .string();
 }
 
 Result<script::ScriptStats> run(const std::string& path, const std::string& text) {
@@ -41,7 +43,8 @@ std::string dump(const std::string& path, const std::string& table) {
         auto more = c.next();
         if (!more.ok()) return more.error().message();
         if (!*more) break;
-        for (size_t i = 0; i < c.values().size(); ++i) out += (i ? "|" : "") + jet::valueToText(c.values()[i]);
+        for (size_t i = 0; i < c.values().size(); ++i)
+            out += (i ? "|" : "") + jet::valueToText(c.values()[i]);
         out += "\n";
     }
     return out;
@@ -113,13 +116,17 @@ TEST(CreateScript, MistakesNameTheirLine) {
         {table + "INSERT INTO t VALUES (1, 'x);", "line 2: unterminated string"},
         {"CREATE TABLE t (a FOO);", "line 1: unknown column type FOO"},
         {"INSERT INTO nope VALUES (1);", "line 1: no table nope"},
-        {table + "INSERT INTO t VALUES (1, 'x'), (1, 'y');", "line 2: table \"t\": duplicate value"},
-        {table + "INSERT INTO t VALUES (1, 'toolong');", "line 2: column \"b\": text of 7 characters"},
+        {table + "INSERT INTO t VALUES (1, 'x'), (1, 'y');",
+         "line 2: table \"t\": duplicate value"},
+        {table + "INSERT INTO t VALUES (1, 'toolong');",
+         "line 2: column \"b\": text of 7 characters"},
         {table + "INSERT INTO t (a, c) VALUES (1, 2);", "line 2: table t has no column c"},
-        {table + "INSERT INTO t VALUES (1, 'x');\nCREATE INDEX i ON t (b);", "line 3: indexes of t must be created"},
+        {table + "INSERT INTO t VALUES (1, 'x');\nCREATE INDEX i ON t (b);",
+         "line 3: indexes of t must be created"},
         {"CREATE TABLE t (a TEXT(300));", "line 1: number 300 is too large"},
         {"CREATE TABLE t (a DATETIME);\nINSERT INTO t VALUES (#2024-13-01#);", "line 2: bad date"},
-        {"CREATE TABLE t (a OLEOBJECT);\nINSERT INTO t VALUES (0xABC);", "line 2: binary literal with an odd"},
+        {"CREATE TABLE t (a OLEOBJECT);\nINSERT INTO t VALUES (0xABC);",
+         "line 2: binary literal with an odd"},
         {"CREATE TABLE t (a GUID);\nINSERT INTO t VALUES ({1234});", "line 2: bad GUID"},
         {"CREATE TABLE t (a LONG) $", "line 1: unexpected character '$'"},
         {"CREATE TABLE [t (a LONG);", "line 1: unterminated name in brackets"},
@@ -132,7 +139,8 @@ TEST(CreateScript, MistakesNameTheirLine) {
         std::string path = tempPath("bad.mdb");
         auto r = run(path, c.text);
         ASSERT_FALSE(r.ok()) << c.text;
-        EXPECT_NE(r.error().message().find(c.message), std::string::npos) << c.text << "\n -> " << r.error().message();
+        EXPECT_NE(r.error().message().find(c.message), std::string::npos)
+            << c.text << "\n -> " << r.error().message();
         EXPECT_FALSE(fs::exists(path)) << c.text;
     }
 }

@@ -30,7 +30,9 @@ public:
     uint32_t number() const { return m_number; }
     uint32_t rows() const { return m_rows; }
     size_t freeSpace() const { return m_end - (kDataHeader + 2 * m_rows); }
-    bool fits(size_t length) const { return m_open && m_rows < kMaxRowsPerPage && length + 2 <= freeSpace(); }
+    bool fits(size_t length) const {
+        return m_open && m_rows < kMaxRowsPerPage && length + 2 <= freeSpace();
+    }
 
     // Appends a row; returns its slot. The caller checked fits().
     uint8_t add(std::string_view row) {

@@ -32,7 +32,9 @@ constexpr size_t kMaxIndexes = 32;
 constexpr size_t kMaxIndexColumns = 10;
 constexpr size_t kGlobalMapInlineBytes = 4004;  // page 1 holds row 1 beside it
 
-Error invalid(const std::string& what) { return Error(Errc::InvalidArgument, what); }
+Error invalid(const std::string& what) {
+    return Error(Errc::InvalidArgument, what);
+}
 
 std::string lowered(std::string_view s) {
     std::string out(s);
@@ -47,30 +49,41 @@ Status checkName(const std::string& name, const char* what) {
     if (u.empty()) return invalid(std::string(what) + " name is empty");
     if (u.size() > kMaxNameLength)
         return invalid(std::string(what) + " name \"" + name + "\" is longer than 64 characters");
-    if (u[0] == ' ') return invalid(std::string(what) + " name \"" + name + "\" starts with a space");
+    if (u[0] == ' ')
+        return invalid(std::string(what) + " name \"" + name + "\" starts with a space");
     for (char16_t ch : u)
         if (ch < 0x20 || ch == '.' || ch == '!' || ch == '`' || ch == '[' || ch == ']')
-            return invalid(std::string(what) + " name \"" + name +
-                           "\" contains a character Access does not allow (. ! ` [ ] or a control character)");
+            return invalid(
+                std::string(what) + " name \"" + name +
+                "\" contains a character Access does not allow (. ! ` [ ] or a control character)");
     return {};
 }
 
 int fixedSize(ColumnType t) {
     switch (t) {
-        case ColumnType::Byte: return 1;
-        case ColumnType::Integer: return 2;
+        case ColumnType::Byte:
+            return 1;
+        case ColumnType::Integer:
+            return 2;
         case ColumnType::Long:
-        case ColumnType::Single: return 4;
+        case ColumnType::Single:
+            return 4;
         case ColumnType::Currency:
         case ColumnType::Double:
-        case ColumnType::DateTime: return 8;
-        case ColumnType::Guid: return 16;
-        case ColumnType::Decimal: return 17;
-        default: return 0;
+        case ColumnType::DateTime:
+            return 8;
+        case ColumnType::Guid:
+            return 16;
+        case ColumnType::Decimal:
+            return 17;
+        default:
+            return 0;
     }
 }
 
-bool isLong(const Column& c) { return c.type == ColumnType::Memo || c.type == ColumnType::Ole; }
+bool isLong(const Column& c) {
+    return c.type == ColumnType::Memo || c.type == ColumnType::Ole;
+}
 
 // Pages and rows of a Memo/OLE column.
 struct LongColumn {
@@ -101,7 +114,9 @@ struct TableState {
     std::string properties;  // LvProp of the catalogue row
 };
 
-Status flushPage(DataPage& page, PageFile& file) { return page.open() ? page.flush(file) : Status(); }
+Status flushPage(DataPage& page, PageFile& file) {
+    return page.open() ? page.flush(file) : Status();
+}
 
 class LongStore : public LongValueStore {
 public:
@@ -155,7 +170,8 @@ private:
 
 double nowAsAccessDate() {
     using namespace std::chrono;
-    double secs = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count() / 1000.0;
+    double secs =
+        duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count() / 1000.0;
     return secs / 86400.0 + 25569.0;
 }
 
@@ -207,7 +223,8 @@ Result<size_t> DatabaseWriter::Impl::addTable(TableDef def, bool system, uint32_
             t->longs[c.number].number = c.number;
             row += 2;
         }
-    if (row > kMaxMapRowsPerPage) return invalid("table \"" + def.name + "\" has too many indexes and long columns");
+    if (row > kMaxMapRowsPerPage)
+        return invalid("table \"" + def.name + "\" has too many indexes and long columns");
     t->required.assign(def.columns.size(), 0);
     t->defaults.assign(def.columns.size(), std::string());
     t->def = std::move(def);
@@ -218,8 +235,8 @@ Result<size_t> DatabaseWriter::Impl::addTable(TableDef def, bool system, uint32_
 Status DatabaseWriter::Impl::append(TableState& t, std::span<const Value> input) {
     const TableDef& def = t.def;
     if (input.size() != def.columns.size())
-        return invalid("table \"" + def.name + "\" has " + std::to_string(def.columns.size()) + " columns, the row gives " +
-                       std::to_string(input.size()) + " values");
+        return invalid("table \"" + def.name + "\" has " + std::to_string(def.columns.size()) +
+                       " columns, the row gives " + std::to_string(input.size()) + " values");
     std::vector<Value> values(input.size());
     uint32_t autoNumber = def.lastAutoNumber;
     for (size_t i = 0; i < input.size(); ++i) {
@@ -227,7 +244,8 @@ Status DatabaseWriter::Impl::append(TableState& t, std::span<const Value> input)
         TAB_ASSIGN_OR_RETURN(values[i], coerceValue(c, input[i]));
         if (c.autoNumber && c.type == ColumnType::Long) {
             if (values[i].isNull()) {
-                if (autoNumber == INT32_MAX) return invalid("table \"" + def.name + "\": AutoNumber exhausted");
+                if (autoNumber == INT32_MAX)
+                    return invalid("table \"" + def.name + "\": AutoNumber exhausted");
                 values[i] = Value::integer(++autoNumber);
             } else if (values[i].asInt() > static_cast<int64_t>(autoNumber)) {
                 autoNumber = static_cast<uint32_t>(values[i].asInt());
@@ -241,7 +259,8 @@ Status DatabaseWriter::Impl::append(TableState& t, std::span<const Value> input)
             values[i] = Value::guid(g);
         }
         if (t.required[i] && values[i].isNull() && c.type != ColumnType::Boolean)
-            return invalid("table \"" + def.name + "\": column \"" + c.name + "\" is required but the row has no value");
+            return invalid("table \"" + def.name + "\": column \"" + c.name +
+                           "\" is required but the row has no value");
     }
     // Index keys first: a duplicate or a missing key rejects the row before anything is written.
     std::vector<std::optional<std::string>> keys(def.realIndexes.size());
@@ -260,8 +279,8 @@ Status DatabaseWriter::Impl::append(TableState& t, std::span<const Value> input)
             auto seg = encodeKeySegment(c, values[pos], ic.ascending, JetVersion::Jet4,
                                         TextCollation::GeneralLegacy);
             if (!seg.ok())
-                return invalid("table \"" + def.name + "\": column \"" + c.name + "\" cannot be indexed: " +
-                               seg.error().message());
+                return invalid("table \"" + def.name + "\": column \"" + c.name +
+                               "\" cannot be indexed: " + seg.error().message());
             key += *seg;
         }
         const std::string& name = [&]() -> const std::string& {
@@ -270,10 +289,12 @@ Status DatabaseWriter::Impl::append(TableState& t, std::span<const Value> input)
             return def.name;
         }();
         if (is.required && anyNull)
-            return invalid("table \"" + def.name + "\": index \"" + name + "\" does not allow Null");
+            return invalid("table \"" + def.name + "\": index \"" + name +
+                           "\" does not allow Null");
         if (allNull && is.ignoreNulls) continue;
         if (is.unique && !allNull && is.keys.count(key))
-            return invalid("table \"" + def.name + "\": duplicate value in unique index \"" + name + "\"");
+            return invalid("table \"" + def.name + "\": duplicate value in unique index \"" + name +
+                           "\"");
         keys[i] = std::move(key);
     }
     TAB_ASSIGN_OR_RETURN(RowPlan plan, planRow(def, values));
@@ -317,8 +338,9 @@ Status DatabaseWriter::Impl::writeTable(TableState& t) {
         IndexState& is = t.indexes[i];
         is.entries.sort();
         is.keys.clear();
-        TAB_ASSIGN_OR_RETURN(BuiltIndex built,
-                             buildIndexTree(is.entries, def.realIndexes[i].rootPage, def.tdefPage, *file));
+        TAB_ASSIGN_OR_RETURN(
+            BuiltIndex built,
+            buildIndexTree(is.entries, def.realIndexes[i].rootPage, def.tdefPage, *file));
         content.uniqueCounts.push_back(is.entries.distinctKeys());
         TAB_ASSIGN_OR_RETURN(std::string m, buildUsageMap(built.pages, *file));
         rows.push_back(m);
@@ -359,8 +381,8 @@ Status DatabaseWriter::Impl::writeCatalog() {
         int i = def.findColumn(name);
         return static_cast<size_t>(i);
     };
-    auto object = [&](int32_t id, int32_t parent, const std::string& name, int16_t type, int32_t flags, int ownerSid,
-                      const std::string& props) -> Status {
+    auto object = [&](int32_t id, int32_t parent, const std::string& name, int16_t type,
+                      int32_t flags, int ownerSid, const std::string& props) -> Status {
         const TableDef& d = objects.def;
         std::vector<Value> v(d.columns.size());
         v[col(d, "Id")] = Value::integer(id);
@@ -392,7 +414,9 @@ Status DatabaseWriter::Impl::writeCatalog() {
     constexpr int16_t kDocument = -32757;
 
     for (int32_t id : {kTablesId, kDatabasesId, kRelationshipsId}) {
-        const char* name = id == kTablesId ? "Tables" : id == kDatabasesId ? "Databases" : "Relationships";
+        const char* name = id == kTablesId      ? "Tables"
+                           : id == kDatabasesId ? "Databases"
+                                                : "Relationships";
         TAB_TRY(object(id, kContainersParent, name, 3, kSystemObject, kEngine, {}));
         TAB_TRY(aceRows(containerAces(id)));
     }
@@ -403,12 +427,14 @@ Status DatabaseWriter::Impl::writeCatalog() {
     for (auto& t : tables) {
         if (!t->system) continue;
         bool jet = t->def.name != "MSysAccessObjects";
-        TAB_TRY(object(t->objectId, kTablesId, t->def.name, 1, jet ? kSystemObject : 2, jet ? kEngine : kAdmin, {}));
+        TAB_TRY(object(t->objectId, kTablesId, t->def.name, 1, jet ? kSystemObject : 2,
+                       jet ? kEngine : kAdmin, {}));
         TAB_TRY(aceRows(systemTableAces(t->objectId, t->def.name)));
     }
     // Access's own containers and documents get the synthetic ids from 0x80000000 on.
     int32_t synthetic = INT32_MIN;
-    for (const char* name : {"DataAccessPages", "Forms", "Modules", "Reports", "Scripts", "SysRel"}) {
+    for (const char* name :
+         {"DataAccessPages", "Forms", "Modules", "Reports", "Scripts", "SysRel"}) {
         TAB_TRY(object(synthetic, kContainersParent, name, 3, 0, kAdmin, {}));
         TAB_TRY(aceRows(containerAces(synthetic)));
         ++synthetic;
@@ -435,8 +461,9 @@ std::vector<uint8_t> DatabaseWriter::Impl::headerPage() const {
     p[1] = 0x01;
     std::memcpy(p.data() + 4, "Standard Jet DB", 15);
     p[0x14] = 0x01;
-    static const uint8_t kConstant[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00,
-                                          0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
+    static const uint8_t kConstant[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00,
+                                          0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
+                                          0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
     std::memcpy(p.data() + 0x18, kConstant, sizeof kConstant);
     put16(p.data() + 0x3C, 1252);
     // Password: UTF-16LE padded to 40 bytes, XORed with the creation day.
@@ -479,7 +506,7 @@ Status DatabaseWriter::Impl::finish() {
     TAB_TRY(writeCatalog());
     for (auto& t : tables) TAB_TRY(writeTable(*t));
     TAB_TRY(writeHeader());
-    return file->commit();
+    return file->commit(options.durable);
 }
 
 // ---------------------------------------------------------------------------
@@ -487,7 +514,8 @@ Status DatabaseWriter::Impl::finish() {
 DatabaseWriter::DatabaseWriter(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 DatabaseWriter::~DatabaseWriter() = default;
 
-Result<std::unique_ptr<DatabaseWriter>> DatabaseWriter::create(const std::string& path, const CreateOptions& options) {
+Result<std::unique_ptr<DatabaseWriter>> DatabaseWriter::create(const std::string& path,
+                                                               const CreateOptions& options) {
     if (utf8ToUtf16(options.password).size() > 20)
         return invalid("a database password has at most 20 characters");
     auto impl = std::make_unique<Impl>();
@@ -499,8 +527,10 @@ Result<std::unique_ptr<DatabaseWriter>> DatabaseWriter::create(const std::string
     impl->file->allocate();  // global usage map
     auto defs = systemTableDefs();
     std::vector<uint32_t> tdefPages;
-    for (size_t i = 0; i < defs.size(); ++i) tdefPages.push_back(impl->file->allocate());  // MSysObjects on page 2
-    for (size_t i = 0; i < defs.size(); ++i) TAB_TRY(impl->addTable(std::move(defs[i]), true, tdefPages[i]));
+    for (size_t i = 0; i < defs.size(); ++i)
+        tdefPages.push_back(impl->file->allocate());  // MSysObjects on page 2
+    for (size_t i = 0; i < defs.size(); ++i)
+        TAB_TRY(impl->addTable(std::move(defs[i]), true, tdefPages[i]));
     return std::unique_ptr<DatabaseWriter>(new DatabaseWriter(std::move(impl)));
 }
 
@@ -509,10 +539,12 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
     if (w.finished) return invalid("the database is already finished");
     TAB_TRY(checkName(spec.name, "table"));
     for (const auto& t : w.tables)
-        if (lowered(t->def.name) == lowered(spec.name)) return invalid("table \"" + spec.name + "\" already exists");
+        if (lowered(t->def.name) == lowered(spec.name))
+            return invalid("table \"" + spec.name + "\" already exists");
     if (spec.columns.empty() || spec.columns.size() > kMaxColumns)
         return invalid("table \"" + spec.name + "\" must have 1 to 255 columns");
-    if (spec.indexes.size() > kMaxIndexes) return invalid("table \"" + spec.name + "\" has more than 32 indexes");
+    if (spec.indexes.size() > kMaxIndexes)
+        return invalid("table \"" + spec.name + "\" has more than 32 indexes");
     TableDef def;
     def.name = spec.name;
     def.tableType = 0x4E;
@@ -525,7 +557,8 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
         TAB_TRY(checkName(s.name, "column"));
         for (size_t k = 0; k < i; ++k)
             if (lowered(spec.columns[k].name) == lowered(s.name))
-                return invalid("table \"" + spec.name + "\": column \"" + s.name + "\" appears twice");
+                return invalid("table \"" + spec.name + "\": column \"" + s.name +
+                               "\" appears twice");
         Column c;
         c.name = s.name;
         c.type = s.type;
@@ -536,12 +569,15 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
         auto where = [&] { return "table \"" + spec.name + "\": column \"" + s.name + "\": "; };
         switch (s.type) {
             case ColumnType::Text:
-                if (s.size < 1 || s.size > 255) return invalid(where() + "Text holds 1 to 255 characters");
+                if (s.size < 1 || s.size > 255)
+                    return invalid(where() + "Text holds 1 to 255 characters");
                 c.length = static_cast<uint16_t>(2 * s.size);
                 break;
             case ColumnType::Decimal:
                 if (s.precision < 1 || s.precision > 28 || s.scale > s.precision)
-                    return invalid(where() + "Decimal precision must be 1-28 and the scale at most the precision");
+                    return invalid(
+                        where() +
+                        "Decimal precision must be 1-28 and the scale at most the precision");
                 c.precision = s.precision;
                 c.scale = s.scale;
                 break;
@@ -555,8 +591,10 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
             case ColumnType::DateTime:
             case ColumnType::Guid:
             case ColumnType::Memo:
-            case ColumnType::Ole: break;
-            default: return invalid(where() + "type " + columnTypeName(s.type) + " cannot be created");
+            case ColumnType::Ole:
+                break;
+            default:
+                return invalid(where() + "type " + columnTypeName(s.type) + " cannot be created");
         }
         if (s.autoNumber) {
             if (s.type == ColumnType::Long) {
@@ -567,7 +605,8 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
                 c.autoGuid = true;
                 c.flags |= 0x40;
             } else {
-                return invalid(where() + "only Long Integer and Replication ID columns can be AutoNumber");
+                return invalid(where() +
+                               "only Long Integer and Replication ID columns can be AutoNumber");
             }
         }
         if ((s.type == ColumnType::Text || s.type == ColumnType::Memo) && s.compressedUnicode) {
@@ -585,7 +624,8 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
         c.required = s.required;
         def.columns.push_back(c);
     }
-    if (autoCount > 1) return invalid("table \"" + spec.name + "\" has more than one AutoNumber column");
+    if (autoCount > 1)
+        return invalid("table \"" + spec.name + "\" has more than one AutoNumber column");
     // Variable slots: short variable columns first, long values last.
     for (int pass = 0; pass < 2; ++pass)
         for (Column& c : def.columns)
@@ -599,19 +639,22 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
         TAB_TRY(checkName(is.name, "index"));
         for (size_t k = 0; k < i; ++k)
             if (lowered(spec.indexes[k].name) == lowered(is.name))
-                return invalid("table \"" + spec.name + "\": index \"" + is.name + "\" appears twice");
+                return invalid("table \"" + spec.name + "\": index \"" + is.name +
+                               "\" appears twice");
         if (is.columns.empty() || is.columns.size() > kMaxIndexColumns)
-            return invalid("table \"" + spec.name + "\": index \"" + is.name + "\" must have 1 to 10 columns");
+            return invalid("table \"" + spec.name + "\": index \"" + is.name +
+                           "\" must have 1 to 10 columns");
         primaryKeys += is.primaryKey;
         RealIndex ri;
         for (const IndexColumnSpec& ic : is.columns) {
             int pos = def.findColumn(ic.column);
             if (pos < 0)
-                return invalid("table \"" + spec.name + "\": index \"" + is.name + "\" names unknown column \"" +
-                               ic.column + "\"");
+                return invalid("table \"" + spec.name + "\": index \"" + is.name +
+                               "\" names unknown column \"" + ic.column + "\"");
             const Column& c = def.columns[static_cast<size_t>(pos)];
             if (c.type == ColumnType::Ole)
-                return invalid("table \"" + spec.name + "\": OLE Object column \"" + c.name + "\" cannot be indexed");
+                return invalid("table \"" + spec.name + "\": OLE Object column \"" + c.name +
+                               "\" cannot be indexed");
             ri.columns.push_back({c.number, ic.ascending});
         }
         ri.flags = 0x80;
@@ -636,14 +679,16 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
         ix.indexType = is.primaryKey ? 1 : 0;
         def.indexes.push_back(ix);
     }
-    if (primaryKeys > 1) return invalid("table \"" + spec.name + "\" has more than one primary key");
+    if (primaryKeys > 1)
+        return invalid("table \"" + spec.name + "\" has more than one primary key");
 
     // Column properties go into the catalogue row, as Access keeps them.
     std::vector<std::pair<std::string, std::vector<Property>>> props;
     for (const ColumnSpec& s : spec.columns) {
         std::vector<Property> p;
         if (s.required) p.push_back(boolProperty("Required", true, true));
-        if (!s.defaultValue.empty()) p.push_back(textProperty("DefaultValue", s.defaultValue, true));
+        if (!s.defaultValue.empty())
+            p.push_back(textProperty("DefaultValue", s.defaultValue, true));
         if (!p.empty()) props.emplace_back(s.name, std::move(p));
     }
     std::string blob = buildPropertyBlob({}, props);

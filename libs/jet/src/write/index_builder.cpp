@@ -37,7 +37,8 @@ Status writePage(const Page& pg, uint32_t owner, PageFile& file) {
     size_t prefix = 0;
     if (pg.entries.size() > 1) {
         std::string_view first(pg.entries.front()), last(pg.entries.back());
-        prefix = std::min(commonPrefix(first.substr(0, pg.keyLengths.front()), last.substr(0, pg.keyLengths.back())),
+        prefix = std::min(commonPrefix(first.substr(0, pg.keyLengths.front()),
+                                       last.substr(0, pg.keyLengths.back())),
                           std::min(pg.keyLengths.front(), pg.keyLengths.back()));
     }
     put16(buf.data() + 0x18, static_cast<uint32_t>(prefix));
@@ -55,14 +56,15 @@ Status writePage(const Page& pg, uint32_t owner, PageFile& file) {
 }
 
 // Whether `entries` plus `extra` still fit one page with the best prefix.
-bool fits(const std::vector<std::string>& entries, const std::vector<size_t>& keyLengths, std::string_view extra,
-          size_t extraKey, size_t& total) {
+bool fits(const std::vector<std::string>& entries, const std::vector<size_t>& keyLengths,
+          std::string_view extra, size_t extraKey, size_t& total) {
     size_t n = entries.size() + 1;
     std::string_view first = entries.empty() ? extra : std::string_view(entries.front());
     size_t firstKey = entries.empty() ? extraKey : keyLengths.front();
-    size_t prefix = n > 1 ? std::min({commonPrefix(first.substr(0, firstKey), extra.substr(0, extraKey)), firstKey,
-                                      extraKey})
-                          : 0;
+    size_t prefix =
+        n > 1 ? std::min({commonPrefix(first.substr(0, firstKey), extra.substr(0, extraKey)),
+                          firstKey, extraKey})
+              : 0;
     size_t sum = total + extra.size();
     size_t packed = sum - prefix * (n - 1);
     if (packed > kIndexCapacity) return false;
@@ -152,7 +154,8 @@ Page parentOf(const std::vector<Page>& level, Group g) {
 
 }  // namespace
 
-Result<BuiltIndex> buildIndexTree(const IndexEntries& entries, uint32_t root, uint32_t owner, PageFile& file) {
+Result<BuiltIndex> buildIndexTree(const IndexEntries& entries, uint32_t root, uint32_t owner,
+                                  PageFile& file) {
     BuiltIndex built;
     std::vector<Page> level;
     {
@@ -161,7 +164,8 @@ Result<BuiltIndex> buildIndexTree(const IndexEntries& entries, uint32_t root, ui
         for (size_t i = 0; i < entries.size(); ++i) {
             std::string_view e = entries.entry(i);
             size_t keyLen = e.size() - 4;
-            if (e.size() > kIndexCapacity / 2) return Error(Errc::InvalidArgument, "index key too long");
+            if (e.size() > kIndexCapacity / 2)
+                return Error(Errc::InvalidArgument, "index key too long");
             if (!fits(cur.entries, cur.keyLengths, e, keyLen, total)) {
                 level.push_back(std::move(cur));
                 cur = Page();

@@ -47,6 +47,7 @@ struct BuiltIndex {
 };
 
 // Writes the tree for sorted `entries` with its top page at `root`.
-Result<BuiltIndex> buildIndexTree(const IndexEntries& entries, uint32_t root, uint32_t owner, PageFile& file);
+Result<BuiltIndex> buildIndexTree(const IndexEntries& entries, uint32_t root, uint32_t owner,
+                                  PageFile& file);
 
 }  // namespace tab::jet::write

@@ -30,7 +30,8 @@ Result<std::unique_ptr<PageFile>> PageFile::create(const std::string& path) {
     // mkstemp makes the file private; a database gets the usual permissions.
     mode_t mask = ::umask(0);
     ::umask(mask);
-    if (::fchmod(fd, 0666 & ~mask) != 0) return sysError("cannot set the permissions of", f->m_temp);
+    if (::fchmod(fd, 0666 & ~mask) != 0)
+        return sysError("cannot set the permissions of", f->m_temp);
     return f;
 }
 
@@ -58,17 +59,19 @@ Status PageFile::write(uint32_t page, const uint8_t* data) {
     return {};
 }
 
-Status PageFile::commit() {
+Status PageFile::commit(bool durable) {
     for (uint32_t p = 0; p < m_count; ++p)
         if (!m_written[p])
-            return Error(Errc::Internal, "page " + std::to_string(p) + " was allocated but never written");
-    if (::fsync(m_fd) != 0) return sysError("cannot flush", m_temp);
+            return Error(Errc::Internal,
+                         "page " + std::to_string(p) + " was allocated but never written");
+    if (durable && ::fsync(m_fd) != 0) return sysError("cannot flush", m_temp);
     if (::close(m_fd) != 0) {
         m_fd = -1;
         return sysError("cannot close", m_temp);
     }
     m_fd = -1;
-    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) return sysError("cannot rename onto", m_target);
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0)
+        return sysError("cannot rename onto", m_target);
     m_committed = true;
     return {};
 }

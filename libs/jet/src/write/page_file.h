@@ -4,8 +4,8 @@
 #pragma once
 
 #include <array>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +26,7 @@ public:
     Status write(uint32_t page, const uint8_t* data);
     Status write(uint32_t page, const PageBuf& buf) { return write(page, buf.data()); }
     // Flushes, checks that every allocated page was written, and renames.
-    Status commit();
+    Status commit(bool durable = true);
 
 private:
     PageFile() = default;

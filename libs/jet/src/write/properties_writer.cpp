@@ -53,12 +53,14 @@ Property boolProperty(const std::string& name, bool value, bool ddl) {
     return {name, 0x01, std::string(1, static_cast<char>(value ? 0xFF : 0x00)), ddl};
 }
 
-std::string buildPropertyBlob(const std::vector<Property>& object,
-                              const std::vector<std::pair<std::string, std::vector<Property>>>& columns) {
+std::string buildPropertyBlob(
+    const std::vector<Property>& object,
+    const std::vector<std::pair<std::string, std::vector<Property>>>& columns) {
     std::vector<std::string> names;
     auto collect = [&](const std::vector<Property>& props) {
         for (const Property& p : props)
-            if (std::find(names.begin(), names.end(), p.name) == names.end()) names.push_back(p.name);
+            if (std::find(names.begin(), names.end(), p.name) == names.end())
+                names.push_back(p.name);
     };
     collect(object);
     for (const auto& [column, props] : columns) collect(props);

@@ -22,7 +22,8 @@ Property boolProperty(const std::string& name, bool value, bool ddl = false);
 
 // An "MR2" blob: the object's own properties, then those of named columns.
 // Empty when there are no properties at all.
-std::string buildPropertyBlob(const std::vector<Property>& object,
-                              const std::vector<std::pair<std::string, std::vector<Property>>>& columns);
+std::string buildPropertyBlob(
+    const std::vector<Property>& object,
+    const std::vector<std::pair<std::string, std::vector<Property>>>& columns);
 
 }  // namespace tab::jet::write

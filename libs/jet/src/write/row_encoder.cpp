@@ -15,7 +15,9 @@ namespace {
 
 __extension__ typedef unsigned __int128 U128;
 
-U128 toU128(const Decimal& d) { return (U128(d.hi) << 64) | d.lo; }
+U128 toU128(const Decimal& d) {
+    return (U128(d.hi) << 64) | d.lo;
+}
 
 U128 pow10(int n) {
     U128 r = 1;
@@ -95,7 +97,9 @@ bool decimalFromDouble(double x, Decimal& out) {
     return true;
 }
 
-double decimalToDouble(const Decimal& d) { return std::strtod(decimalToText(d).c_str(), nullptr); }
+double decimalToDouble(const Decimal& d) {
+    return std::strtod(decimalToText(d).c_str(), nullptr);
+}
 
 Error bad(const Column& c, const std::string& what) {
     return Error(Errc::InvalidArgument, "column \"" + c.name + "\": " + what);
@@ -103,19 +107,30 @@ Error bad(const Column& c, const std::string& what) {
 
 const char* kindName(const Value& v) {
     switch (v.kind()) {
-        case Value::Kind::Boolean: return "a Yes/No value";
-        case Value::Kind::Integer: return "an integer";
+        case Value::Kind::Boolean:
+            return "a Yes/No value";
+        case Value::Kind::Integer:
+            return "an integer";
         case Value::Kind::Single:
-        case Value::Kind::Double: return "a number";
-        case Value::Kind::Currency: return "a currency value";
-        case Value::Kind::Decimal: return "a decimal number";
+        case Value::Kind::Double:
+            return "a number";
+        case Value::Kind::Currency:
+            return "a currency value";
+        case Value::Kind::Decimal:
+            return "a decimal number";
         case Value::Kind::DateTime:
-        case Value::Kind::DateTimeExt: return "a date";
-        case Value::Kind::Text: return "text";
-        case Value::Kind::Binary: return "binary data";
-        case Value::Kind::Guid: return "a GUID";
-        case Value::Kind::List: return "a list";
-        case Value::Kind::Null: return "Null";
+        case Value::Kind::DateTimeExt:
+            return "a date";
+        case Value::Kind::Text:
+            return "text";
+        case Value::Kind::Binary:
+            return "binary data";
+        case Value::Kind::Guid:
+            return "a GUID";
+        case Value::Kind::List:
+            return "a list";
+        case Value::Kind::Null:
+            return "Null";
     }
     return "a value";
 }
@@ -133,14 +148,16 @@ Result<int64_t> integerIn(const Column& c, const Value& v, int64_t lo, int64_t h
     } else if (v.kind() == Value::Kind::Decimal) {
         U128 m;
         if (!rescale(v.asDecimal(), 0, m) || m > U128(std::numeric_limits<int64_t>::max()))
-            return bad(c, "value " + decimalToText(v.asDecimal()) + " is not a whole number in range");
+            return bad(c,
+                       "value " + decimalToText(v.asDecimal()) + " is not a whole number in range");
         x = static_cast<int64_t>(m);
         if (v.asDecimal().negative) x = -x;
     } else {
         return mismatch(c, v);
     }
     if (x < lo || x > hi)
-        return bad(c, "value " + std::to_string(x) + " is out of range for " + columnTypeName(c.type));
+        return bad(c,
+                   "value " + std::to_string(x) + " is out of range for " + columnTypeName(c.type));
     return x;
 }
 
@@ -172,7 +189,8 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
         case ColumnType::Currency: {
             constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
             switch (v.kind()) {
-                case Value::Kind::Currency: return v;
+                case Value::Kind::Currency:
+                    return v;
                 case Value::Kind::Integer:
                     if (v.asInt() > kMax / 10000 || v.asInt() < -(kMax / 10000))
                         return bad(c, "value out of range for Currency");
@@ -189,10 +207,12 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
                 case Value::Kind::Double:
                 case Value::Kind::Single: {
                     double x = std::round(v.asDouble() * 10000.0);
-                    if (!std::isfinite(x) || std::fabs(x) >= 9.2e18) return bad(c, "value out of range for Currency");
+                    if (!std::isfinite(x) || std::fabs(x) >= 9.2e18)
+                        return bad(c, "value out of range for Currency");
                     return Value::currency(static_cast<int64_t>(x));
                 }
-                default: return mismatch(c, v);
+                default:
+                    return mismatch(c, v);
             }
         }
         case ColumnType::Single:
@@ -200,11 +220,20 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
             double x;
             switch (v.kind()) {
                 case Value::Kind::Double:
-                case Value::Kind::Single: x = v.asDouble(); break;
-                case Value::Kind::Integer: x = static_cast<double>(v.asInt()); break;
-                case Value::Kind::Currency: x = static_cast<double>(v.asInt()) / 10000.0; break;
-                case Value::Kind::Decimal: x = decimalToDouble(v.asDecimal()); break;
-                default: return mismatch(c, v);
+                case Value::Kind::Single:
+                    x = v.asDouble();
+                    break;
+                case Value::Kind::Integer:
+                    x = static_cast<double>(v.asInt());
+                    break;
+                case Value::Kind::Currency:
+                    x = static_cast<double>(v.asInt()) / 10000.0;
+                    break;
+                case Value::Kind::Decimal:
+                    x = decimalToDouble(v.asDecimal());
+                    break;
+                default:
+                    return mismatch(c, v);
             }
             if (c.type == ColumnType::Single) {
                 if (std::isfinite(x) && std::fabs(x) > std::numeric_limits<float>::max())
@@ -226,7 +255,8 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
                 d.negative = x < 0;
                 d.lo = x < 0 ? 0 - static_cast<uint64_t>(x) : static_cast<uint64_t>(x);
             } else if (v.kind() == Value::Kind::Double || v.kind() == Value::Kind::Single) {
-                if (!decimalFromDouble(v.asDouble(), d)) return bad(c, "value out of range for Decimal");
+                if (!decimalFromDouble(v.asDouble(), d))
+                    return bad(c, "value out of range for Decimal");
             } else if (v.kind() == Value::Kind::Currency) {
                 int64_t x = v.asInt();
                 d.negative = x < 0;
@@ -237,11 +267,11 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
             }
             U128 m;
             if (!rescale(d, c.scale, m))
-                return bad(c, "value " + decimalToText(d) + " has more than " + std::to_string(c.scale) +
-                                  " decimal places");
+                return bad(c, "value " + decimalToText(d) + " has more than " +
+                                  std::to_string(c.scale) + " decimal places");
             if (digitCount(m) > c.precision)
-                return bad(c, "value " + decimalToText(d) + " has more than " + std::to_string(c.precision) +
-                                  " digits");
+                return bad(c, "value " + decimalToText(d) + " has more than " +
+                                  std::to_string(c.precision) + " digits");
             Decimal out;
             out.hi = static_cast<uint64_t>(m >> 64);
             out.lo = static_cast<uint64_t>(m);
@@ -255,8 +285,9 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
             if (c.type == ColumnType::Text) {
                 size_t units = utf8ToUtf16(v.bytes()).size();
                 if (units > c.size)
-                    return bad(c, "text of " + std::to_string(units) + " characters is longer than the " +
-                                      std::to_string(c.size) + " the column holds");
+                    return bad(c, "text of " + std::to_string(units) +
+                                      " characters is longer than the " + std::to_string(c.size) +
+                                      " the column holds");
             }
             return v;
         }
@@ -270,17 +301,26 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
             if (v.kind() != Value::Kind::Guid || v.bytes().size() != 16) return mismatch(c, v);
             return v;
         default:
-            return bad(c, std::string("writing ") + columnTypeName(c.type) + " columns is not supported");
+            return bad(
+                c, std::string("writing ") + columnTypeName(c.type) + " columns is not supported");
     }
 }
 
 Result<std::string> encodeValue(const Column& c, const Value& v) {
     std::string s;
     switch (c.type) {
-        case ColumnType::Byte: putLe(s, static_cast<uint64_t>(v.asInt()), 1); break;
-        case ColumnType::Integer: putLe(s, static_cast<uint64_t>(v.asInt()), 2); break;
-        case ColumnType::Long: putLe(s, static_cast<uint64_t>(v.asInt()), 4); break;
-        case ColumnType::Currency: putLe(s, static_cast<uint64_t>(v.asInt()), 8); break;
+        case ColumnType::Byte:
+            putLe(s, static_cast<uint64_t>(v.asInt()), 1);
+            break;
+        case ColumnType::Integer:
+            putLe(s, static_cast<uint64_t>(v.asInt()), 2);
+            break;
+        case ColumnType::Long:
+            putLe(s, static_cast<uint64_t>(v.asInt()), 4);
+            break;
+        case ColumnType::Currency:
+            putLe(s, static_cast<uint64_t>(v.asInt()), 8);
+            break;
         case ColumnType::Single: {
             float f = static_cast<float>(v.asDouble());
             uint32_t u;
@@ -296,7 +336,9 @@ Result<std::string> encodeValue(const Column& c, const Value& v) {
             putLe(s, u, 8);
             break;
         }
-        case ColumnType::Guid: s = v.bytes(); break;
+        case ColumnType::Guid:
+            s = v.bytes();
+            break;
         case ColumnType::Decimal: {
             const Decimal& d = v.asDecimal();
             s.push_back(static_cast<char>(d.negative ? 0x80 : 0x00));
@@ -324,9 +366,12 @@ Result<std::string> encodeValue(const Column& c, const Value& v) {
             break;
         }
         case ColumnType::Binary:
-        case ColumnType::Ole: s = v.bytes(); break;
+        case ColumnType::Ole:
+            s = v.bytes();
+            break;
         default:
-            return bad(c, std::string("writing ") + columnTypeName(c.type) + " columns is not supported");
+            return bad(
+                c, std::string("writing ") + columnTypeName(c.type) + " columns is not supported");
     }
     return s;
 }
@@ -352,7 +397,8 @@ Result<RowPlan> planRow(const TableDef& t, std::span<const Value> values) {
     const size_t n = t.columns.size();
     if (values.size() != n)
         return Error(Errc::InvalidArgument, "table \"" + t.name + "\" has " + std::to_string(n) +
-                                                " columns, the row gives " + std::to_string(values.size()));
+                                                " columns, the row gives " +
+                                                std::to_string(values.size()));
     RowPlan plan;
     plan.bytes.resize(n);
     plan.present.assign(n, false);
@@ -362,7 +408,8 @@ Result<RowPlan> planRow(const TableDef& t, std::span<const Value> values) {
     std::vector<size_t> longs;
     for (size_t i = 0; i < n; ++i) {
         const Column& c = t.columns[i];
-        if (c.fixed && c.type != ColumnType::Boolean) fixedEnd = std::max<size_t>(fixedEnd, c.fixedOffset + c.length);
+        if (c.fixed && c.type != ColumnType::Boolean)
+            fixedEnd = std::max<size_t>(fixedEnd, c.fixedOffset + c.length);
         const Value& v = values[i];
         if (c.type == ColumnType::Boolean) {
             plan.present[i] = !v.isNull() && v.asBool();
@@ -382,9 +429,9 @@ Result<RowPlan> planRow(const TableDef& t, std::span<const Value> values) {
     size_t trailer = t.varColumns ? 2 + 2 * t.varColumns + 2 : 0;
     size_t size = 2 + fixedEnd + varBytes + trailer + nullMask;
     if (size > kMaxRowSize)
-        return Error(Errc::InvalidArgument, "row of table \"" + t.name + "\" is " + std::to_string(size) +
-                                                " bytes, more than the " + std::to_string(kMaxRowSize) +
-                                                " a row can hold");
+        return Error(Errc::InvalidArgument, "row of table \"" + t.name + "\" is " +
+                                                std::to_string(size) + " bytes, more than the " +
+                                                std::to_string(kMaxRowSize) + " a row can hold");
     // Short long values stay in the row while there is room, first come first.
     for (size_t i : longs) {
         size_t len = plan.bytes[i].size();
@@ -401,7 +448,8 @@ Result<std::string> packRow(const TableDef& t, const RowPlan& plan, LongValueSto
     const size_t n = t.columns.size();
     size_t fixedEnd = 0;
     for (const Column& c : t.columns)
-        if (c.fixed && c.type != ColumnType::Boolean) fixedEnd = std::max<size_t>(fixedEnd, c.fixedOffset + c.length);
+        if (c.fixed && c.type != ColumnType::Boolean)
+            fixedEnd = std::max<size_t>(fixedEnd, c.fixedOffset + c.length);
     std::string row(2 + fixedEnd, '\0');
     row.reserve(plan.size);
     put16(reinterpret_cast<uint8_t*>(row.data()), t.maxColumns);
@@ -412,7 +460,8 @@ Result<std::string> packRow(const TableDef& t, const RowPlan& plan, LongValueSto
         if (plan.present[i]) mask[c.number / 8] |= static_cast<uint8_t>(1u << (c.number % 8));
         if (c.fixed) {
             if (plan.present[i] && c.type != ColumnType::Boolean)
-                std::memcpy(row.data() + 2 + c.fixedOffset, plan.bytes[i].data(), plan.bytes[i].size());
+                std::memcpy(row.data() + 2 + c.fixedOffset, plan.bytes[i].data(),
+                            plan.bytes[i].size());
         } else if (c.varIndex < bySlot.size()) {
             bySlot[c.varIndex] = static_cast<int>(i);
         }

@@ -34,7 +34,8 @@ constexpr int32_t kContainersParent = 0x0F000000;
 constexpr int32_t kMSysDbId = 0x10000000;
 
 // Access rights of the objects a new database holds, by object.
-std::vector<AceRow> containerAces(int32_t id);   // Tables, Databases, Relationships, Access containers
+std::vector<AceRow> containerAces(
+    int32_t id);  // Tables, Databases, Relationships, Access containers
 std::vector<AceRow> systemTableAces(int32_t id, const std::string& name);
 std::vector<AceRow> userTableAces(int32_t id);
 

@@ -52,12 +52,12 @@ std::string buildTdef(const TdefContent& content) {
         put32(p + 1, kMagic);
         put16(p + 5, c.number);
         put16(p + 7, c.varIndex);
-        put16(p + 9, c.number);
         if (c.type == ColumnType::Decimal) {
             p[11] = c.precision;
             p[12] = c.scale;
         } else {
-            put16(p + 11, c.type == ColumnType::Text || c.type == ColumnType::Memo ? c.sortOrder : 0x0409);
+            put16(p + 11,
+                  c.type == ColumnType::Text || c.type == ColumnType::Memo ? c.sortOrder : 0x0409);
         }
         p[15] = c.flags;
         p[16] = c.extFlags;
@@ -91,7 +91,7 @@ std::string buildTdef(const TdefContent& content) {
         put32(p + 4, ix.number);
         put32(p + 8, ix.realIndex);
         put32(p + 13, 0xFFFFFFFFu);  // no related index: not a relationship
-        p[21] = 0x04;  // what Access writes in the cascade fields of plain indexes
+        p[21] = 0x04;                // what Access writes in the cascade fields of plain indexes
         p[22] = 0x04;
         p[23] = ix.indexType;
         s += b;
@@ -112,7 +112,8 @@ size_t tdefPageCount(size_t bytes) {
     return 1 + (bytes - kPageSize + (kPageSize - 8) - 1) / (kPageSize - 8);
 }
 
-std::vector<std::vector<uint8_t>> splitTdef(const std::string& tdef, const std::vector<uint32_t>& pages) {
+std::vector<std::vector<uint8_t>> splitTdef(const std::string& tdef,
+                                            const std::vector<uint32_t>& pages) {
     std::vector<std::vector<uint8_t>> out;
     size_t pos = 0;
     for (size_t i = 0; i < pages.size(); ++i) {
@@ -130,7 +131,8 @@ std::vector<std::vector<uint8_t>> splitTdef(const std::string& tdef, const std::
             pos += n;
             used = 8 + n;
         }
-        put16(pg.data() + 2, used + 8 <= kPageSize ? static_cast<uint32_t>(kPageSize - used - 8) : 0);
+        put16(pg.data() + 2,
+              used + 8 <= kPageSize ? static_cast<uint32_t>(kPageSize - used - 8) : 0);
         put32(pg.data() + 4, i + 1 < pages.size() ? pages[i + 1] : 0);
         out.push_back(std::move(pg));
     }

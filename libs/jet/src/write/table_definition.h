@@ -26,6 +26,7 @@ std::string buildTdef(const TdefContent& content);
 // Splits a TDEF buffer over `pages` (first page first); the number of pages
 // needed is tdefPageCount().
 size_t tdefPageCount(size_t bytes);
-std::vector<std::vector<uint8_t>> splitTdef(const std::string& tdef, const std::vector<uint32_t>& pages);
+std::vector<std::vector<uint8_t>> splitTdef(const std::string& tdef,
+                                            const std::vector<uint32_t>& pages);
 
 }  // namespace tab::jet::write

@@ -6,7 +6,9 @@ namespace tab::jet::write {
 
 namespace {
 
-void setBit(uint8_t* bitmap, uint32_t bit) { bitmap[bit / 8] |= static_cast<uint8_t>(1u << (bit % 8)); }
+void setBit(uint8_t* bitmap, uint32_t bit) {
+    bitmap[bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
+}
 
 }  // namespace
 
@@ -30,7 +32,8 @@ Result<std::string> buildUsageMap(const std::vector<uint32_t>& pages, PageFile& 
         PageBuf buf{};
         buf[0] = 0x05;
         buf[1] = 0x01;
-        for (; i < pages.size() && pages[i] < base + kBitmapPagePages; ++i) setBit(buf.data() + 4, pages[i] - base);
+        for (; i < pages.size() && pages[i] < base + kBitmapPagePages; ++i)
+            setBit(buf.data() + 4, pages[i] - base);
         uint32_t number = file.allocate();
         TAB_TRY(file.write(number, buf));
         put32(p + 1 + 4 * slot, number);
@@ -53,7 +56,8 @@ Result<std::string> buildGlobalMap(PageFile& file, size_t inlineBytes) {
     std::vector<uint32_t> bitmapPages;
     while (true) {
         uint32_t needed = (file.pageCount() + kBitmapPagePages - 1) / kBitmapPagePages;
-        if (needed > kReferenceSlots) return Error(Errc::InvalidArgument, "database would exceed 2 GB");
+        if (needed > kReferenceSlots)
+            return Error(Errc::InvalidArgument, "database would exceed 2 GB");
         if (bitmapPages.size() >= needed) break;
         bitmapPages.push_back(file.allocate());
     }

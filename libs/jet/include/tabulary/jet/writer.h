@@ -23,12 +23,12 @@ namespace tab::jet {
 struct ColumnSpec {
     std::string name;
     ColumnType type = ColumnType::Text;
-    uint32_t size = 255;        // Text: characters, 1-255
-    uint8_t precision = 18;     // Decimal: 1-28
-    uint8_t scale = 0;          // Decimal: 0-precision
-    bool autoNumber = false;    // Long: counter; Guid: random ids
-    bool required = false;      // "Required" property: Null rejected
-    std::string defaultValue;   // "DefaultValue" property (an Access expression), empty: none
+    uint32_t size = 255;            // Text: characters, 1-255
+    uint8_t precision = 18;         // Decimal: 1-28
+    uint8_t scale = 0;              // Decimal: 0-precision
+    bool autoNumber = false;        // Long: counter; Guid: random ids
+    bool required = false;          // "Required" property: Null rejected
+    std::string defaultValue;       // "DefaultValue" property (an Access expression), empty: none
     bool compressedUnicode = true;  // Text and Memo, as Access's "Unicode Compression"
 };
 
@@ -56,6 +56,8 @@ struct CreateOptions {
     std::string password;  // Jet database password, at most 20 characters
     // Date/time of the objects in the catalogue (Access date serial); 0: now.
     double objectDate = 0;
+    // Flush the file to disk before it is renamed into place.
+    bool durable = true;
 };
 
 class DatabaseWriter {

@@ -23,7 +23,8 @@ struct ScriptStats {
 Result<ScriptStats> runCreateScript(jet::DatabaseWriter& writer, std::string_view text);
 
 // Reads the file at `scriptPath` and writes the database `outPath`.
-Result<ScriptStats> createDatabaseFromScript(const std::string& outPath, const std::string& scriptPath,
+Result<ScriptStats> createDatabaseFromScript(const std::string& outPath,
+                                             const std::string& scriptPath,
                                              const jet::CreateOptions& options = {});
 
 }  // namespace tab::script
