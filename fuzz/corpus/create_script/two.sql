@@ -1,0 +1,5 @@
+CREATE TABLE p (id LONG PRIMARY KEY, name TEXT(5) UNIQUE);
+CREATE TABLE q (id COUNTER, pid LONG, note TEXT);
+CREATE INDEX pid ON q (pid DESC) WITH DISALLOW NULL;
+INSERT INTO p VALUES (1, 'a'), (2, 'b');
+INSERT INTO q (pid, note) VALUES (1, 'x'), (2, NULL), (1, 'O''Neil');
