@@ -70,7 +70,8 @@ void appendUtf16Le(std::string& out, std::span<const uint8_t> bytes) {
     size_t base = out.size();
     out.resize(base + n / 2);
     char* dst = out.data() + base;
-    for (; i < n && bytes[i] < 0x80 && bytes[i + 1] == 0; i += 2) *dst++ = static_cast<char>(bytes[i]);
+    for (; i < n && bytes[i] < 0x80 && bytes[i + 1] == 0; i += 2)
+        *dst++ = static_cast<char>(bytes[i]);
     out.resize(base + i / 2);
     Utf16Sink sink{out};
     for (; i < n; i += 2) sink.put(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
@@ -95,7 +96,8 @@ std::string decodeJetText(std::span<const uint8_t> bytes) {
     Utf16Sink sink{out};
     bool compressed = true;
     size_t i = 2;
-    while (i < bytes.size() && bytes[i] > 0 && bytes[i] < 0x80) out.push_back(static_cast<char>(bytes[i++]));
+    while (i < bytes.size() && bytes[i] > 0 && bytes[i] < 0x80)
+        out.push_back(static_cast<char>(bytes[i++]));
     while (i < bytes.size()) {
         uint8_t b = bytes[i];
         if (b == 0x00) {
@@ -171,15 +173,45 @@ std::string codePageToUtf8(std::span<const uint8_t> bytes, int codePage) {
     if (!conv) return codePageToUtf8(bytes, 1252);
     std::u16string units(bytes.size() * 2 + 1, u'\0');
     UErrorCode status = U_ZERO_ERROR;
-    int32_t n = ucnv_toUChars(conv, reinterpret_cast<UChar*>(units.data()),
-                              static_cast<int32_t>(units.size()),
-                              reinterpret_cast<const char*>(bytes.data()),
-                              static_cast<int32_t>(bytes.size()), &status);
+    int32_t n = ucnv_toUChars(
+        conv, reinterpret_cast<UChar*>(units.data()), static_cast<int32_t>(units.size()),
+        reinterpret_cast<const char*>(bytes.data()), static_cast<int32_t>(bytes.size()), &status);
     if (U_FAILURE(status)) return codePageToUtf8(bytes, 1252);
     Utf16Sink sink{out};
     for (int32_t i = 0; i < n; ++i) sink.put(units[static_cast<size_t>(i)]);
     sink.finish();
     return out;
+}
+
+bool isValidUtf8(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<uint8_t>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        char32_t cp, min;
+        if ((c >> 5) == 6) {
+            len = 2, cp = c & 0x1F, min = 0x80;
+        } else if ((c >> 4) == 14) {
+            len = 3, cp = c & 0x0F, min = 0x800;
+        } else if ((c >> 3) == 30) {
+            len = 4, cp = c & 0x07, min = 0x10000;
+        } else {
+            return false;
+        }
+        if (i + len > s.size()) return false;
+        for (size_t k = 1; k < len; ++k) {
+            auto cc = static_cast<uint8_t>(s[i + k]);
+            if ((cc >> 6) != 2) return false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
 }
 
 std::u16string utf8ToUtf16(std::string_view s) {

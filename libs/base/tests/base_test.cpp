@@ -24,9 +24,8 @@ TEST(Rc4, MatchesKnownKeystreams) {
         // Classic published vector: key "Key".
         {bytes({'K', 'e', 'y'}), bytes({0xEB, 0x9F, 0x77, 0x81, 0xB7, 0x34, 0xCA, 0x72, 0xA7})},
         // The fixed key Jet uses to mask its header; its keystream is listed in the format notes.
-        {bytes({0xC7, 0xDA, 0x39, 0x6B}),
-         bytes({0xB5, 0x6F, 0x03, 0x62, 0x61, 0x08, 0xC2, 0x55, 0xEB, 0xA9, 0x67, 0x72, 0x43, 0x3F,
-                0x00, 0x9C})},
+        {bytes({0xC7, 0xDA, 0x39, 0x6B}), bytes({0xB5, 0x6F, 0x03, 0x62, 0x61, 0x08, 0xC2, 0x55,
+                                                 0xEB, 0xA9, 0x67, 0x72, 0x43, 0x3F, 0x00, 0x9C})},
     };
     for (const auto& c : cases) {
         std::vector<uint8_t> data(c.expectedKeystream.size(), 0);
@@ -54,14 +53,17 @@ TEST(TextCodec, DecodesJetText) {
     };
     const Case cases[] = {
         {"compressed ASCII", bytes({0xFF, 0xFE, 'a', 'b', 'c', 'd', 'e', 'f', 'g'}), "abcdefg"},
-        {"compressed Latin-1",
-         bytes({0xFF, 0xFE, 0xE4, 0xE4, 0x6B, 0x6B, 0xF6, 0x73, 0x69, 0xE4}),
+        {"compressed Latin-1", bytes({0xFF, 0xFE, 0xE4, 0xE4, 0x6B, 0x6B, 0xF6, 0x73, 0x69, 0xE4}),
          "\xC3\xA4\xC3\xA4kk\xC3\xB6si\xC3\xA4"},
         {"plain UTF-16", bytes({0x1C, 0x04, 0x38, 0x04, 0x40, 0x04}), "\xD0\x9C\xD0\xB8\xD1\x80"},
-        {"mode switches", bytes({0xFF, 0xFE, 'a', 0x00, 0x1C, 0x04, 0x00, 'b'}), "a\xD0\x9C" "b"},
+        {"mode switches", bytes({0xFF, 0xFE, 'a', 0x00, 0x1C, 0x04, 0x00, 'b'}),
+         "a\xD0\x9C"
+         "b"},
         {"ends uncompressed", bytes({0xFF, 0xFE, 'x', 0x00, 0x41, 0x00}), "xA"},
         {"surrogate pair", bytes({0x3D, 0xD8, 0x00, 0xDE}), "\xF0\x9F\x98\x80"},
-        {"unpaired high surrogate", bytes({0x3D, 0xD8, 0x41, 0x00}), "\xEF\xBF\xBD" "A"},
+        {"unpaired high surrogate", bytes({0x3D, 0xD8, 0x41, 0x00}),
+         "\xEF\xBF\xBD"
+         "A"},
         {"lone low surrogate", bytes({0x00, 0xDE}), "\xEF\xBF\xBD"},
         {"odd final byte dropped", bytes({0x41, 0x00, 0x42}), "A"},
         {"compressed odd tail dropped", bytes({0xFF, 0xFE, 'a', 0x00, 0x41}), "a"},
@@ -79,8 +81,8 @@ TEST(TextCodec, DecodesCodePages) {
     };
     const Case cases[] = {
         {1252, bytes({'A', 0x80, 0xE9}), "A\xE2\x82\xAC\xC3\xA9"},
-        {0, bytes({0x9F}), "\xC5\xB8"},           // 0 means the default, 1252
-        {1252, bytes({0x81}), "\xC2\x81"},        // undefined in 1252: the C1 control
+        {0, bytes({0x9F}), "\xC5\xB8"},     // 0 means the default, 1252
+        {1252, bytes({0x81}), "\xC2\x81"},  // undefined in 1252: the C1 control
         {1251, bytes({0xC0, 0xFF}), "\xD0\x90\xD1\x8F"},
         {1253, bytes({0xC1}), "\xCE\x91"},
         {932, bytes({0x82, 0xA0}), "\xE3\x81\x82"},  // double-byte: HIRAGANA A
@@ -90,9 +92,28 @@ TEST(TextCodec, DecodesCodePages) {
 }
 
 TEST(TextCodec, Utf8ToUtf16RoundTripsAndRepairs) {
-    EXPECT_EQ(tab::utf8ToUtf16("A\xC3\xA9\xF0\x9F\x98\x80"), (std::u16string{u'A', u'\u00E9', 0xD83D, 0xDE00}));
+    EXPECT_EQ(tab::utf8ToUtf16("A\xC3\xA9\xF0\x9F\x98\x80"),
+              (std::u16string{u'A', u'\u00E9', 0xD83D, 0xDE00}));
     EXPECT_EQ(tab::utf8ToUtf16("\xC3"), std::u16string(1, u'\uFFFD'));  // truncated sequence
     EXPECT_EQ(tab::utf8ToUtf16("\x80z"), (std::u16string{u'\uFFFD', u'z'}));
+}
+
+TEST(TextCodec, ValidatesUtf8) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {"plain ASCII", true},
+        {"M\xC3\xBCller \xCE\xB1 \xE6\x9D\xB1 \xF0\x9F\x98\x80", true},  // ü, alpha, CJK, emoji
+        {"\xC3", false},                                                 // truncated
+        {"\xC3\x59", false},                                             // continuation missing
+        {"\x80", false},                                                 // stray continuation
+        {"\xC0\xAF", false},                                             // overlong '/'
+        {"\xE0\x80\xAF", false},                                         // overlong, three bytes
+        {"\xED\xA0\x80", false},                                         // surrogate
+        {"\xF4\x90\x80\x80", false},                                     // above U+10FFFF
+        {"\xF8\x88\x80\x80\x80", false},
+    };
+    for (const auto& [text, valid] : cases)
+        EXPECT_EQ(tab::isValidUtf8(text), valid) << testing::PrintToString(text);
 }
 
 TEST(ByteReader, RejectsReadsPastTheEnd) {

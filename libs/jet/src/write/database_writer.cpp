@@ -45,6 +45,7 @@ std::string lowered(std::string_view s) {
 
 // Access's rules for object names.
 Status checkName(const std::string& name, const char* what) {
+    if (!isValidUtf8(name)) return invalid(std::string(what) + " name is not valid UTF-8");
     std::u16string u = utf8ToUtf16(name);
     if (u.empty()) return invalid(std::string(what) + " name is empty");
     if (u.size() > kMaxNameLength)

@@ -282,6 +282,7 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
         case ColumnType::Text:
         case ColumnType::Memo: {
             if (v.kind() != Value::Kind::Text) return mismatch(c, v);
+            if (!isValidUtf8(v.bytes())) return bad(c, "text is not valid UTF-8");
             if (c.type == ColumnType::Text) {
                 size_t units = utf8ToUtf16(v.bytes()).size();
                 if (units > c.size)

@@ -23,6 +23,10 @@ bool isCompressedJetText(std::span<const uint8_t> bytes);
 // decoded as Windows does, its five undefined bytes as the C1 controls.
 std::string codePageToUtf8(std::span<const uint8_t> bytes, int codePage);
 
+// Well-formed UTF-8: no stray or missing continuation bytes, no overlong
+// forms, no surrogates, nothing above U+10FFFF.
+bool isValidUtf8(std::string_view utf8);
+
 // UTF-8 to UTF-16 code units (for password comparison and collation).
 std::u16string utf8ToUtf16(std::string_view utf8);
 
