@@ -3,7 +3,7 @@
 # (the `dev` preset) and runs it. Until the GUI exists, "start" means
 # listing the tables of a database.
 #
-#   scripts/run.sh                       tables of a small sample from the corpus
+#   scripts/run.sh                       tables of the generated sample database
 #   scripts/run.sh FILE                  tables of FILE
 #   scripts/run.sh COMMAND FILE [ARGS]   any tabulary-cli command, e.g.
 #                                        scripts/run.sh export FILE TABLE > t.csv
@@ -26,18 +26,12 @@ esac
 ensure_deps >&2
 log "configure + build tabulary-cli in ${DEV_DIR}" >&2
 configure_preset dev "$DEV_DIR" >&2
-build_dir "$DEV_DIR" tabulary-cli >&2
+build_dir "$DEV_DIR" tabulary-cli tabulary-cli_sample_database >&2
 cli="$DEV_DIR/apps/tabulary-cli/tabulary-cli"
 
 args=("$@")
 if ((${#args[@]} == 0)); then
-    sample="$TABULARY_CORPUS_DIR/files/jackcess/V2003/testV2003.mdb"
-    if [[ ! -f "$sample" ]]; then
-        echo "No sample database found (looked for the corpus beside the repository)." >&2
-        echo "Pass a file:  scripts/run.sh FILE.mdb   or   scripts/run.sh export FILE TABLE" >&2
-        exit 2
-    fi
-    args=(tables "$sample")
+    args=(tables "$DEV_DIR/apps/tabulary-cli/Samples/sample.mdb")
 else
     # The first word that is not an option: a command, or else the file to list.
     first=""
@@ -52,7 +46,7 @@ else
         esac
     done
     case "$first" in
-        tables | schema | export | check) ;;
+        tables | schema | export | check | create) ;;
         *) args=(tables "${args[@]}") ;;
     esac
 fi
