@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -563,5 +564,69 @@ TEST(Writer, RejectsBadInputWithoutATrace) {
             ASSERT_TRUE(w.ok());
         }
         EXPECT_EQ(abandoned.entries(), 0u);
+    }
+}
+
+// Damage to a file we wrote is found: the checker is not just silent on our
+// own output.
+TEST(Writer, CheckerFindsDamageInWrittenFiles) {
+    TempDir dir;
+    std::string path = dir.file("damaged.mdb");
+    TableSpec spec{"Items", {col("Id", ColumnType::Long), col("Label", ColumnType::Text, 20)}, {}};
+    IndexSpec pk = idx("PrimaryKey", {{"Id", true}});
+    pk.primaryKey = true;
+    spec.indexes = {pk};
+    {
+        auto w = DatabaseWriter::create(path);
+        ASSERT_TRUE(w.ok());
+        auto t = (*w)->addTable(spec);
+        ASSERT_TRUE(t.ok());
+        for (int i = 1; i <= 50; ++i)
+            ASSERT_TRUE((*w)->appendRow(*t, {{Value::integer(i * 3), Value::text("item")}}).ok());
+        ASSERT_TRUE((*w)->finish().ok());
+    }
+    std::vector<uint8_t> clean = readCorpusBytes(path);
+    uint32_t tdef = 0, root = 0;
+    {
+        auto db = openOrFail(path);
+        ASSERT_TRUE(db);
+        ASSERT_EQ(problems(*db), "");
+        auto t = db->table("Items");
+        ASSERT_TRUE(t.ok());
+        tdef = (*t)->tdefPage;
+        root = (*t)->realIndexes[0].rootPage;
+    }
+    struct Case {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> damage;
+        const char* message;
+        CheckProblem::Severity severity;
+    };
+    const std::vector<Case> cases = {
+        {"row count one too high",
+         [&](std::vector<uint8_t>& img) { img[size_t{tdef} * 4096 + 0x10] += 1; },
+         "definition records 51 rows", CheckProblem::Severity::Warning},
+        // The root is the only leaf: its entries share a prefix and have equal
+        // stored lengths, so swapping the second and third keeps the layout valid.
+        {"index entries out of order",
+         [&](std::vector<uint8_t>& img) {
+             size_t base = size_t{root} * 4096;
+             size_t prefix = img[base + 0x18] | (img[base + 0x19] << 8);
+             size_t first = 5 + 4, stored = first - prefix;
+             size_t a = base + 0x1E0 + first, b = a + stored;
+             for (size_t k = 0; k < stored; ++k) std::swap(img[a + k], img[b + k]);
+         },
+         "is not after entry", CheckProblem::Severity::Error},
+    };
+    for (const auto& c : cases) {
+        std::vector<uint8_t> img = clean;
+        c.damage(img);
+        auto db = Database::openMemory(img);
+        ASSERT_TRUE(db.ok()) << c.what;
+        bool found = false;
+        for (const auto& p : checkDatabase(**db).problems)
+            found = found ||
+                    (p.severity == c.severity && p.message.find(c.message) != std::string::npos);
+        EXPECT_TRUE(found) << c.what << "\n" << problems(**db);
     }
 }
