@@ -493,6 +493,7 @@ TEST(Writer, RejectsBadInputWithoutATrace) {
          "more than one primary key"},
         {"system name", [](TableSpec& t) { t.name = "msysobjects"; }, "already exists"},
         {"no columns", [](TableSpec& t) { t.columns.clear(); }, "1 to 255 columns"},
+        {"name beyond Latin-1", [](TableSpec& t) { t.name = "Ζώα"; }, "beyond Latin-1"},
     };
     for (const auto& c : specCases) {
         TempDir dir;

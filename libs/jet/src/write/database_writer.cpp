@@ -539,6 +539,16 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
     Impl& w = *m_impl;
     if (w.finished) return invalid("the database is already finished");
     TAB_TRY(checkName(spec.name, "table"));
+    {
+        // The name is a key of the catalogue's name index.
+        Column nameColumn;
+        nameColumn.type = ColumnType::Text;
+        if (!encodeKeySegment(nameColumn, Value::text(spec.name), true, JetVersion::Jet4,
+                              TextCollation::GeneralLegacy)
+                 .ok())
+            return invalid("table name \"" + spec.name +
+                           "\" has characters beyond Latin-1, which table names cannot have yet");
+    }
     for (const auto& t : w.tables)
         if (lowered(t->def.name) == lowered(spec.name))
             return invalid("table \"" + spec.name + "\" already exists");
