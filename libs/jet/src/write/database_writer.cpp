@@ -335,6 +335,7 @@ Status DatabaseWriter::Impl::writeTable(TableState& t) {
     rows.push_back(freeMap);
     TdefContent content;
     content.table = &def;
+    content.columnOrdinals = !t.system;
     for (size_t i = 0; i < def.realIndexes.size(); ++i) {
         IndexState& is = t.indexes[i];
         is.entries.sort();
@@ -624,7 +625,12 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
             c.compressedUnicode = true;
             c.extFlags = 0x01;
         }
-        if (int size = fixedSize(s.type); size > 0 || s.type == ColumnType::Boolean) {
+        if (s.type == ColumnType::Boolean) {
+            // Stored in the null mask only; Access gives it length 1 at offset 0.
+            c.fixed = true;
+            c.flags |= 0x01;
+            c.length = 1;
+        } else if (int size = fixedSize(s.type); size > 0) {
             c.fixed = true;
             c.flags |= 0x01;
             c.fixedOffset = fixedOffset;
@@ -642,6 +648,14 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
         for (Column& c : def.columns)
             if (!c.fixed && isLong(c) == (pass == 1)) c.varIndex = varIndex++;
     def.varColumns = varIndex;
+    // Fixed columns carry the number of variable columns before them, as Access writes.
+    uint16_t before = 0;
+    for (Column& c : def.columns) {
+        if (c.fixed)
+            c.varIndex = before;
+        else
+            ++before;
+    }
 
     // Logical indexes; identical definitions share one real index.
     int primaryKeys = 0;

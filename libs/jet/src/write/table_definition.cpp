@@ -52,6 +52,7 @@ std::string buildTdef(const TdefContent& content) {
         put32(p + 1, kMagic);
         put16(p + 5, c.number);
         put16(p + 7, c.varIndex);
+        if (content.columnOrdinals) put16(p + 9, c.number + 1u);
         if (c.type == ColumnType::Decimal) {
             p[11] = c.precision;
             p[12] = c.scale;

@@ -18,6 +18,7 @@ struct TdefContent {
     const TableDef* table = nullptr;           // columns in stored order, indexes, counts
     std::vector<uint32_t> uniqueCounts;        // per real index
     std::vector<LongValueMaps> longValueMaps;  // per Memo/OLE column
+    bool columnOrdinals = false;  // Access numbers user tables' columns from 1 at offset 9
 };
 
 // The logical TDEF buffer (first page header included, ends with FF FF).
