@@ -631,3 +631,58 @@ TEST(Writer, CheckerFindsDamageInWrittenFiles) {
         EXPECT_TRUE(found) << c.what << "\n" << problems(**db);
     }
 }
+
+// 255 columns with long names: the definition spans several pages and the
+// rows use most of the row size limit.
+TEST(Writer, WideTableSpansDefinitionPages) {
+    TempDir dir;
+    std::string path = dir.file("wide.mdb");
+    TableSpec spec;
+    spec.name = "Wide";
+    const ColumnType kinds[] = {ColumnType::Long, ColumnType::Text, ColumnType::Double,
+                                ColumnType::Boolean, ColumnType::Memo};
+    for (int i = 0; i < 255; ++i) {
+        ColumnSpec c = col("Column number " + std::to_string(i) + " with a long descriptive name",
+                           kinds[i % 5], 12);
+        spec.columns.push_back(c);
+    }
+    spec.indexes = {idx("ByText", {{spec.columns[1].name, true}, {spec.columns[0].name, false}})};
+    std::vector<Value> row;
+    for (int i = 0; i < 255; ++i) {
+        switch (i % 5) {
+            case 0:
+                row.push_back(Value::integer(i));
+                break;
+            case 1:
+                row.push_back(Value::text("t" + std::to_string(i)));
+                break;
+            case 2:
+                row.push_back(Value::real(i / 4.0));
+                break;
+            case 3:
+                row.push_back(Value::boolean(i % 2));
+                break;
+            default:
+                row.push_back(Value::text(std::string(100, static_cast<char>('a' + i % 26))));
+                break;
+        }
+    }
+    {
+        auto w = DatabaseWriter::create(path);
+        ASSERT_TRUE(w.ok());
+        auto t = (*w)->addTable(spec);
+        ASSERT_TRUE(t.ok()) << t.error().message();
+        for (int r = 0; r < 3; ++r) ASSERT_TRUE((*w)->appendRow(*t, row).ok());
+        ASSERT_TRUE((*w)->finish().ok());
+    }
+    auto db = openOrFail(path);
+    ASSERT_TRUE(db);
+    auto def = db->table("Wide");
+    ASSERT_TRUE(def.ok());
+    EXPECT_EQ((*def)->columns.size(), 255u);
+    EXPECT_EQ((*def)->columns[254].name, spec.columns[254].name);
+    auto rows = readAll(*db, "Wide");
+    ASSERT_EQ(rows.size(), 3u);
+    for (size_t i = 0; i < row.size(); ++i) EXPECT_TRUE(rows[2][i] == row[i]) << i;
+    EXPECT_EQ(problems(*db), "");
+}

@@ -25,7 +25,6 @@ using namespace write;
 
 namespace {
 
-constexpr size_t kMaxMapRowsPerPage = 57;
 constexpr size_t kMaxNameLength = 64;
 constexpr size_t kMaxColumns = 255;
 constexpr size_t kMaxIndexes = 32;
@@ -219,13 +218,9 @@ Result<size_t> DatabaseWriter::Impl::addTable(TableDef def, bool system, uint32_
         for (const Index& ix : def.indexes)
             if (ix.realIndex == i && ix.primaryKey()) is.unique = is.required = true;
     }
+    // The long columns' maps follow, on further map pages when this one fills.
     for (const Column& c : def.columns)
-        if (isLong(c)) {
-            t->longs[c.number].number = c.number;
-            row += 2;
-        }
-    if (row > kMaxMapRowsPerPage)
-        return invalid("table \"" + def.name + "\" has too many indexes and long columns");
+        if (isLong(c)) t->longs[c.number].number = c.number;
     t->required.assign(def.columns.size(), 0);
     t->defaults.assign(def.columns.size(), std::string());
     t->def = std::move(def);
@@ -323,9 +318,6 @@ Status DatabaseWriter::Impl::writeTable(TableState& t) {
     TAB_TRY(flushPage(t.page, *file));
     TableDef& def = t.def;
     def.rowCount = static_cast<uint32_t>(t.rows);
-    PageBuf map{};
-    DataPage mapPage;
-    mapPage.start(t.mapPage, 0);
     std::vector<std::string> rows;
     TAB_ASSIGN_OR_RETURN(std::string owned, buildUsageMap(t.dataPages, *file));
     rows.push_back(owned);
@@ -348,22 +340,36 @@ Status DatabaseWriter::Impl::writeTable(TableState& t) {
         rows.push_back(m);
         is.entries = IndexEntries();
     }
+    // Map rows fill the table's map page, then further ones; a long column's
+    // two maps stay on one page.
+    DataPage mapPage;
+    mapPage.start(t.mapPage, 0);
+    auto place = [&](const std::string& row) -> Result<uint32_t> {
+        if (!mapPage.fits(row.size())) {
+            TAB_TRY(mapPage.flush(*file));
+            mapPage.start(file->allocate(), 0);
+        }
+        uint8_t slot = mapPage.add(row);
+        return (mapPage.number() << 8) | slot;
+    };
+    for (const std::string& r : rows) TAB_TRY(place(r));
     for (auto& [number, lc] : t.longs) {
         std::vector<uint32_t> free;
         if (lc.page.open() && lc.page.freeSpace() > 64) free.push_back(lc.page.number());
         TAB_TRY(flushPage(lc.page, *file));
         std::sort(lc.pages.begin(), lc.pages.end());
+        TAB_ASSIGN_OR_RETURN(std::string o, buildUsageMap(lc.pages, *file));
+        TAB_ASSIGN_OR_RETURN(std::string f, buildUsageMap(free, *file));
+        if (!mapPage.fits(o.size() + f.size() + 2)) {
+            TAB_TRY(mapPage.flush(*file));
+            mapPage.start(file->allocate(), 0);
+        }
         LongValueMaps lv;
         lv.columnNumber = number;
-        lv.owned = (t.mapPage << 8) | static_cast<uint32_t>(rows.size());
-        TAB_ASSIGN_OR_RETURN(std::string o, buildUsageMap(lc.pages, *file));
-        rows.push_back(o);
-        lv.free = (t.mapPage << 8) | static_cast<uint32_t>(rows.size());
-        TAB_ASSIGN_OR_RETURN(std::string f, buildUsageMap(free, *file));
-        rows.push_back(f);
+        TAB_ASSIGN_OR_RETURN(lv.owned, place(o));
+        TAB_ASSIGN_OR_RETURN(lv.free, place(f));
         content.longValueMaps.push_back(lv);
     }
-    for (const std::string& r : rows) mapPage.add(r);
     TAB_TRY(mapPage.flush(*file));
 
     std::string tdef = buildTdef(content);
@@ -371,7 +377,6 @@ Status DatabaseWriter::Impl::writeTable(TableState& t) {
     for (size_t i = 1; i < tdefPageCount(tdef.size()); ++i) pages.push_back(file->allocate());
     auto split = splitTdef(tdef, pages);
     for (size_t i = 0; i < pages.size(); ++i) TAB_TRY(file->write(pages[i], split[i].data()));
-    (void)map;
     return {};
 }
 
