@@ -1,0 +1,45 @@
+// A connection to one database file, opened from a connection string. Every
+// action of the program opens its own and lets it go when done; nothing is
+// shared between connections.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "tabulary/ado/connection_string.h"
+#include "tabulary/base/error.h"
+#include "tabulary/jet/database.h"
+
+namespace tab::ado {
+
+constexpr int kModeReadWrite = 3;
+constexpr int kCursorClient = 3;
+
+class Connection {
+public:
+    // Accepted as the providers accept them; the engine reads only, so they
+    // change nothing yet.
+    void setMode(int mode) { m_mode = mode; }
+    void setCursorLocation(int location) { m_cursorLocation = location; }
+    int mode() const { return m_mode; }
+    int cursorLocation() const { return m_cursorLocation; }
+
+    // Parses the string and opens its Data Source with its password.
+    Status open(std::string_view connectionString);
+    void close() { m_db.reset(); }
+    bool isOpen() const { return m_db != nullptr; }
+
+    const ConnectionString& settings() const { return m_settings; }
+    // The open database; shared so that results read from it can outlive
+    // the connection object.
+    std::shared_ptr<jet::Database> database() const { return m_db; }
+
+private:
+    int m_mode = 0;
+    int m_cursorLocation = 2;  // server-side, ADO's default
+    ConnectionString m_settings;
+    std::shared_ptr<jet::Database> m_db;
+};
+
+}  // namespace tab::ado

@@ -1,0 +1,16 @@
+#include "tabulary/ado/connection.h"
+
+namespace tab::ado {
+
+Status Connection::open(std::string_view connectionString) {
+    if (m_db) return Error(Errc::InvalidArgument, "The connection is already open");
+    TAB_ASSIGN_OR_RETURN(m_settings, parseConnectionString(connectionString));
+    jet::OpenOptions options;
+    options.password = m_settings.password;
+    auto db = jet::Database::open(m_settings.dataSource, options);
+    if (!db.ok()) return db.error();
+    m_db = std::shared_ptr<jet::Database>(std::move(*db));
+    return {};
+}
+
+}  // namespace tab::ado
