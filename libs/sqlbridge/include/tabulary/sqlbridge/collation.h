@@ -1,0 +1,22 @@
+// ACC_TEXT: Jet's text comparison for SQLite. Case-insensitive over full
+// Unicode case folding, accent-sensitive; folded strings compare in code
+// point order, so the order is total and consistent.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string_view>
+
+#include "tabulary/base/error.h"
+
+namespace tab::sqlbridge {
+
+inline constexpr const char* kAccessTextCollation = "ACC_TEXT";
+
+// <0, 0 or >0. Invalid UTF-8 compares as if each bad sequence were U+FFFD.
+int compareAccessText(std::string_view a, std::string_view b);
+
+// Registers ACC_TEXT (UTF-8) on `db`.
+Status registerAccessTextCollation(sqlite3* db);
+
+}  // namespace tab::sqlbridge

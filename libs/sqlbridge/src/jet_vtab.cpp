@@ -1,0 +1,904 @@
+#include "tabulary/sqlbridge/jet_vtab.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <optional>
+
+#include "tabulary/jet/index_reader.h"
+#include "tabulary/jet/table_cursor.h"
+#include "tabulary/jet/value_text.h"
+#include "tabulary/sqlbridge/collation.h"
+
+namespace tab::sqlbridge {
+
+namespace {
+
+using jet::ColumnType;
+using jet::Value;
+
+bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x += 32;
+        if (y >= 'A' && y <= 'Z') y += 32;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+bool isIntegerType(ColumnType t) {
+    return t == ColumnType::Byte || t == ColumnType::Integer || t == ColumnType::Long ||
+           t == ColumnType::BigInt;
+}
+
+bool isTextType(ColumnType t) {
+    return t == ColumnType::Text || t == ColumnType::Memo;
+}
+
+// Types whose index keys we can build from an SQLite value.
+bool equalityUsable(ColumnType t) {
+    return isIntegerType(t) || isTextType(t) || t == ColumnType::Boolean ||
+           t == ColumnType::Currency || t == ColumnType::Single || t == ColumnType::Double ||
+           t == ColumnType::DateTime;
+}
+
+// Text keys follow Access's order, not ACC_TEXT's, so text ranges are not
+// answered through an index; Yes/No has no useful range.
+bool rangeUsable(ColumnType t) {
+    return equalityUsable(t) && !isTextType(t) && t != ColumnType::Boolean;
+}
+
+// Collations under which an Access text key match is a superset of the
+// SQLite match.
+bool collationUsable(const char* name) {
+    if (!name) return true;
+    return equalsIgnoreAsciiCase(name, kAccessTextCollation) ||
+           equalsIgnoreAsciiCase(name, "BINARY") || equalsIgnoreAsciiCase(name, "NOCASE") ||
+           equalsIgnoreAsciiCase(name, "RTRIM");
+}
+
+// Characters whose case folding leaves Latin-1, where the Access key and
+// ACC_TEXT may disagree about equality: look those up by scanning.
+bool textKeySafe(std::string_view s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) continue;
+        if (c != 0xC2 && c != 0xC3) return false;  // beyond Latin-1
+        if (i + 1 >= s.size()) return false;
+        unsigned char d = static_cast<unsigned char>(s[++i]);
+        unsigned cp = ((c & 0x1Fu) << 6) | (d & 0x3Fu);
+        if (cp == 0xB5 || cp == 0xDF || cp == 0xFF) return false;  // micro, sharp s, y diaeresis
+    }
+    return true;
+}
+
+constexpr int64_t kSerialEpochDays = 693593;  // 0001-01-01 .. 1899-12-30
+constexpr double kTicksPerDay = 864e9;
+
+double extToSerial(int64_t days, int64_t ticks) {
+    double d = static_cast<double>(days - kSerialEpochDays);
+    double f = static_cast<double>(ticks) / kTicksPerDay;
+    // Access serials before the epoch keep the time of day as a positive
+    // fraction subtracted from the negative day.
+    return d >= 0 ? d + f : d - f;
+}
+
+void resultValue(sqlite3_context* ctx, const Value& v) {
+    switch (v.kind()) {
+        case Value::Kind::Null:
+            sqlite3_result_null(ctx);
+            return;
+        case Value::Kind::Boolean:
+            sqlite3_result_int64(ctx, v.asBool() ? -1 : 0);
+            return;
+        case Value::Kind::Integer:
+            sqlite3_result_int64(ctx, v.asInt());
+            return;
+        case Value::Kind::Single:
+        case Value::Kind::Double:
+        case Value::Kind::DateTime:
+            sqlite3_result_double(ctx, v.asDouble());
+            return;
+        case Value::Kind::Currency:
+            sqlite3_result_double(ctx, static_cast<double>(v.asInt()) / 10000.0);
+            return;
+        case Value::Kind::DateTimeExt:
+            sqlite3_result_double(ctx, extToSerial(v.asInt(), v.asInt2()));
+            return;
+        case Value::Kind::Binary: {
+            const std::string& b = v.bytes();
+            sqlite3_result_blob64(ctx, b.data(), b.size(), SQLITE_TRANSIENT);
+            return;
+        }
+        case Value::Kind::Text: {
+            const std::string& t = v.bytes();
+            sqlite3_result_text64(ctx, t.data(), t.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+            return;
+        }
+        case Value::Kind::Decimal:
+        case Value::Kind::Guid:
+        case Value::Kind::List: {
+            std::string t = jet::valueToText(v);
+            sqlite3_result_text64(ctx, t.data(), t.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+            return;
+        }
+    }
+    sqlite3_result_null(ctx);
+}
+
+// ---- SQLite values back to Jet key values ---------------------------------
+
+enum class Conv {
+    Ok,            // exact
+    NoMatch,       // no stored value can compare equal
+    Inexact,       // usable only as a widened bound: drop it
+    Unconvertible  // another storage class: let SQLite compare
+};
+
+struct Converted {
+    Conv conv = Conv::Unconvertible;
+    Value value;
+};
+
+Converted toJet(const jet::Column& col, sqlite3_value* arg) {
+    Converted out;
+    const int type = sqlite3_value_type(arg);
+    if (type == SQLITE_NULL) {
+        out.conv = Conv::NoMatch;  // comparisons with Null are never true
+        return out;
+    }
+    const ColumnType t = col.type;
+    if (isTextType(t)) {
+        if (type != SQLITE_TEXT) return out;
+        const unsigned char* p = sqlite3_value_text(arg);
+        int n = sqlite3_value_bytes(arg);
+        std::string s(p ? reinterpret_cast<const char*>(p) : "", p && n > 0 ? size_t(n) : 0);
+        if (!textKeySafe(s)) return out;
+        out.value = Value::text(std::move(s));
+        out.conv = Conv::Ok;
+        return out;
+    }
+    if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) return out;
+    const bool isInt = type == SQLITE_INTEGER;
+    const int64_t i = sqlite3_value_int64(arg);
+    const double d = sqlite3_value_double(arg);
+    if (!isInt && std::isnan(d)) return out;
+
+    auto fromInteger = [&](int64_t lo, int64_t hi) {
+        if (isInt) {
+            if (i < lo || i > hi) {
+                out.conv = Conv::NoMatch;
+                return;
+            }
+            out.value = Value::integer(i);
+            out.conv = Conv::Ok;
+            return;
+        }
+        if (d < static_cast<double>(lo) || d > static_cast<double>(hi)) {
+            out.conv = Conv::NoMatch;
+            return;
+        }
+        if (std::trunc(d) != d) {
+            out.conv = Conv::NoMatch;
+            return;
+        }
+        out.value = Value::integer(static_cast<int64_t>(d));
+        out.conv = Conv::Ok;
+    };
+
+    switch (t) {
+        case ColumnType::Byte:
+            fromInteger(0, 255);
+            break;
+        case ColumnType::Integer:
+            fromInteger(INT16_MIN, INT16_MAX);
+            break;
+        case ColumnType::Long:
+            fromInteger(INT32_MIN, INT32_MAX);
+            break;
+        case ColumnType::BigInt:
+            // Past 2^53 a double stands for many integers: let SQLite compare.
+            if (!isInt && std::fabs(d) > 9007199254740992.0) {
+                out.conv = Conv::Inexact;
+                break;
+            }
+            fromInteger(INT64_MIN, INT64_MAX);
+            break;
+        case ColumnType::Boolean:
+            if (isInt ? (i == -1 || i == 0) : (d == -1.0 || d == 0.0)) {
+                out.value = Value::boolean(isInt ? i != 0 : d != 0.0);
+                out.conv = Conv::Ok;
+            } else {
+                out.conv = Conv::NoMatch;
+            }
+            break;
+        case ColumnType::Currency: {
+            // The column reads as scaled / 10000.0: find the scaled integer
+            // that reads back as exactly this number.
+            double v = isInt ? static_cast<double>(i) : d;
+            if (std::fabs(v) > 9.0e14) {
+                out.conv = Conv::Inexact;
+                break;
+            }
+            int64_t scaled = std::llround(v * 10000.0);
+            if (static_cast<double>(scaled) / 10000.0 == v && (!isInt || scaled == i * 10000)) {
+                out.value = Value::currency(scaled);
+                out.conv = Conv::Ok;
+            } else {
+                out.conv = Conv::Inexact;
+            }
+            break;
+        }
+        case ColumnType::Single: {
+            double v = isInt ? static_cast<double>(i) : d;
+            if (isInt && (v >= 9.2e18 || v <= -9.2e18 || static_cast<int64_t>(v) != i)) {
+                out.conv = Conv::Inexact;
+                break;
+            }
+            float f = static_cast<float>(v);
+            if (static_cast<double>(f) == v) {
+                out.value = Value::real(v);
+                out.conv = Conv::Ok;
+            } else {
+                out.conv = Conv::Inexact;
+            }
+            break;
+        }
+        case ColumnType::Double:
+        case ColumnType::DateTime: {
+            double v = isInt ? static_cast<double>(i) : d;
+            if (isInt && (v >= 9.2e18 || v <= -9.2e18 || static_cast<int64_t>(v) != i)) {
+                out.conv = Conv::Inexact;
+                break;
+            }
+            out.value = t == ColumnType::DateTime ? Value::dateTime(v) : Value::real(v);
+            out.conv = Conv::Ok;
+            break;
+        }
+        default:
+            break;
+    }
+    return out;
+}
+
+// ---- The module -----------------------------------------------------------
+
+struct ModuleData {
+    std::shared_ptr<JetTables> tables;
+};
+
+struct JetVtab {
+    sqlite3_vtab base;  // first: SQLite hands back this pointer
+    JetTables* tables = nullptr;
+    size_t tableIndex = 0;
+    std::shared_ptr<const jet::TableDef> def;
+};
+
+enum class Mode { Scan, Rowid, Index };
+
+struct JetCursor {
+    sqlite3_vtab_cursor base;
+    JetVtab* vtab = nullptr;
+    std::unique_ptr<jet::TableCursor> rows;
+    std::optional<jet::IndexCursor> index;
+    Mode mode = Mode::Scan;
+    bool eof = true;
+    jet::RowId rowid = 0;
+    int64_t decodedPerRow = 0;
+    // Range scans: entries whose range column is Null are skipped without
+    // reading their rows (Null sorts inside an open-ended range).
+    bool skipNulls = false;
+    size_t nullFlagOffset = 0;
+    uint8_t nullFlag = 0;
+};
+
+void setError(sqlite3_vtab* vtab, const std::string& message) {
+    sqlite3_free(vtab->zErrMsg);
+    vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
+}
+
+int fail(sqlite3_vtab* vtab, const Error& e) {
+    setError(vtab, e.message());
+    return SQLITE_ERROR;
+}
+
+int connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_vtab** out,
+            char** err) {
+    try {
+        auto* data = static_cast<ModuleData*>(aux);
+        if (argc < 4 || !data || !data->tables) {
+            *err = sqlite3_mprintf("jet tables: missing table number");
+            return SQLITE_ERROR;
+        }
+        char* end = nullptr;
+        unsigned long long n = std::strtoull(argv[3], &end, 10);
+        if (end == argv[3] || *end != '\0' || n >= data->tables->size()) {
+            *err = sqlite3_mprintf("jet tables: bad table number");
+            return SQLITE_ERROR;
+        }
+        JetTables::Table& table = data->tables->at(static_cast<size_t>(n));
+        std::string decl = "CREATE TABLE x(";
+        for (size_t i = 0; i < table.def->columns.size(); ++i) {
+            const jet::Column& c = table.def->columns[i];
+            if (i) decl += ", ";
+            decl += quoteIdentifier(c.name);
+            std::string type = declaredType(c);
+            if (!type.empty()) decl += " " + type;
+        }
+        decl += ")";
+        int rc = sqlite3_declare_vtab(db, decl.c_str());
+        if (rc != SQLITE_OK) {
+            *err = sqlite3_mprintf("table \"%s\": %s", table.name.c_str(), sqlite3_errmsg(db));
+            return rc;
+        }
+        auto* vt = new JetVtab();
+        vt->tables = data->tables.get();
+        vt->tableIndex = static_cast<size_t>(n);
+        vt->def = table.def;
+        *out = &vt->base;
+        return SQLITE_OK;
+    } catch (const std::bad_alloc&) {
+        return SQLITE_NOMEM;
+    } catch (...) {
+        return SQLITE_ERROR;
+    }
+}
+
+int disconnect(sqlite3_vtab* vtab) {
+    delete reinterpret_cast<JetVtab*>(vtab);
+    return SQLITE_OK;
+}
+
+// Plan text passed from xBestIndex to xFilter.
+struct Plan {
+    int index = -1;  // position in realIndexes
+    int nEq = 0;
+    int lower = 0;  // 0 none, 1 '>', 2 '>='
+    int upper = 0;  // 0 none, 1 '<', 2 '<='
+    uint64_t colUsed = ~uint64_t(0);
+};
+
+std::string encodePlan(const Plan& p) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%d %d %d %d %llx", p.index, p.nEq, p.lower, p.upper,
+                  static_cast<unsigned long long>(p.colUsed));
+    return buf;
+}
+
+bool decodePlan(const char* s, Plan& p) {
+    if (!s) return false;
+    unsigned long long used = 0;
+    if (std::sscanf(s, "%d %d %d %d %llx", &p.index, &p.nEq, &p.lower, &p.upper, &used) != 5)
+        return false;
+    p.colUsed = used;
+    return p.nEq >= 0 && p.lower >= 0 && p.lower <= 2 && p.upper >= 0 && p.upper <= 2;
+}
+
+int columnPosition(const jet::TableDef& def, uint16_t number) {
+    for (size_t i = 0; i < def.columns.size(); ++i)
+        if (def.columns[i].number == number) return static_cast<int>(i);
+    return -1;
+}
+
+int bestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
+    try {
+        auto* vt = reinterpret_cast<JetVtab*>(vtab);
+        const jet::TableDef& def = *vt->def;
+        const double rows = std::max<double>(def.rowCount, 1.0);
+        const double logRows = std::log2(rows + 1.0);
+
+        struct Choice {
+            int kind = 0;  // 0 scan, 1 rowid, 2 index
+            Plan plan;
+            std::vector<int> constraints;  // argv order
+            double cost = 0;
+            double estRows = 0;
+            bool unique = false;
+        };
+        Choice best;
+        best.cost = rows + 10.0;
+        best.estRows = rows;
+
+        auto isUsable = [&](int i, unsigned char op) {
+            const auto& c = info->aConstraint[i];
+            return c.usable && c.op == op;
+        };
+
+        // rowid equality: one seek.
+        for (int i = 0; i < info->nConstraint; ++i) {
+            if (info->aConstraint[i].iColumn == -1 && isUsable(i, SQLITE_INDEX_CONSTRAINT_EQ)) {
+                Choice c;
+                c.kind = 1;
+                c.constraints = {i};
+                c.cost = 2.0;
+                c.estRows = 1;
+                c.unique = true;
+                if (c.cost < best.cost) best = c;
+                break;
+            }
+        }
+
+        if (vt->tables->useIndexes()) {
+            for (size_t r = 0; r < def.realIndexes.size(); ++r) {
+                const jet::RealIndex& idx = def.realIndexes[r];
+                Choice c;
+                c.kind = 2;
+                c.plan.index = static_cast<int>(r);
+                size_t k = 0;
+                for (; k < idx.columns.size(); ++k) {
+                    int col = columnPosition(def, idx.columns[k].columnNumber);
+                    if (col < 0 || !equalityUsable(def.columns[size_t(col)].type)) break;
+                    // Whether such an index lists No values is not known.
+                    if (idx.ignoreNulls() && def.columns[size_t(col)].type == ColumnType::Boolean)
+                        break;
+                    int found = -1;
+                    for (int i = 0; i < info->nConstraint && found < 0; ++i) {
+                        if (info->aConstraint[i].iColumn != col ||
+                            !isUsable(i, SQLITE_INDEX_CONSTRAINT_EQ))
+                            continue;
+                        if (isTextType(def.columns[size_t(col)].type) &&
+                            !collationUsable(sqlite3_vtab_collation(info, i)))
+                            continue;
+                        found = i;
+                    }
+                    if (found < 0) break;
+                    c.constraints.push_back(found);
+                }
+                c.plan.nEq = static_cast<int>(k);
+                int lowerCons = -1, upperCons = -1;
+                if (k < idx.columns.size()) {
+                    int col = columnPosition(def, idx.columns[k].columnNumber);
+                    if (col >= 0 && rangeUsable(def.columns[size_t(col)].type)) {
+                        for (int i = 0; i < info->nConstraint; ++i) {
+                            if (info->aConstraint[i].iColumn != col || !info->aConstraint[i].usable)
+                                continue;
+                            unsigned char op = info->aConstraint[i].op;
+                            if (lowerCons < 0 && (op == SQLITE_INDEX_CONSTRAINT_GT ||
+                                                  op == SQLITE_INDEX_CONSTRAINT_GE)) {
+                                lowerCons = i;
+                                c.plan.lower = op == SQLITE_INDEX_CONSTRAINT_GT ? 1 : 2;
+                            } else if (upperCons < 0 && (op == SQLITE_INDEX_CONSTRAINT_LT ||
+                                                         op == SQLITE_INDEX_CONSTRAINT_LE)) {
+                                upperCons = i;
+                                c.plan.upper = op == SQLITE_INDEX_CONSTRAINT_LT ? 1 : 2;
+                            }
+                        }
+                    }
+                }
+                if (lowerCons >= 0) c.constraints.push_back(lowerCons);
+                if (upperCons >= 0) c.constraints.push_back(upperCons);
+                if (c.constraints.empty()) continue;
+
+                double est = rows;
+                if (idx.unique() && k == idx.columns.size()) {
+                    est = 1;
+                    c.unique = true;
+                } else {
+                    est *= std::pow(0.1, static_cast<double>(k));
+                    if (lowerCons >= 0 && upperCons >= 0)
+                        est *= 0.0625;
+                    else if (lowerCons >= 0 || upperCons >= 0)
+                        est *= 0.25;
+                    est = std::max(est, 1.0);
+                }
+                c.estRows = est;
+                // A row found through an index costs a page seek.
+                c.cost = logRows + est * 1.5;
+                if (c.cost < best.cost ||
+                    (c.cost == best.cost && c.constraints.size() > best.constraints.size()))
+                    best = c;
+            }
+        }
+
+        best.plan.colUsed = static_cast<uint64_t>(info->colUsed);
+        int argv = 1;
+        for (int i : best.constraints) {
+            info->aConstraintUsage[i].argvIndex = argv++;
+            // Keys may match more than SQLite would (text folding, widened
+            // bounds): SQLite always checks again.
+            info->aConstraintUsage[i].omit = 0;
+        }
+        info->idxNum = best.kind;
+        std::string text = encodePlan(best.plan);
+        info->idxStr = sqlite3_mprintf("%s", text.c_str());
+        if (!info->idxStr) return SQLITE_NOMEM;
+        info->needToFreeIdxStr = 1;
+        info->estimatedCost = best.cost;
+        info->estimatedRows = static_cast<sqlite3_int64>(best.estRows);
+        if (best.unique) info->idxFlags |= SQLITE_INDEX_SCAN_UNIQUE;
+        return SQLITE_OK;
+    } catch (const std::bad_alloc&) {
+        return SQLITE_NOMEM;
+    } catch (...) {
+        return SQLITE_ERROR;
+    }
+}
+
+int open(sqlite3_vtab* vtab, sqlite3_vtab_cursor** out) {
+    try {
+        auto* cur = new JetCursor();
+        cur->vtab = reinterpret_cast<JetVtab*>(vtab);
+        *out = &cur->base;
+        return SQLITE_OK;
+    } catch (...) {
+        return SQLITE_NOMEM;
+    }
+}
+
+int close(sqlite3_vtab_cursor* cursor) {
+    delete reinterpret_cast<JetCursor*>(cursor);
+    return SQLITE_OK;
+}
+
+TableStats& statsOf(JetCursor* cur) {
+    return cur->vtab->tables->at(cur->vtab->tableIndex).stats;
+}
+
+void countRow(JetCursor* cur) {
+    TableStats& s = statsOf(cur);
+    ++s.rowsRead;
+    s.valuesDecoded += static_cast<uint64_t>(cur->decodedPerRow);
+}
+
+// Moves to the next row of the current plan; sets eof at the end.
+int advance(JetCursor* cur) {
+    sqlite3_vtab* vtab = &cur->vtab->base;
+    switch (cur->mode) {
+        case Mode::Scan: {
+            auto r = cur->rows->next();
+            if (!r.ok()) {
+                cur->eof = true;
+                return fail(vtab, r.error());
+            }
+            cur->eof = !*r;
+            break;
+        }
+        case Mode::Rowid:
+            cur->eof = true;
+            return SQLITE_OK;
+        case Mode::Index: {
+            for (;;) {
+                auto n = cur->index->next();
+                if (!n.ok()) {
+                    cur->eof = true;
+                    return fail(vtab,
+                                n.error().withContext("table \"" + cur->vtab->def->name + "\""));
+                }
+                if (!*n) {
+                    cur->eof = true;
+                    return SQLITE_OK;
+                }
+                if (cur->skipNulls) {
+                    auto key = cur->index->key();
+                    if (key.size() > cur->nullFlagOffset &&
+                        key[cur->nullFlagOffset] == cur->nullFlag)
+                        continue;
+                }
+                auto s = cur->rows->seek(cur->index->rowId());
+                if (!s.ok()) {
+                    cur->eof = true;
+                    return fail(vtab,
+                                s.error().withContext("table \"" + cur->vtab->def->name + "\""));
+                }
+                if (*s) break;
+            }
+            cur->eof = false;
+            break;
+        }
+    }
+    if (!cur->eof) {
+        cur->rowid = cur->rows->rowId();
+        countRow(cur);
+    }
+    return SQLITE_OK;
+}
+
+int startScan(JetCursor* cur) {
+    cur->mode = Mode::Scan;
+    ++statsOf(cur).fullScans;
+    return advance(cur);
+}
+
+// Values the cursor decodes per row for this column list (empty: all).
+int64_t decodedColumns(const std::vector<int>& columns, size_t count) {
+    if (columns.empty()) return static_cast<int64_t>(count);
+    int64_t n = 0;
+    for (int c : columns) n += c >= 0 && static_cast<size_t>(c) < count ? 1 : 0;
+    return n;
+}
+
+int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc,
+           sqlite3_value** argv) {
+    auto* cur = reinterpret_cast<JetCursor*>(cursor);
+    sqlite3_vtab* vtab = &cur->vtab->base;
+    try {
+        JetVtab* vt = cur->vtab;
+        const jet::TableDef& def = *vt->def;
+        jet::Database& db = vt->tables->database();
+        Plan plan;
+        if (!decodePlan(idxStr, plan)) {
+            setError(vtab, "jet tables: bad plan");
+            return SQLITE_ERROR;
+        }
+        // Columns SQLite may read; bit 63 stands for every column from 63 on.
+        std::vector<int> wanted;
+        for (size_t i = 0; i < def.columns.size(); ++i) {
+            uint64_t bit = i < 63 ? (uint64_t(1) << i) : (uint64_t(1) << 63);
+            if (plan.colUsed & bit) wanted.push_back(static_cast<int>(i));
+        }
+        // An empty list means "all" to the cursor; -1 selects none.
+        if (wanted.empty()) wanted.push_back(-1);
+        cur->decodedPerRow = decodedColumns(wanted, def.columns.size());
+        cur->rows = std::make_unique<jet::TableCursor>(db, vt->def, std::move(wanted));
+        cur->index.reset();
+        cur->skipNulls = false;
+        cur->eof = true;
+
+        if (idxNum == 1 && argc == 1) {
+            sqlite3_value* a = argv[0];
+            if (sqlite3_value_type(a) == SQLITE_NULL) return SQLITE_OK;
+            if (sqlite3_value_type(a) != SQLITE_INTEGER) return startScan(cur);
+            int64_t id = sqlite3_value_int64(a);
+            if (id < 0 || id > int64_t(UINT32_MAX)) return SQLITE_OK;
+            cur->mode = Mode::Rowid;
+            ++statsOf(cur).indexScans;
+            // A row id from SQL may point anywhere: a failed read is no row.
+            auto s = cur->rows->seek(static_cast<jet::RowId>(id));
+            if (s.ok() && *s) {
+                cur->eof = false;
+                cur->rowid = cur->rows->rowId();
+                countRow(cur);
+            }
+            return SQLITE_OK;
+        }
+        if (idxNum != 2) return startScan(cur);
+
+        const int nBounds = (plan.lower ? 1 : 0) + (plan.upper ? 1 : 0);
+        if (plan.index < 0 || static_cast<size_t>(plan.index) >= def.realIndexes.size() ||
+            static_cast<size_t>(plan.nEq) > def.realIndexes[size_t(plan.index)].columns.size() ||
+            argc != plan.nEq + nBounds ||
+            (nBounds &&
+             static_cast<size_t>(plan.nEq) >= def.realIndexes[size_t(plan.index)].columns.size())) {
+            setError(vtab, "jet tables: plan does not fit the table");
+            return SQLITE_ERROR;
+        }
+        const jet::RealIndex& idx = def.realIndexes[size_t(plan.index)];
+        auto columnAt = [&](size_t k) -> const jet::Column* {
+            int pos = columnPosition(def, idx.columns[k].columnNumber);
+            return pos < 0 ? nullptr : &def.columns[size_t(pos)];
+        };
+
+        std::vector<Value> equal;
+        for (int k = 0; k < plan.nEq; ++k) {
+            const jet::Column* col = columnAt(size_t(k));
+            if (!col) return startScan(cur);
+            Converted c = toJet(*col, argv[k]);
+            if (c.conv == Conv::NoMatch) return SQLITE_OK;
+            if (c.conv != Conv::Ok) return startScan(cur);
+            equal.push_back(std::move(c.value));
+        }
+        std::optional<jet::ValueBound> lower, upper;
+        int arg = plan.nEq;
+        const jet::Column* rangeCol = nBounds ? columnAt(size_t(plan.nEq)) : nullptr;
+        if (nBounds && !rangeCol) return startScan(cur);
+        auto bound = [&](int op, std::optional<jet::ValueBound>& out) -> bool {
+            if (!op) return true;
+            sqlite3_value* v = argv[arg++];
+            if (sqlite3_value_type(v) == SQLITE_NULL) return false;  // nothing compares to Null
+            Converted c = toJet(*rangeCol, v);
+            // Dropping a bound that cannot be exact only widens the range.
+            if (c.conv == Conv::Ok) out = jet::ValueBound{std::move(c.value), op == 2};
+            return true;
+        };
+        if (!bound(plan.lower, lower) || !bound(plan.upper, upper)) return SQLITE_OK;
+        if (equal.empty() && !lower && !upper) return startScan(cur);
+
+        auto range = jet::columnRange(idx, equal, lower, upper);
+        if (!range.ok()) return startScan(cur);
+        auto ic = jet::IndexCursor::open(db, def, idx, *range);
+        if (!ic.ok()) {
+            if (ic.error().code() == Errc::Unsupported ||
+                ic.error().code() == Errc::InvalidArgument)
+                return startScan(cur);
+            return fail(vtab, ic.error());
+        }
+        if (nBounds) {
+            auto prefix = jet::encodeIndexKey(db, def, idx, equal);
+            if (prefix.ok()) {
+                cur->skipNulls = true;
+                cur->nullFlagOffset = prefix->size();
+                cur->nullFlag = idx.columns[size_t(plan.nEq)].ascending ? 0x00 : 0xFF;
+            }
+        }
+        cur->index.emplace(std::move(*ic));
+        cur->mode = Mode::Index;
+        ++statsOf(cur).indexScans;
+        return advance(cur);
+    } catch (const std::bad_alloc&) {
+        cur->eof = true;
+        return SQLITE_NOMEM;
+    } catch (...) {
+        cur->eof = true;
+        setError(vtab, "jet tables: internal error");
+        return SQLITE_ERROR;
+    }
+}
+
+int next(sqlite3_vtab_cursor* cursor) {
+    auto* cur = reinterpret_cast<JetCursor*>(cursor);
+    try {
+        if (cur->eof) return SQLITE_OK;
+        return advance(cur);
+    } catch (const std::bad_alloc&) {
+        cur->eof = true;
+        return SQLITE_NOMEM;
+    } catch (...) {
+        cur->eof = true;
+        setError(&cur->vtab->base, "jet tables: internal error");
+        return SQLITE_ERROR;
+    }
+}
+
+int eof(sqlite3_vtab_cursor* cursor) {
+    return reinterpret_cast<JetCursor*>(cursor)->eof ? 1 : 0;
+}
+
+int column(sqlite3_vtab_cursor* cursor, sqlite3_context* ctx, int i) {
+    auto* cur = reinterpret_cast<JetCursor*>(cursor);
+    try {
+        if (cur->eof || !cur->rows) {
+            sqlite3_result_null(ctx);
+            return SQLITE_OK;
+        }
+        const auto& values = cur->rows->values();
+        if (i < 0 || static_cast<size_t>(i) >= values.size()) {
+            sqlite3_result_null(ctx);
+            return SQLITE_OK;
+        }
+        resultValue(ctx, values[size_t(i)]);
+        return SQLITE_OK;
+    } catch (...) {
+        sqlite3_result_error_nomem(ctx);
+        return SQLITE_NOMEM;
+    }
+}
+
+int rowid(sqlite3_vtab_cursor* cursor, sqlite3_int64* out) {
+    *out = static_cast<sqlite3_int64>(reinterpret_cast<JetCursor*>(cursor)->rowid);
+    return SQLITE_OK;
+}
+
+sqlite3_module makeModule() {
+    sqlite3_module m;
+    std::memset(&m, 0, sizeof m);
+    m.iVersion = 1;
+    m.xCreate = connect;
+    m.xConnect = connect;
+    m.xBestIndex = bestIndex;
+    m.xDisconnect = disconnect;
+    m.xDestroy = disconnect;
+    m.xOpen = open;
+    m.xClose = close;
+    m.xFilter = filter;
+    m.xNext = next;
+    m.xEof = eof;
+    m.xColumn = column;
+    m.xRowid = rowid;
+    return m;
+}
+
+const sqlite3_module kModule = makeModule();
+
+}  // namespace
+
+std::string declaredType(const jet::Column& column) {
+    switch (column.type) {
+        case ColumnType::Boolean:
+        case ColumnType::Byte:
+        case ColumnType::Integer:
+        case ColumnType::Long:
+        case ColumnType::BigInt:
+            return "INTEGER";
+        case ColumnType::Currency:
+        case ColumnType::Single:
+        case ColumnType::Double:
+        case ColumnType::DateTime:
+        case ColumnType::DateTimeExt:
+            return "REAL";
+        case ColumnType::Text:
+        case ColumnType::Memo:
+            return std::string("TEXT COLLATE ") + kAccessTextCollation;
+        case ColumnType::Guid:
+        case ColumnType::Decimal:
+        case ColumnType::Complex:
+            return "TEXT";
+        case ColumnType::Binary:
+        case ColumnType::Ole:
+            return "BLOB";
+    }
+    return "";
+}
+
+const JetTables::Table* JetTables::find(std::string_view table) const {
+    for (const Table& t : m_tables)
+        if (t.attached && equalsIgnoreAsciiCase(t.name, table)) return &t;
+    return nullptr;
+}
+
+const jet::Column* JetTables::column(std::string_view table, std::string_view column) const {
+    const Table* t = find(table);
+    if (!t) return nullptr;
+    int i = t->def->findColumn(column);
+    if (i < 0 || static_cast<size_t>(i) >= t->def->columns.size()) return nullptr;
+    return &t->def->columns[size_t(i)];
+}
+
+std::vector<std::string> JetTables::tableNames() const {
+    std::vector<std::string> out;
+    for (const Table& t : m_tables)
+        if (t.attached) out.push_back(t.name);
+    return out;
+}
+
+TableStats JetTables::stats(std::string_view table) const {
+    const Table* t = find(table);
+    return t ? t->stats : TableStats{};
+}
+
+void JetTables::resetStats() {
+    for (Table& t : m_tables) t.stats = {};
+}
+
+Result<std::shared_ptr<JetTables>> attachJetTables(Connection& connection,
+                                                   std::shared_ptr<jet::Database> db,
+                                                   const AttachOptions& options) {
+    if (!db) return Error(Errc::InvalidArgument, "no database");
+    sqlite3* handle = connection.handle();
+    if (!handle) return Error(Errc::InvalidArgument, "connection is closed");
+    auto tables = std::make_shared<JetTables>();
+    tables->m_db = db;
+    tables->m_useIndexes = options.useIndexes;
+
+    std::vector<const jet::CatalogObject*> objects =
+        db->catalog().ofKind(jet::ObjectKind::UserTable);
+    if (options.systemTables) {
+        auto sys = db->catalog().ofKind(jet::ObjectKind::SystemTable);
+        objects.insert(objects.end(), sys.begin(), sys.end());
+    }
+    for (const jet::CatalogObject* o : objects) {
+        auto def = db->table(o->name);
+        if (!def.ok()) {
+            tables->m_skipped.push_back({o->name, def.error().message()});
+            continue;
+        }
+        if ((*def)->columns.empty()) {
+            tables->m_skipped.push_back({o->name, "table has no columns"});
+            continue;
+        }
+        tables->m_tables.push_back({o->name, std::move(*def), {}, false});
+    }
+
+    // The module owns a reference so the tables outlive every virtual table.
+    auto* data = new ModuleData{tables};
+    int rc = sqlite3_create_module_v2(handle, options.moduleName.c_str(), &kModule, data,
+                                      [](void* p) { delete static_cast<ModuleData*>(p); });
+    if (rc != SQLITE_OK) return sqliteError(handle, rc, "cannot register the jet module");
+
+    for (size_t i = 0; i < tables->m_tables.size(); ++i) {
+        const std::string& name = tables->m_tables[i].name;
+        std::string sql = "CREATE VIRTUAL TABLE main." + quoteIdentifier(name) + " USING " +
+                          quoteIdentifier(options.moduleName) + "(" + std::to_string(i) + ")";
+        Status st = connection.exec(sql);
+        if (st.ok())
+            tables->m_tables[i].attached = true;
+        else
+            tables->m_skipped.push_back({name, st.error().message()});
+    }
+    return tables;
+}
+
+}  // namespace tab::sqlbridge
