@@ -1,0 +1,1 @@
+SELECT Forms!frmMain!txtName, [Orders]![OrderID] FROM Orders

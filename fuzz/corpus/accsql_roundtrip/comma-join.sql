@@ -1,0 +1,1 @@
+SELECT t.*, u.x FROM t, u WHERE t.k = u.k

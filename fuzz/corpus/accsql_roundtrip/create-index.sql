@@ -1,0 +1,1 @@
+CREATE INDEX idxFax ON Customers (Fax) WITH IGNORE NULL

@@ -1,0 +1,1 @@
+CREATE PROCEDURE spPurge AS DELETE FROM Log WHERE Stamp < Date() - 30

@@ -1,0 +1,1 @@
+INSERT INTO Customers (CustomerID, CompanyName) VALUES ('ALFKI', 'Alfreds')

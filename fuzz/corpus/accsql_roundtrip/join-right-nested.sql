@@ -1,0 +1,1 @@
+SELECT * FROM A INNER JOIN (B INNER JOIN C ON B.j = C.j) ON A.k = B.k

@@ -1,0 +1,1 @@
+SELECT x.a FROM [SELECT a FROM t WHERE b > 1]. AS x

@@ -1,0 +1,2 @@
+SELECT 'multi
+line' FROM t

@@ -1,0 +1,3 @@
+PARAMETERS [Low price] Currency, [Beginning date] DateTime;
+SELECT OrderID, OrderAmount FROM Orders
+WHERE OrderAmount > [Low price] AND OrderDate >= [Beginning date];

@@ -1,0 +1,1 @@
+SELECT TOP 25 Name, Score FROM T ORDER BY Score DESC
