@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tabulary/base/byte_reader.h"
+#include "tabulary/base/calendar.h"
 #include "tabulary/base/rc4.h"
 #include "tabulary/base/text_codec.h"
 
@@ -114,6 +116,40 @@ TEST(TextCodec, ValidatesUtf8) {
     };
     for (const auto& [text, valid] : cases)
         EXPECT_EQ(tab::isValidUtf8(text), valid) << testing::PrintToString(text);
+}
+
+TEST(Calendar, DayNumbersFromAccessDayZero) {
+    struct Case {
+        int64_t y;
+        int m, d;
+        int64_t day;
+    };
+    // Day numbers from an independent calendar implementation.
+    const Case cases[] = {{1899, 12, 30, 0},      {1899, 12, 31, 1},    {1900, 1, 1, 2},
+                          {1900, 3, 1, 61},       {2000, 2, 29, 36585}, {2000, 3, 1, 36586},
+                          {1600, 2, 29, -109512}, {1, 1, 1, -693593},   {9999, 12, 31, 2958465},
+                          {1752, 9, 14, -53797}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(tab::daysFromCivil(c.y, c.m, c.d), c.day) << c.y << "-" << c.m << "-" << c.d;
+        int64_t y = 0;
+        int m = 0, d = 0;
+        tab::civilFromDays(c.day, y, m, d);
+        EXPECT_EQ(std::make_tuple(y, m, d), std::make_tuple(c.y, c.m, c.d)) << c.day;
+    }
+    // Consecutive days walk the calendar without gaps across four centuries.
+    int64_t py = 0;
+    int pm = 0, pd = 0;
+    tab::civilFromDays(-109600, py, pm, pd);
+    for (int64_t day = -109599; day < 40000; ++day) {
+        int64_t y = 0;
+        int m = 0, d = 0;
+        tab::civilFromDays(day, y, m, d);
+        bool next = (y == py && m == pm && d == pd + 1) || (y == py && m == pm + 1 && d == 1) ||
+                    (y == py + 1 && m == 1 && d == 1 && pm == 12);
+        ASSERT_TRUE(next) << day;
+        ASSERT_EQ(tab::daysFromCivil(y, m, d), day);
+        py = y, pm = m, pd = d;
+    }
 }
 
 TEST(ByteReader, RejectsReadsPastTheEnd) {

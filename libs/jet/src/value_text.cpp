@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tabulary/base/calendar.h"
+
 namespace tab::jet {
 
 namespace {
@@ -15,10 +17,9 @@ constexpr int64_t kSecondsPerDay = 86400;
 constexpr int64_t kTicksPerSecond = 10'000'000;
 constexpr int64_t kTicksPerDay = kSecondsPerDay * kTicksPerSecond;
 
-// Day numbers relative to 1970-01-01 of the two epochs we convert from.
-constexpr int64_t kSerialEpoch = -25569;  // 1899-12-30
-constexpr int64_t kExtEpoch = -719162;    // 0001-01-01
-constexpr int64_t kExtMaxDay = 3652058;   // 9999-12-31 counted from 0001-01-01
+// Day 0001-01-01, where extended date/time counts from, relative to 1899-12-30.
+constexpr int64_t kExtEpoch = -693593;
+constexpr int64_t kExtMaxDay = 3652058;  // 9999-12-31 counted from 0001-01-01
 
 const char kHexDigits[] = "0123456789ABCDEF";
 
@@ -39,20 +40,6 @@ void appendPadded(std::string& out, int64_t v, int width) {
 void appendHex(std::string& out, unsigned char b) {
     out.push_back(kHexDigits[b >> 4]);
     out.push_back(kHexDigits[b & 0x0F]);
-}
-
-// Days since 1970-01-01 to proleptic Gregorian (era arithmetic: 400-year
-// cycles starting on March 1st, so the leap day falls at the end of a year).
-void civilFromDays(int64_t z, int64_t& y, int& m, int& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = yoe + era * 400 + (m <= 2 ? 1 : 0);
 }
 
 void appendDate(std::string& out, int64_t y, int m, int d) {
@@ -218,7 +205,7 @@ void appendDateTime(std::string& out, double serial) {
     int64_t y = 0;
     int m = 0;
     int d = 0;
-    if (splitSerial(serial, days, seconds)) civilFromDays(days + kSerialEpoch, y, m, d);
+    if (splitSerial(serial, days, seconds)) civilFromDays(days, y, m, d);
     if (y < 100 || y > 9999) {
         appendDouble(out, serial, 15);
         return;
@@ -378,7 +365,7 @@ bool serialToCivil(double serial, CivilDateTime& out) {
     int64_t y = 0;
     int m = 0;
     int d = 0;
-    civilFromDays(days + kSerialEpoch, y, m, d);
+    civilFromDays(days, y, m, d);
     if (y < 100 || y > 9999) return false;
     out.year = static_cast<int>(y);
     out.month = m;

@@ -6,6 +6,7 @@
 #include <random>
 #include <unordered_set>
 
+#include "tabulary/base/calendar.h"
 #include "tabulary/base/rc4.h"
 #include "tabulary/base/text_codec.h"
 #include "tabulary/jet/index_reader.h"
@@ -748,13 +749,7 @@ Status DatabaseWriter::finish() {
 }
 
 double accessDate(int year, int month, int day, int hour, int minute, double second) {
-    // Days from the civil date (proleptic Gregorian), then shifted to 1899-12-30.
-    int64_t y = year - (month <= 2);
-    int64_t era = (y >= 0 ? y : y - 399) / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    int64_t days = era * 146097 + doe - 719468 + 25569;
+    int64_t days = daysFromCivil(year, month, day);
     double frac = (hour * 3600 + minute * 60 + second) / 86400.0;
     // Before 1899-12-30 the fraction counts forward from the (negative) day.
     return days >= 0 ? static_cast<double>(days) + frac : -(static_cast<double>(-days) + frac);

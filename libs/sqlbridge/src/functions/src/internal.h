@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "tabulary/base/calendar.h"
 #include "tabulary/sqlbridge/functions.h"
 
 namespace tab::sqlbridge::detail {
@@ -81,8 +82,8 @@ std::string toText(sqlite3_value* v, Tag tag);
 std::string numberText(double d);  // 15 significant digits
 
 // Civil date arithmetic on day numbers counted from 1899-12-30.
-int64_t daysFromCivil(int64_t y, int m, int d);
-void civilFromDays(int64_t n, int64_t& y, int& m, int& d);
+using tab::civilFromDays;
+using tab::daysFromCivil;
 int weekday0(int64_t dayNumber);  // 0 = Sunday
 bool isLeap(int64_t y);
 int daysInMonth(int64_t y, int m);
