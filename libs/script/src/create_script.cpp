@@ -295,7 +295,6 @@ private:
 
     Status createTable() {
         TAB_TRY(advance());
-        int line = m_tok.line;
         PendingTable t;
         TAB_ASSIGN_OR_RETURN(t.spec.name, name("a table name"));
         if (m_tables.count(lower(t.spec.name)))
@@ -356,7 +355,6 @@ private:
             TAB_TRY(expectPunct(","));
         }
         TAB_TRY(advance());
-        (void)line;
         m_order.push_back(lower(t.spec.name));
         m_tables.emplace(lower(t.spec.name), std::move(t));
         return {};

@@ -97,15 +97,14 @@ struct IndexState {
     IndexEntries entries;
     std::unordered_set<std::string> keys;  // unique indexes: keys seen so far
     bool unique = false, required = false, ignoreNulls = false;
-    uint32_t usageMapRow = 0;
+    std::string name;               // of the first logical index on it, for messages
+    std::vector<size_t> positions;  // column positions of its key, in key order
 };
 
 struct TableState {
     TableDef def;
     int32_t objectId = 0;
     bool system = false;
-    std::vector<uint8_t> required;  // per column position
-    std::vector<std::string> defaults;
     std::vector<uint32_t> dataPages;
     DataPage page;
     std::vector<IndexState> indexes;  // per real index
@@ -184,7 +183,6 @@ struct DatabaseWriter::Impl {
     std::string path;
     std::vector<std::unique_ptr<TableState>> tables;
     bool finished = false;
-    bool failed = false;
 
     Result<size_t> addTable(TableDef def, bool system, uint32_t tdefPage);
     Status append(TableState& t, std::span<const Value> values);
@@ -216,14 +214,22 @@ Result<size_t> DatabaseWriter::Impl::addTable(TableDef def, bool system, uint32_
         is.unique = ri.unique();
         is.required = ri.required();
         is.ignoreNulls = ri.ignoreNulls();
-        for (const Index& ix : def.indexes)
-            if (ix.realIndex == i && ix.primaryKey()) is.unique = is.required = true;
+        for (const Index& ix : def.indexes) {
+            if (ix.realIndex != i) continue;
+            if (is.name.empty()) is.name = ix.name;
+            if (ix.primaryKey()) is.unique = is.required = true;
+        }
+        for (const IndexColumn& ic : ri.columns) {
+            size_t pos = 0;
+            while (pos < def.columns.size() && def.columns[pos].number != ic.columnNumber) ++pos;
+            if (pos == def.columns.size())
+                return invalid("table \"" + def.name + "\": index refers to a missing column");
+            is.positions.push_back(pos);
+        }
     }
     // The long columns' maps follow, on further map pages when this one fills.
     for (const Column& c : def.columns)
         if (isLong(c)) t->longs[c.number].number = c.number;
-    t->required.assign(def.columns.size(), 0);
-    t->defaults.assign(def.columns.size(), std::string());
     t->def = std::move(def);
     tables.push_back(std::move(t));
     return tables.size() - 1;
@@ -255,7 +261,7 @@ Status DatabaseWriter::Impl::append(TableState& t, std::span<const Value> input)
             g[8] = static_cast<char>((g[8] & 0x3F) | 0x80);
             values[i] = Value::guid(g);
         }
-        if (t.required[i] && values[i].isNull() && c.type != ColumnType::Boolean)
+        if (c.required && values[i].isNull() && c.type != ColumnType::Boolean)
             return invalid("table \"" + def.name + "\": column \"" + c.name +
                            "\" is required but the row has no value");
     }
@@ -266,25 +272,20 @@ Status DatabaseWriter::Impl::append(TableState& t, std::span<const Value> input)
         IndexState& is = t.indexes[i];
         std::string key;
         bool allNull = true, anyNull = false;
-        for (const IndexColumn& ic : ri.columns) {
-            size_t pos = 0;
-            while (def.columns[pos].number != ic.columnNumber) ++pos;
+        for (size_t k = 0; k < is.positions.size(); ++k) {
+            const size_t pos = is.positions[k];
             const Column& c = def.columns[pos];
             bool null = values[pos].isNull() && c.type != ColumnType::Boolean;
             allNull = allNull && null;
             anyNull = anyNull || null;
-            auto seg = encodeKeySegment(c, values[pos], ic.ascending, JetVersion::Jet4,
+            auto seg = encodeKeySegment(c, values[pos], ri.columns[k].ascending, JetVersion::Jet4,
                                         TextCollation::GeneralLegacy);
             if (!seg.ok())
                 return invalid("table \"" + def.name + "\": column \"" + c.name +
                                "\" cannot be indexed: " + seg.error().message());
             key += *seg;
         }
-        const std::string& name = [&]() -> const std::string& {
-            for (const Index& ix : def.indexes)
-                if (ix.realIndex == i) return ix.name;
-            return def.name;
-        }();
+        const std::string& name = is.name;
         if (is.required && anyNull)
             return invalid("table \"" + def.name + "\": index \"" + name +
                            "\" does not allow Null");
@@ -567,7 +568,6 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
     def.name = spec.name;
     def.tableType = 0x4E;
     def.maxColumns = static_cast<uint16_t>(spec.columns.size());
-    std::vector<std::string> required(spec.columns.size()), defaults(spec.columns.size());
     uint16_t fixedOffset = 0, varIndex = 0;
     int autoCount = 0;
     for (size_t i = 0; i < spec.columns.size(); ++i) {
@@ -725,7 +725,6 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
     std::string blob = buildPropertyBlob({}, props);
     TAB_ASSIGN_OR_RETURN(size_t handle, w.addTable(std::move(def), false, w.file->allocate()));
     TableState& t = *w.tables[handle];
-    for (size_t i = 0; i < spec.columns.size(); ++i) t.required[i] = spec.columns[i].required;
     t.properties = std::move(blob);
     return handle;
 }

@@ -441,17 +441,14 @@ Result<RowPlan> planRow(const TableDef& t, std::span<const Value> values) {
             size += len;
         }
     }
+    plan.fixedEnd = fixedEnd;
     plan.size = size;
     return plan;
 }
 
 Result<std::string> packRow(const TableDef& t, const RowPlan& plan, LongValueStore& store) {
     const size_t n = t.columns.size();
-    size_t fixedEnd = 0;
-    for (const Column& c : t.columns)
-        if (c.fixed && c.type != ColumnType::Boolean)
-            fixedEnd = std::max<size_t>(fixedEnd, c.fixedOffset + c.length);
-    std::string row(2 + fixedEnd, '\0');
+    std::string row(2 + plan.fixedEnd, '\0');
     row.reserve(plan.size);
     put16(reinterpret_cast<uint8_t*>(row.data()), t.maxColumns);
     std::vector<uint8_t> mask((t.maxColumns + 7) / 8, 0);

@@ -41,6 +41,7 @@ struct RowPlan {
     std::vector<std::string> bytes;  // per column position; empty for Null/booleans
     std::vector<bool> present;       // not Null (booleans: true)
     std::vector<bool> inlineLong;    // Memo/OLE kept in the row
+    size_t fixedEnd = 0;             // end of the fixed area (after the column count)
     size_t size = 0;                 // bytes of the packed row
 };
 
