@@ -581,6 +581,24 @@ std::string formatDate(double serial, std::string_view fmt, int firstDay, int fi
     return out;
 }
 
+std::string formatFixed(double value, int digits, bool leadingDigit, bool parens, bool group,
+                        std::string_view prefix, std::string_view suffix) {
+    std::string whole, fraction;
+    decimalDigits(value, digits, whole, fraction);
+    const bool negative = value < 0 && (whole.find_first_not_of('0') != std::string::npos ||
+                                        fraction.find_first_not_of('0') != std::string::npos);
+    if (whole.empty() && (leadingDigit || digits == 0)) whole = "0";
+    std::string body(prefix);
+    for (size_t k = 0; k < whole.size(); ++k) {
+        if (group && k > 0 && (whole.size() - k) % 3 == 0) body.push_back(',');
+        body.push_back(whole[k]);
+    }
+    if (digits > 0) body += "." + fraction;
+    body += suffix;
+    if (!negative) return body;
+    return parens ? "(" + body + ")" : "-" + body;
+}
+
 std::optional<std::string> formatValue(const FormatInput& in, std::string_view fmt, int firstDay,
                                        int firstWeek, const State& st) {
     // Named formats first.

@@ -7,6 +7,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -65,6 +66,7 @@ struct Entry {
     Body body;
     int minArgs;
     std::shared_ptr<const State> state;
+    bool nullIsError = false;  // the String-returning $ forms
 };
 
 void trampoline(sqlite3_context* c, int argc, sqlite3_value** argv) {
@@ -72,6 +74,9 @@ void trampoline(sqlite3_context* c, int argc, sqlite3_value** argv) {
     Ctx ctx{c, argc, argv, *e->state};
     try {
         if (argc < e->minArgs) fail(Category::InvalidCall, "wrong number of arguments");
+        if (e->nullIsError)
+            for (int i = 0; i < argc; ++i)
+                if (ctx.isNull(i)) fail(Category::InvalidUseOfNull);
         e->body(ctx);
     } catch (const AccessError& err) {
         sqlite3_result_error(c, errorMessage(err).c_str(), -1);
@@ -662,6 +667,8 @@ void fnDatePart(Ctx& x) {
     }
 }
 
+// Format$ returns String, so a result Format would leave Null is an error.
+template <bool NullIsError>
 void fnFormat(Ctx& x) {
     const Tag tag = parseTag(x.arg(1));
     FormatInput in;
@@ -682,8 +689,163 @@ void fnFormat(Ctx& x) {
     const int fd = firstDayArg(x, 3, 1);
     const int fw = firstWeekArg(x, 4);
     auto out = formatValue(in, fmt, fd, fw, x.st);
-    if (!out) return x.resultNull();
+    if (!out) return NullIsError ? fail(Category::InvalidUseOfNull) : x.resultNull();
     x.resultText(*out);
+}
+
+// --- FormatNumber, FormatCurrency, FormatPercent, FormatDateTime -------------
+
+// Tristate argument: -1 True, 0 False, -2 (or omitted) the en-US default.
+bool tristate(Ctx& x, int i, bool deflt) {
+    if (!x.has(i)) return deflt;
+    const int64_t v = needLong(x.arg(i));
+    return v == -2 ? deflt : v != 0;
+}
+
+enum class FixedKind { Number, Currency, Percent };
+
+template <FixedKind Kind>
+void fnFormatFixed(Ctx& x) {
+    if (x.isNull(0)) fail(Category::InvalidUseOfNull);
+    double v = needNumber(x.arg(0)).value();
+    int64_t digits = x.has(1) ? needLong(x.arg(1)) : -1;
+    if (digits == -1) digits = 2;  // en-US regional setting
+    if (digits < 0 || digits > 255) fail(Category::InvalidCall, "digits after decimal");
+    const bool leading = tristate(x, 2, true);
+    const bool parens = tristate(x, 3, Kind == FixedKind::Currency);
+    const bool group = tristate(x, 4, true);
+    if (Kind == FixedKind::Percent) v *= 100;
+    if (!std::isfinite(v)) fail(Category::Overflow);
+    x.resultText(formatFixed(v, static_cast<int>(digits), leading, parens, group,
+                             Kind == FixedKind::Currency ? "$" : "",
+                             Kind == FixedKind::Percent ? "%" : ""));
+}
+
+void fnFormatDateTime(Ctx& x) {
+    if (x.isNull(0)) fail(Category::InvalidUseOfNull);
+    static const char* const kNamed[] = {"c", "dddddd", "m/d/yyyy", "ttttt", "hh:nn"};
+    const int64_t named = x.has(1) ? needLong(x.arg(1)) : 0;
+    if (named < 0 || named > 4) fail(Category::InvalidCall, "named format");
+    x.resultText(formatDate(*toDateSerial(x.arg(0), x.st), kNamed[named], 1, 1));
+}
+
+// Date$ and Time$: the statement's instant as fixed-width text.
+template <bool Date>
+void nowText(Ctx& x) {
+    DayTime dt;
+    if (!splitSerial(x.st.now(), dt)) fail(Category::Overflow, "date out of range");
+    x.resultText(Date ? formatDate(joinSerial(dt.day, 0), "mm-dd-yyyy", 1, 1)
+                      : formatDate(joinSerial(0, dt.second), "hh:nn:ss", 1, 1));
+}
+
+// --- VarType, TypeName, Rnd, Partition ---------------------------------------
+
+struct VbType {
+    const char* tag;
+    int code;          // VarType
+    const char* name;  // TypeName
+};
+
+const VbType kVbTypes[] = {
+    {"bool", 11, "Boolean"},     {"byte", 17, "Byte"},       {"int", 2, "Integer"},
+    {"long", 3, "Long"},         {"single", 4, "Single"},    {"double", 5, "Double"},
+    {"currency", 6, "Currency"}, {"decimal", 14, "Decimal"}, {"date", 7, "Date"},
+    {"text", 8, "String"},       {"guid", 8, "String"},      {"binary", 8209, "Byte()"},
+};
+
+const VbType& vbTypeByTag(const char* tag) {
+    for (const auto& t : kVbTypes)
+        if (sqlite3_stricmp(tag, t.tag) == 0) return t;
+    return kVbTypes[5];
+}
+
+// The Variant subtype of argument 0: Null whatever the tag, else the tag's
+// type, else (variant or no tag) by storage class.
+const VbType& vbType(Ctx& x) {
+    static const VbType kNull{"", 1, "Null"};
+    const int type = sqlite3_value_type(x.arg(0));
+    if (type == SQLITE_NULL) return kNull;
+    if (x.has(1) && sqlite3_value_type(x.arg(1)) == SQLITE_TEXT) {
+        const char* tag = reinterpret_cast<const char*>(sqlite3_value_text(x.arg(1)));
+        for (const auto& t : kVbTypes)
+            if (sqlite3_stricmp(tag, t.tag) == 0) return t;
+    }
+    switch (type) {
+        case SQLITE_INTEGER: {
+            const int64_t v = sqlite3_value_int64(x.arg(0));
+            return vbTypeByTag(v >= INT32_MIN && v <= INT32_MAX ? "long" : "double");
+        }
+        case SQLITE_FLOAT:
+            return vbTypeByTag("double");
+        case SQLITE_TEXT:
+            return vbTypeByTag("text");
+        default:
+            return vbTypeByTag("binary");
+    }
+}
+
+// VBA's generator: x = (x * 1140671485 + 12820163) mod 2^24, result x / 2^24.
+// A negative argument reseeds from its Single bit pattern first; zero
+// repeats the last number.
+void fnRnd(Ctx& x) {
+    uint32_t& seed = x.st.rndSeed;
+    if (x.has(0)) {
+        const double d = needNumber(x.arg(0)).value();
+        if (std::fabs(d) > FLT_MAX) fail(Category::Overflow);
+        const float f = static_cast<float>(d);
+        if (f == 0) return x.resultReal(seed / 16777216.0);
+        if (f < 0) {
+            uint32_t bits = 0;
+            std::memcpy(&bits, &f, sizeof bits);
+            seed = (bits + (bits >> 24)) & 0xFFFFFFu;
+        }
+    }
+    seed = (seed * 0x43FD43FDu + 0xC39EC3u) & 0xFFFFFFu;
+    x.resultReal(seed / 16777216.0);
+}
+
+// Partition: "lower:upper" with both sides right-aligned to the width of
+// Stop + 1 (or Start - 1 if wider), as VB has done since VB3.
+void fnPartition(Ctx& x) {
+    for (int i = 0; i < 4; ++i)
+        if (x.isNull(i)) return x.resultNull();
+    const int64_t n = needLong(x.arg(0)), start = needLong(x.arg(1)), stop = needLong(x.arg(2)),
+                  interval = needLong(x.arg(3));
+    if (start < 0) fail(Category::InvalidCall, "start");
+    if (stop <= start) fail(Category::InvalidCall, "stop");
+    if (interval < 1) fail(Category::InvalidCall, "interval");
+    std::optional<int64_t> lower, upper;
+    if (n < start) {
+        upper = start - 1;
+    } else if (n > stop) {
+        lower = stop + 1;
+    } else if (interval == 1) {
+        lower = upper = n;
+    } else {
+        lower = start + (n - start) / interval * interval;
+        upper = std::min(*lower + interval - 1, stop);
+    }
+    const size_t width =
+        std::max(std::to_string(stop + 1).size(), std::to_string(start - 1).size());
+    auto side = [width](std::optional<int64_t> v) {
+        std::string t = v ? std::to_string(*v) : std::string();
+        if (t.size() < width) t.insert(0, width - t.size(), ' ');
+        return t;
+    };
+    x.resultText(side(lower) + ":" + side(upper));
+}
+
+// --- financial -----------------------------------------------------------------
+
+double numArg(Ctx& x, int i, double deflt = 0) {
+    return x.has(i) ? needNumber(x.arg(i)).value() : deflt;
+}
+bool dueArg(Ctx& x, int i) {
+    return x.has(i) && needNumber(x.arg(i)).value() != 0;
+}
+void finResult(Ctx& x, double v) {
+    if (std::isnan(v)) fail(Category::InvalidCall);
+    x.resultReal(v);
 }
 
 // --- aggregates ----------------------------------------------------------------
@@ -711,6 +873,19 @@ void keepFinal(sqlite3_context* c) {
     sqlite3_result_value(c, k->v);
     sqlite3_value_free(k->v);
     k->v = nullptr;
+}
+
+// Scalar subquery value: the one row's value, Null for none, an error for
+// a second row.
+void scalarStep(sqlite3_context* c, int, sqlite3_value** argv) {
+    auto* k = static_cast<KeepValue*>(sqlite3_aggregate_context(c, sizeof(KeepValue)));
+    if (k == nullptr) return sqlite3_result_error_nomem(c);
+    if (k->set)
+        return sqlite3_result_error(c, "At most one record can be returned by this subquery.", -1);
+    k->v = sqlite3_value_dup(argv[0]);
+    if (k->v == nullptr && sqlite3_value_type(argv[0]) != SQLITE_NULL)
+        return sqlite3_result_error_nomem(c);
+    k->set = true;
 }
 
 struct Welford {
@@ -1206,7 +1381,89 @@ const Def kFunctions[] = {
     {"acc_dateadd", 3, 3, fnDateAdd},
     {"acc_datediff", 3, 5, fnDateDiff},
     {"acc_datepart", 2, 4, fnDatePart},
-    {"acc_format", 2, 5, fnFormat},
+    {"acc_format", 2, 5, fnFormat<false>},
+    {"acc_formatnumber", 1, 5, fnFormatFixed<FixedKind::Number>},
+    {"acc_formatcurrency", 1, 5, fnFormatFixed<FixedKind::Currency>},
+    {"acc_formatpercent", 1, 5, fnFormatFixed<FixedKind::Percent>},
+    {"acc_formatdatetime", 1, 2, fnFormatDateTime},
+
+    // $ forms that are more than a Null check (see kStringForms).
+    {"acc_format_s", 2, 5, fnFormat<true>},
+    {"acc_date_s", 0, 0, nowText<true>, false},
+    {"acc_time_s", 0, 0, nowText<false>, false},
+
+    // Type checks and random numbers.
+    {"acc_isempty", 1, 1, [](Ctx& x) { x.resultBool(false); }},
+    {"acc_iserror", 1, 1, [](Ctx& x) { x.resultBool(false); }},
+    {"acc_vartype", 1, 2, [](Ctx& x) { x.resultInt(vbType(x).code); }},
+    {"acc_typename", 1, 2, [](Ctx& x) { x.resultText(std::string(vbType(x).name)); }},
+    {"acc_rnd", 0, 1, fnRnd, false},
+    {"acc_timer", 0, 0,
+     [](Ctx& x) {
+         DayTime dt;
+         if (!splitSerial(x.st.now(), dt)) fail(Category::Overflow, "date out of range");
+         x.resultReal(static_cast<float>(dt.second));
+     },
+     false},
+    {"acc_partition", 4, 4, fnPartition},
+
+    // Financial.
+    {"acc_pmt", 3, 5,
+     [](Ctx& x) {
+         finResult(x, finPmt(numArg(x, 0), numArg(x, 1), numArg(x, 2), numArg(x, 3), dueArg(x, 4)));
+     }},
+    {"acc_fv", 3, 5,
+     [](Ctx& x) {
+         finResult(x, finFv(numArg(x, 0), numArg(x, 1), numArg(x, 2), numArg(x, 3), dueArg(x, 4)));
+     }},
+    {"acc_pv", 3, 5,
+     [](Ctx& x) {
+         finResult(x, finPv(numArg(x, 0), numArg(x, 1), numArg(x, 2), numArg(x, 3), dueArg(x, 4)));
+     }},
+    {"acc_nper", 3, 5,
+     [](Ctx& x) {
+         finResult(x,
+                   finNPer(numArg(x, 0), numArg(x, 1), numArg(x, 2), numArg(x, 3), dueArg(x, 4)));
+     }},
+    {"acc_ipmt", 4, 6,
+     [](Ctx& x) {
+         finResult(x, finIPmt(numArg(x, 0), numArg(x, 1), numArg(x, 2), numArg(x, 3), numArg(x, 4),
+                              dueArg(x, 5)));
+     }},
+    {"acc_ppmt", 4, 6,
+     [](Ctx& x) {
+         finResult(x, finPPmt(numArg(x, 0), numArg(x, 1), numArg(x, 2), numArg(x, 3), numArg(x, 4),
+                              dueArg(x, 5)));
+     }},
+    {"acc_rate", 3, 6,
+     [](Ctx& x) {
+         finResult(x, finRate(numArg(x, 0), numArg(x, 1), numArg(x, 2), numArg(x, 3), dueArg(x, 4),
+                              numArg(x, 5, 0.1)));
+     }},
+    {"acc_sln", 3, 3,
+     [](Ctx& x) { finResult(x, finSln(numArg(x, 0), numArg(x, 1), numArg(x, 2))); }},
+    {"acc_syd", 4, 4,
+     [](Ctx& x) { finResult(x, finSyd(numArg(x, 0), numArg(x, 1), numArg(x, 2), numArg(x, 3))); }},
+    {"acc_ddb", 4, 5,
+     [](Ctx& x) {
+         finResult(x,
+                   finDdb(numArg(x, 0), numArg(x, 1), numArg(x, 2), numArg(x, 3), numArg(x, 4, 2)));
+     }},
+};
+
+// String-returning $ forms registered as acc_<name>_s: the plain function,
+// except that a Null argument raises "Invalid use of Null".
+struct StringForm {
+    const char* name;
+    const char* plain;
+};
+
+const StringForm kStringForms[] = {
+    {"acc_left_s", "acc_left"},     {"acc_right_s", "acc_right"}, {"acc_mid_s", "acc_mid"},
+    {"acc_ucase_s", "acc_ucase"},   {"acc_lcase_s", "acc_lcase"}, {"acc_trim_s", "acc_trim"},
+    {"acc_ltrim_s", "acc_ltrim"},   {"acc_rtrim_s", "acc_rtrim"}, {"acc_space_s", "acc_space"},
+    {"acc_string_s", "acc_string"}, {"acc_chr_s", "acc_chr"},     {"acc_chrw_s", "acc_chrw"},
+    {"acc_str_s", "acc_str"},       {"acc_hex_s", "acc_hex"},     {"acc_oct_s", "acc_oct"},
 };
 
 struct AggDef {
@@ -1219,6 +1476,7 @@ const AggDef kAggregates[] = {
     {"acc_first", keepStep<false>, keepFinal},    {"acc_last", keepStep<true>, keepFinal},
     {"acc_stdev", varStep, varFinal<true, true>}, {"acc_stdevp", varStep, varFinal<false, true>},
     {"acc_var", varStep, varFinal<true, false>},  {"acc_varp", varStep, varFinal<false, false>},
+    {"acc_scalar", scalarStep, keepFinal},
 };
 
 tab::Status sqliteError(sqlite3* db, const char* name) {
@@ -1232,17 +1490,28 @@ tab::Status registerAccessFunctions(sqlite3* db, const FunctionOptions& options)
     if (db == nullptr) return tab::Error(tab::Errc::InvalidArgument, "no database connection");
     auto state = std::make_shared<State>();
     state->options = options;
-    for (const Def& f : kFunctions) {
+    auto add = [&](const Def& f, const char* name, bool nullIsError) {
         const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
         const int lo = f.maxArgs < 0 ? -1 : f.minArgs;
         const int hi = f.maxArgs < 0 ? -1 : f.maxArgs;
         for (int n = lo; n <= hi; ++n) {
-            auto* entry = new Entry{f.body, f.minArgs, state};
+            auto* entry = new Entry{f.body, f.minArgs, state, nullIsError};
             const int rc =
-                sqlite3_create_function_v2(db, f.name, n, flags, entry, trampoline, nullptr,
-                                           nullptr, [](void* p) { delete static_cast<Entry*>(p); });
-            if (rc != SQLITE_OK) return sqliteError(db, f.name);
+                sqlite3_create_function_v2(db, name, n, flags, entry, trampoline, nullptr, nullptr,
+                                           [](void* p) { delete static_cast<Entry*>(p); });
+            if (rc != SQLITE_OK) return false;
         }
+        return true;
+    };
+    for (const Def& f : kFunctions)
+        if (!add(f, f.name, false)) return sqliteError(db, f.name);
+    for (const StringForm& s : kStringForms) {
+        const Def* plain = nullptr;
+        for (const Def& f : kFunctions)
+            if (std::strcmp(f.name, s.plain) == 0) plain = &f;
+        if (plain == nullptr)
+            return tab::Error(tab::Errc::Internal, std::string("no function ") + s.plain);
+        if (!add(*plain, s.name, true)) return sqliteError(db, s.name);
     }
     for (const AggDef& a : kAggregates) {
         const int rc = sqlite3_create_function_v2(db, a.name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,

@@ -39,6 +39,8 @@ std::string errorMessage(const AccessError& e);
 struct State {
     FunctionOptions options;
     double now() const;
+    // Rnd's 24-bit generator state; VBA starts every session at 327680.
+    mutable uint32_t rndSeed = 327680;
 };
 
 // Access type named by a tag argument.
@@ -140,5 +142,22 @@ std::optional<std::string> formatValue(const FormatInput& in, std::string_view f
                                        int firstWeek, const State& st);
 std::string formatDate(double serial, std::string_view fmt, int firstDay, int firstWeek);
 int weekOfYear(int64_t day, int firstDay, int firstWeek);
+// FormatNumber / FormatCurrency / FormatPercent core: `digits` decimals
+// (half away from zero), prefix/suffix around the digits, then the sign as
+// "-" or parentheses.
+std::string formatFixed(double value, int digits, bool leadingDigit, bool parens, bool group,
+                        std::string_view prefix, std::string_view suffix);
+
+// Financial functions (finance.cpp); invalid arguments raise InvalidCall.
+double finPmt(double rate, double nper, double pv, double fv, bool due);
+double finFv(double rate, double nper, double pmt, double pv, bool due);
+double finPv(double rate, double nper, double pmt, double fv, bool due);
+double finNPer(double rate, double pmt, double pv, double fv, bool due);
+double finIPmt(double rate, double per, double nper, double pv, double fv, bool due);
+double finPPmt(double rate, double per, double nper, double pv, double fv, bool due);
+double finRate(double nper, double pmt, double pv, double fv, bool due, double guess);
+double finSln(double cost, double salvage, double life);
+double finSyd(double cost, double salvage, double life, double period);
+double finDdb(double cost, double salvage, double life, double period, double factor);
 
 }  // namespace tab::sqlbridge::detail

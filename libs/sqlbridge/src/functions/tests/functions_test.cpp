@@ -289,15 +289,77 @@ TEST(Aggregates, VarianceFamily) {
     EXPECT_EQ(bad.text.rfind("Type mismatch", 0), 0u);
 }
 
+TEST(Functions, RndFollowsOneSequencePerConnection) {
+    // x = (x * 1140671485 + 12820163) mod 2^24 from 327680; Rnd returns x / 2^24.
+    // Each connection keeps its own x; the steps below run in order on one.
+    struct Step {
+        const char* expr;
+        double want;
+    };
+    const Step steps[] = {
+        {"acc_rnd()", 11837123.0 / 16777216},
+        {"acc_rnd(0)", 11837123.0 / 16777216},  // repeats the last number
+        {"acc_rnd()", 8949370.0 / 16777216},
+        {"acc_rnd(1)", 9722709.0 / 16777216},
+        {"acc_rnd(-1)", 3758214.0 / 16777216},  // seed from the Single bits of -1
+        {"acc_rnd(-1)", 3758214.0 / 16777216},  // same number every time
+        {"acc_rnd()", 601393.0 / 16777216},     // and the sequence goes on from there
+        {"acc_rnd(0)", 601393.0 / 16777216},
+    };
+    Db db;
+    Db other;
+    for (const Step& s : steps) EXPECT_DOUBLE_EQ(evaluate(db.db, s.expr).number, s.want) << s.expr;
+    EXPECT_DOUBLE_EQ(evaluate(other.db, "acc_rnd()").number, 11837123.0 / 16777216);
+}
+
+TEST(Aggregates, ScalarSubqueryAllowsAtMostOneRow) {
+    Db db;
+    db.exec(
+        "CREATE TABLE t(k); INSERT INTO t VALUES (1), (2), (3);"
+        "CREATE TABLE u(k, v); INSERT INTO u VALUES (1, 'a'), (3, 'c'), (3, 'd');");
+    const std::string sub = "(SELECT acc_scalar(v) FROM u WHERE u.k = t.k)";
+    // One match: its value; none: Null.
+    EXPECT_EQ(evaluate(db.db, "group_concat(coalesce(" + sub +
+                                  ", 'n'), ',') FROM "
+                                  "(SELECT k FROM t WHERE k < 3 ORDER BY k) AS t")
+                  .text,
+              "a,n");
+    // Two matches in any row fail the statement.
+    const Outcome r = evaluate(db.db, sub + " FROM t ORDER BY k");
+    EXPECT_EQ(r.kind, Outcome::Error);
+    const Outcome all = evaluate(db.db, "count(" + sub + ") FROM t");
+    ASSERT_EQ(all.kind, Outcome::Error);
+    EXPECT_EQ(all.text, "At most one record can be returned by this subquery.");
+}
+
 TEST(Functions, HugeInputsStayBounded) {
     Db db;
-    for (const char* expr :
-         {"acc_string(2147483647, 'x')", "acc_space(2147483647)", "acc_space(1e300)",
-          "acc_left('abc', 1e300)", "acc_mid('abc', 2147483647, 2147483647)",
-          "acc_format(1e308, 'double', '#,##0.00')", "acc_format(1e-308, 'double', '0.00E+00')",
-          "acc_round(1e308, 10)", "acc_dateadd('s', 1e18, 0)",
-          "acc_cdate('99999999999999999999/1/1')", "acc_val('1e999999')",
-          "acc_like(acc_space(2000), '%%%%%%%%%%%%%%%%x')"}) {
+    for (const char* expr : {"acc_string(2147483647, 'x')",
+                             "acc_space(2147483647)",
+                             "acc_space(1e300)",
+                             "acc_left('abc', 1e300)",
+                             "acc_mid('abc', 2147483647, 2147483647)",
+                             "acc_format(1e308, 'double', '#,##0.00')",
+                             "acc_format(1e-308, 'double', '0.00E+00')",
+                             "acc_round(1e308, 10)",
+                             "acc_dateadd('s', 1e18, 0)",
+                             "acc_cdate('99999999999999999999/1/1')",
+                             "acc_val('1e999999')",
+                             "acc_like(acc_space(2000), '%%%%%%%%%%%%%%%%x')",
+                             "acc_formatnumber(1e308, 255)",
+                             "acc_formatnumber(1e-308, 255)",
+                             "acc_formatnumber(1, 2147483647)",
+                             "acc_formatcurrency(-1e308, 255, 0, -1, -1)",
+                             "acc_partition(2147483647, 0, 2147483647, 1)",
+                             "acc_partition(-2147483648, 0, 2147483647, 2147483647)",
+                             "acc_rate(1e308, 1, -1)",
+                             "acc_rate(2147483647, -1e308, 1e308, 1e308, 1, -0.99)",
+                             "acc_pmt(-2, 0.5, 100)",
+                             "acc_nper(1e-300, 1e300, -1e300)",
+                             "acc_ddb(1e308, 0, 1e308, 1e308, 1e308)",
+                             "acc_ddb(100, 0, 3, 2.5, 5)",
+                             "acc_rnd(-3.4e38)",
+                             "acc_string_s(2147483647, 'x')"}) {
         const Outcome r = evaluate(db.db, expr);
         EXPECT_TRUE(r.kind == Outcome::Error || r.text.size() < (1u << 20)) << expr;
     }

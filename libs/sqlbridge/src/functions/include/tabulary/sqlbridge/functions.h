@@ -5,7 +5,17 @@
 // (acc_left, acc_datediff, acc_cstr ...); operators are acc_div (/),
 // acc_idiv (\), acc_mod (Mod), acc_pow (^), acc_plus (Variant +),
 // acc_concat (&) and acc_like (Like). Aggregates: acc_first, acc_last,
-// acc_stdev, acc_stdevp, acc_var, acc_varp.
+// acc_stdev, acc_stdevp, acc_var, acc_varp, and acc_scalar for scalar
+// subqueries ((SELECT acc_scalar(x) FROM ...): the one row's value, Null for
+// no row, "At most one record can be returned by this subquery." for more).
+//
+// The String-returning $ forms cannot be spelled with a '$' in an unquoted
+// SQLite name, so they carry the suffix _s: acc_left_s (Left$), acc_right_s,
+// acc_mid_s, acc_ucase_s, acc_lcase_s, acc_trim_s, acc_ltrim_s, acc_rtrim_s,
+// acc_space_s, acc_string_s, acc_chr_s, acc_chrw_s, acc_str_s, acc_hex_s,
+// acc_oct_s, acc_format_s. They raise "Invalid use of Null" where the plain
+// form would give Null. acc_date_s() (Date$) gives "mm-dd-yyyy" and
+// acc_time_s() (Time$) "hh:mm:ss".
 //
 // Values: Boolean -1/0 (INTEGER), numbers INTEGER or REAL, Date as REAL OLE
 // serial (days since 1899-12-30), Currency and Decimal as REAL, text TEXT.
@@ -23,8 +33,19 @@
 //   acc_text(x [, tag])                  implicit conversion: Null stays Null
 //   acc_format(x, tag [, fmt [, firstday [, firstweek]]])  no fmt: as acc_text
 //   acc_isdate(x [, tag]), acc_isnumeric(x [, tag])  a number tagged date is a date
+//   acc_vartype(x [, tag]), acc_typename(x [, tag])  the tag's type (byte, int
+//                                        and long told apart); Null is Null
+//                                        whatever the tag; no tag: INTEGER ->
+//                                        Long (Double beyond its range), REAL ->
+//                                        Double, TEXT -> String, BLOB -> Byte()
 // Other string functions convert a non-text argument by storage class; wrap
 // a Date argument in acc_text(x, 'date') first.
+//
+// Rnd keeps VBA's generator state per connection (every connection starts
+// VBA's fixed sequence; Randomize does not exist). Timer() is the seconds of
+// FunctionOptions::now, like Now(). FormatNumber, FormatCurrency,
+// FormatPercent and FormatDateTime use en-US settings: two decimals, leading
+// zero, grouping, "-" for negatives (parentheses for currency).
 //
 // Errors are raised with sqlite3_result_error; the message starts with the
 // Access category: "Division by zero", "Overflow", "Type mismatch",
