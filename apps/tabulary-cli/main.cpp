@@ -5,8 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "tabulary/accsql/parser.h"
+#include "tabulary/ado/query.h"
 #include "tabulary/jet/check.h"
 #include "tabulary/jet/database.h"
+#include "tabulary/jet/saved_query.h"
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value_text.h"
 #include "tabulary/script/create_script.h"
@@ -22,9 +25,14 @@ const char* kUsage =
     "  tables FILE            list tables, linked tables and saved queries with their kinds\n"
     "  schema FILE [TABLE]    columns and indexes of one table or of every user table\n"
     "  export FILE TABLE      every row as CSV (RFC 4180, UTF-8, header line)\n"
+    "  queries FILE           saved queries: name, kind and SQL (one line each, tab-separated)\n"
     "  check FILE [--strict]  check every structure and report problems; exit 1 on errors,\n"
     "                         with --strict also on warnings\n"
-    "  create OUT SCRIPT      write a new .mdb from CREATE TABLE / CREATE INDEX / INSERT statements\n";
+    "  create OUT SCRIPT      write a new .mdb from CREATE TABLE / CREATE INDEX / INSERT "
+    "statements\n"
+    "  query FILE SQL [--csv] run an Access SQL statement; rows as tab-separated text (tab, line\n"
+    "                         breaks and backslashes escaped as \\t \\n \\r \\\\) or as CSV\n"
+    "  explain FILE SQL       print the SQLite statement and the result columns of a query\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "tabulary-cli: %s\n", message.c_str());
@@ -99,7 +107,11 @@ std::string columnTypeText(const Column& c) {
     // Appending (never "literal" + string) keeps GCC 12's -Wrestrict false positive away.
     if (c.type == ColumnType::Text) t.append("(").append(std::to_string(c.size)).append(")");
     if (c.type == ColumnType::Decimal)
-        t.append("(").append(std::to_string(c.precision)).append(",").append(std::to_string(c.scale)).append(")");
+        t.append("(")
+            .append(std::to_string(c.precision))
+            .append(",")
+            .append(std::to_string(c.scale))
+            .append(")");
     if (c.type == ColumnType::Guid && c.autoGuid) t.append(" AutoNumber");
     return t;
 }
@@ -210,6 +222,113 @@ int cmdCheck(Database& db, const std::vector<std::string>& args) {
     return strict && r.warningCount() ? 1 : 0;
 }
 
+int cmdQueries(const Database& db) {
+    int rc = 0;
+    for (const CatalogObject* q : db.catalog().ofKind(ObjectKind::Query)) {
+        auto r = rebuildSavedQuery(*q);
+        if (!r.ok()) {
+            rc = fail(r.error().message());
+            continue;
+        }
+        for (char& c : r->sql)
+            if (c == '\n' || c == '\r') c = ' ';
+        std::printf("%s\t%s\t%s\n", q->name.c_str(), queryKindName(r->kind), r->sql.c_str());
+    }
+    return rc;
+}
+
+void appendTsvField(std::string& out, const std::string& text) {
+    for (char ch : text) {
+        switch (ch) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out.push_back(ch);
+        }
+    }
+}
+
+int cmdQuery(const std::string& file, const std::string& password,
+             const std::vector<std::string>& args) {
+    std::string sql;
+    bool csv = false;
+    for (const auto& a : args) {
+        if (a == "--csv")
+            csv = true;
+        else if (sql.empty())
+            sql = a;
+        else
+            return fail("query takes one statement; quote it as one argument");
+    }
+    if (sql.empty()) return fail("query needs a statement");
+    ado::Connection conn;
+    if (auto st = conn.openFile(file, password); !st.ok()) return fail(st.error().message());
+    auto parsed = accsql::parse(sql);
+    if (parsed.ok() && !accsql::returnsRows(*parsed.statement) &&
+        parsed.statement->kind != accsql::StatementKind::Execute) {
+        auto n = ado::execute(conn, sql);
+        if (!n.ok()) return fail(n.error().message());
+        std::printf("%d record(s) affected.\n", *n);
+        return 0;
+    }
+    auto rs = ado::openRecordset(conn, sql);
+    if (!rs.ok()) return fail(rs.error().message());
+    auto rows = rs->rows();
+    if (!rows.ok()) return fail(rows.error().message());
+    Out out;
+    std::string& b = out.buf();
+    const char* sep = csv ? "," : "\t";
+    const char* eol = csv ? "\r\n" : "\n";
+    auto field = [&](const std::string& text) {
+        if (csv)
+            appendCsvField(b, text);
+        else
+            appendTsvField(b, text);
+    };
+    const auto& fields = rs->fields();
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i) b += sep;
+        field(fields[i].name);
+    }
+    b += eol;
+    std::string cell;
+    for (const auto& row : **rows) {
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (i) b += sep;
+            cell.clear();
+            appendValueText(cell, row[i]);
+            field(cell);
+        }
+        b += eol;
+        out.maybeFlush();
+        if (out.failed()) return fail("write error");
+    }
+    return out.flush() ? 0 : fail("write error");
+}
+
+int cmdExplain(const std::string& file, const std::string& password,
+               const std::vector<std::string>& args) {
+    if (args.size() != 1) return fail("explain needs one statement");
+    ado::Connection conn;
+    if (auto st = conn.openFile(file, password); !st.ok()) return fail(st.error().message());
+    auto tr = ado::translateOn(conn, args[0]);
+    if (!tr.ok()) return fail(tr.error().message());
+    std::printf("%s\n", tr->sql.c_str());
+    for (const auto& c : tr->columns)
+        std::printf("  %s\t%s\n", c.name.c_str(), accsql::typeName(c.type));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -247,7 +366,13 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(stats->rows));
         return 0;
     }
-    if (cmd != "tables" && cmd != "schema" && cmd != "export" && cmd != "check") {
+    if (cmd == "query" || cmd == "explain") {
+        std::vector<std::string> rest(args.begin() + 2, args.end());
+        return cmd == "query" ? cmdQuery(args[1], options.password, rest)
+                              : cmdExplain(args[1], options.password, rest);
+    }
+    if (cmd != "tables" && cmd != "schema" && cmd != "export" && cmd != "check" &&
+        cmd != "queries") {
         std::fputs(kUsage, stderr);
         return 2;
     }
@@ -257,5 +382,6 @@ int main(int argc, char** argv) {
     if (cmd == "tables") return cmdTables(**db);
     if (cmd == "schema") return cmdSchema(**db, rest);
     if (cmd == "export") return cmdExport(**db, rest);
+    if (cmd == "queries") return cmdQueries(**db);
     return cmdCheck(**db, rest);
 }

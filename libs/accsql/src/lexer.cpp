@@ -86,6 +86,8 @@ private:
             return number(start);
         if (isWordStart(c)) {
             while (more(m_pos) && isWordChar(at(m_pos))) ++m_pos;
+            // VBA's text-returning forms: Left$( ... ).
+            if (at(m_pos) == '$' && at(m_pos + 1) == '(') ++m_pos;
             Token t = make(TokenKind::Word, start);
             t.keyword = lookupKeyword(m_s.substr(start, m_pos - start));
             return t;

@@ -13,4 +13,17 @@ Status Connection::open(std::string_view connectionString) {
     return {};
 }
 
+Status Connection::openFile(const std::string& path, const std::string& password) {
+    if (m_db) return Error(Errc::InvalidArgument, "The connection is already open");
+    m_settings = ConnectionString{};
+    m_settings.dataSource = path;
+    m_settings.password = password;
+    jet::OpenOptions options;
+    options.password = password;
+    auto db = jet::Database::open(path, options);
+    if (!db.ok()) return db.error();
+    m_db = std::shared_ptr<jet::Database>(std::move(*db));
+    return {};
+}
+
 }  // namespace tab::ado

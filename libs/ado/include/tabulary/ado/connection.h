@@ -27,6 +27,9 @@ public:
 
     // Parses the string and opens its Data Source with its password.
     Status open(std::string_view connectionString);
+    // Opens a file directly, for callers that have the path and password
+    // apart (no connection-string parsing, so any character may occur).
+    Status openFile(const std::string& path, const std::string& password);
     void close() { m_db.reset(); }
     bool isOpen() const { return m_db != nullptr; }
 

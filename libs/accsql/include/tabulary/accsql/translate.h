@@ -1,0 +1,118 @@
+// The translator: a parsed row-returning statement, with its names resolved
+// against a catalogue, becomes one SQLite SELECT over the tables' virtual
+// tables plus the Access name and type of every result column.
+//
+// Conventions of the emitted SQL (the functions and the collation are the
+// ones registered by the SQLite bridge):
+// - every source gets a private alias, every column reference is qualified;
+// - Yes/No values and comparison results used as values are -1/0;
+// - text operands that are not plain columns compare with COLLATE ACC_TEXT;
+// - operators and VBA functions become acc_* calls where SQLite differs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tabulary/accsql/ast.h"
+#include "tabulary/base/error.h"
+
+namespace tab::accsql {
+
+// Static Access types of expressions (Variant: decided per value at run time).
+enum class Type : uint8_t {
+    Null,
+    Boolean,
+    Byte,
+    Integer,
+    Long,
+    BigInt,
+    Single,
+    Double,
+    Currency,
+    Decimal,
+    Date,
+    Text,
+    Memo,
+    Binary,
+    LongBinary,
+    Guid,
+    Variant,
+};
+
+// The type tag the acc_* text functions take ('bool', 'date', ...).
+const char* typeTag(Type type);
+const char* typeName(Type type);
+
+struct SourceColumn {
+    std::string name;  // as stored
+    Type type = Type::Text;
+    uint32_t size = 0;  // Text: characters
+};
+
+// What a name in FROM stands for.
+struct CatalogEntry {
+    enum class Kind : uint8_t {
+        Table,  // a table attached as a virtual table
+        View,   // a saved select or union query without parameters
+        Other,  // any other saved query or object: not usable as a source
+    };
+    Kind kind = Kind::Table;
+    std::string name;  // as stored
+    // Table
+    std::string sqliteName;
+    std::vector<SourceColumn> columns;
+    // View: the saved query's SQL
+    std::string sql;
+    // Other: why it cannot be read, e.g. "'Add Orders' is an append query"
+    std::string reason;
+};
+
+class Catalog {
+public:
+    virtual ~Catalog() = default;
+    // Case-insensitive lookup; nullopt when the database has no such object.
+    virtual std::optional<CatalogEntry> find(std::string_view name) const = 0;
+};
+
+struct ResultColumn {
+    std::string name;  // the caption: alias, field name, Expr1000, Table.Field
+    Type type = Type::Variant;
+    uint32_t size = 0;
+};
+
+// Crosstab column values found by running a probe query of two columns:
+// the value as an SQLite literal (quote()) and its heading text.
+struct PivotValue {
+    std::string literal;
+    std::string heading;  // Null gives "<>"
+    bool null = false;
+};
+using PivotProbe = std::function<Result<std::vector<PivotValue>>(const std::string& sqliteSql)>;
+
+struct TranslateOptions {
+    PivotProbe pivotProbe;       // needed for TRANSFORM without IN (...)
+    uint32_t maxViewDepth = 50;  // saved queries inside saved queries
+};
+
+struct Translation {
+    std::string sql;
+    std::vector<ResultColumn> columns;
+};
+
+// Errors name the statement position ("at line L, column C") or the object.
+// Statements that change the database are refused with an Unsupported error.
+Result<Translation> translate(const Statement& statement, std::string_view sqlText,
+                              const Catalog& catalog, const TranslateOptions& options = {});
+
+// Parses and translates.
+Result<Translation> translateSql(std::string_view sqlText, const Catalog& catalog,
+                                 const TranslateOptions& options = {});
+
+// The refusal for statements that would change the file.
+Error writeNotSupported(StatementKind kind);
+
+}  // namespace tab::accsql

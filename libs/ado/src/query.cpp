@@ -1,0 +1,417 @@
+#include "tabulary/ado/query.h"
+
+#include <cmath>
+
+#include "tabulary/accsql/parser.h"
+#include "tabulary/jet/saved_query.h"
+#include "tabulary/sqlbridge/functions.h"
+#include "tabulary/sqlbridge/sqlite.h"
+
+namespace tab::ado {
+namespace {
+
+using accsql::Type;
+
+Type typeOf(const jet::Column& c) {
+    switch (c.type) {
+        case jet::ColumnType::Boolean:
+            return Type::Boolean;
+        case jet::ColumnType::Byte:
+            return Type::Byte;
+        case jet::ColumnType::Integer:
+            return Type::Integer;
+        case jet::ColumnType::Long:
+            return Type::Long;
+        case jet::ColumnType::BigInt:
+            return Type::BigInt;
+        case jet::ColumnType::Currency:
+            return Type::Currency;
+        case jet::ColumnType::Single:
+            return Type::Single;
+        case jet::ColumnType::Double:
+            return Type::Double;
+        case jet::ColumnType::DateTime:
+        case jet::ColumnType::DateTimeExt:
+            return Type::Date;
+        case jet::ColumnType::Binary:
+            return Type::Binary;
+        case jet::ColumnType::Text:
+            return Type::Text;
+        case jet::ColumnType::Ole:
+            return Type::LongBinary;
+        case jet::ColumnType::Memo:
+            return Type::Memo;
+        case jet::ColumnType::Guid:
+            return Type::Guid;
+        case jet::ColumnType::Decimal:
+            return Type::Decimal;
+        case jet::ColumnType::Complex:
+            return Type::Text;
+    }
+    return Type::Variant;
+}
+
+std::string queryReason(const jet::CatalogObject& o) {
+    const std::string name = "'" + o.name + "'";
+    if (o.hasParameters) return name + " is a parameter query, which this program cannot run yet";
+    switch (o.queryKind) {
+        case jet::QueryKind::Crosstab:
+            return name + " is a crosstab query";
+        case jet::QueryKind::Delete:
+            return name + " is a delete query";
+        case jet::QueryKind::Update:
+            return name + " is an update query";
+        case jet::QueryKind::Append:
+            return name + " is an append query";
+        case jet::QueryKind::MakeTable:
+            return name + " is a make-table query";
+        case jet::QueryKind::DataDefinition:
+            return name + " is a data-definition query";
+        case jet::QueryKind::PassThrough:
+            return name + " is a pass-through query";
+        default:
+            return name + " is a saved query of an unknown kind";
+    }
+}
+
+// The database's tables and saved queries as the translator sees them.
+class DatabaseCatalog final : public accsql::Catalog {
+public:
+    DatabaseCatalog(jet::Database& db, const sqlbridge::JetTables& tables)
+        : m_db(db), m_tables(tables) {}
+
+    std::optional<accsql::CatalogEntry> find(std::string_view name) const override {
+        accsql::CatalogEntry e;
+        if (const auto* t = m_tables.find(name); t && t->attached) {
+            e.kind = accsql::CatalogEntry::Kind::Table;
+            e.name = t->name;
+            e.sqliteName = t->name;
+            for (const jet::Column& c : t->def->columns)
+                e.columns.push_back(
+                    {c.name, typeOf(c), c.type == jet::ColumnType::Text ? c.size : 0});
+            return e;
+        }
+        const jet::Catalog& cat = m_db.catalog();
+        if (const auto* q = cat.find(name, jet::ObjectKind::Query)) {
+            e.name = q->name;
+            const bool view = !q->hasParameters && (q->queryKind == jet::QueryKind::Select ||
+                                                    q->queryKind == jet::QueryKind::Union);
+            // Crosstabs read like views too, though the providers list them elsewhere.
+            const bool readable =
+                view || (!q->hasParameters && q->queryKind == jet::QueryKind::Crosstab);
+            if (readable) {
+                auto saved = jet::rebuildSavedQuery(*q);
+                if (!saved.ok()) {
+                    e.kind = accsql::CatalogEntry::Kind::Other;
+                    e.reason = "The saved query '" + q->name +
+                               "' cannot be read: " + saved.error().message();
+                    return e;
+                }
+                e.kind = accsql::CatalogEntry::Kind::View;
+                e.sql = saved->sql;
+                return e;
+            }
+            e.kind = accsql::CatalogEntry::Kind::Other;
+            e.reason = queryReason(*q) + "; only select queries can be read as tables";
+            return e;
+        }
+        if (const auto* t = cat.findTable(name)) {
+            e.kind = accsql::CatalogEntry::Kind::Other;
+            e.name = t->name;
+            if (t->kind == jet::ObjectKind::LinkedTable || t->kind == jet::ObjectKind::LinkedOdbc)
+                e.reason = "'" + t->name +
+                           "' is a linked table; linked tables are not supported by this program";
+            else
+                e.reason = "The table '" + t->name + "' cannot be read";
+            for (const auto& s : m_tables.skipped())
+                if (s.name == t->name) e.reason += ": " + s.reason;
+            return e;
+        }
+        return std::nullopt;
+    }
+
+private:
+    jet::Database& m_db;
+    const sqlbridge::JetTables& m_tables;
+};
+
+// One statement's SQLite session over the connection's database.
+struct Session {
+    std::shared_ptr<jet::Database> db;
+    sqlbridge::Connection conn;
+    std::shared_ptr<sqlbridge::JetTables> tables;
+    double now = 0;
+};
+
+Result<std::shared_ptr<Session>> openSession(Connection& connection, const QueryOptions& options) {
+    if (!connection.isOpen())
+        return Error(Errc::InvalidArgument,
+                     "The connection is closed; open it before running a statement");
+    TAB_ASSIGN_OR_RETURN(auto conn, sqlbridge::Connection::openMemory());
+    auto s = std::make_shared<Session>(Session{connection.database(), std::move(conn), nullptr, 0});
+    s->now = options.now ? options.now() : sqlbridge::currentLocalSerial();
+    sqlbridge::FunctionOptions fo;
+    const double now = s->now;
+    fo.now = [now] { return now; };
+    TAB_TRY(sqlbridge::registerAccessFunctions(s->conn.handle(), fo));
+    sqlbridge::AttachOptions ao;
+    ao.useIndexes = options.useIndexes;
+    TAB_ASSIGN_OR_RETURN(s->tables, sqlbridge::attachJetTables(s->conn, s->db, ao));
+    return s;
+}
+
+// A message from a failed SQLite call, with our functions' text kept as is.
+Error runError(const Error& e) {
+    std::string m = e.message();
+    // sqliteError() prefixes what was being done; the function's own text is what matters.
+    auto pos = m.find(": ");
+    if (pos != std::string::npos) m = m.substr(pos + 2);
+    return Error(Errc::InvalidArgument, m);
+}
+
+Result<accsql::Translation> translateIn(Session& s, std::string_view sql) {
+    DatabaseCatalog catalog(*s.db, *s.tables);
+    accsql::TranslateOptions to;
+    to.pivotProbe = [&s](const std::string& probe) -> Result<std::vector<accsql::PivotValue>> {
+        auto st = sqlbridge::Statement::prepare(s.conn, probe);
+        if (!st.ok()) return Error(Errc::Internal, st.error().message());
+        std::vector<accsql::PivotValue> values;
+        while (true) {
+            auto more = st->step();
+            if (!more.ok()) return runError(more.error());
+            if (!*more) break;
+            values.push_back({st->columnText(0), st->columnText(1), st->columnInt64(2) != 0});
+        }
+        return values;
+    };
+    return accsql::translateSql(sql, catalog, to);
+}
+
+__extension__ typedef unsigned __int128 U128;
+
+// "-123.4500" back to an exact decimal.
+jet::Value decimalFromText(const std::string& text) {
+    jet::Decimal d;
+    U128 v = 0;
+    size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) d.negative = text[i++] == '-';
+    bool point = false, any = false;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (c < '0' || c > '9' || v > (~static_cast<U128>(0)) / 10 - 10)
+            return jet::Value::text(text);
+        v = v * 10 + static_cast<unsigned>(c - '0');
+        any = true;
+        if (point) ++d.scale;
+    }
+    if (!any || d.scale > 28) return jet::Value::text(text);
+    d.hi = static_cast<uint64_t>(v >> 64);
+    d.lo = static_cast<uint64_t>(v);
+    return jet::Value::decimal(d);
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// "{00112233-4455-6677-8899-AABBCCDDEEFF}" to the stored byte order.
+jet::Value guidFromText(const std::string& text) {
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}')
+        return jet::Value::text(text);
+    std::string hex;
+    for (size_t i = 1; i + 1 < text.size(); ++i)
+        if (text[i] != '-') hex += text[i];
+    if (hex.size() != 32) return jet::Value::text(text);
+    std::string b(16, '\0');
+    for (size_t i = 0; i < 16; ++i) {
+        int hi = hexDigit(hex[2 * i]), lo = hexDigit(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) return jet::Value::text(text);
+        b[i] = static_cast<char>(hi * 16 + lo);
+    }
+    std::swap(b[0], b[3]);
+    std::swap(b[1], b[2]);
+    std::swap(b[4], b[5]);
+    std::swap(b[6], b[7]);
+    return jet::Value::guid(b);
+}
+
+jet::Value byStorage(sqlite3_stmt* st, int i) {
+    switch (sqlite3_column_type(st, i)) {
+        case SQLITE_INTEGER:
+            return jet::Value::integer(sqlite3_column_int64(st, i));
+        case SQLITE_FLOAT:
+            return jet::Value::real(sqlite3_column_double(st, i));
+        case SQLITE_BLOB: {
+            const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+            return jet::Value::binary(
+                std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i))));
+        }
+        case SQLITE_NULL:
+            return jet::Value::null();
+        default: {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+            return jet::Value::text(
+                std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i))));
+        }
+    }
+}
+
+// An SQLite value as the Access type the translator gave its column.
+jet::Value convert(sqlite3_stmt* st, int i, Type type) {
+    const int storage = sqlite3_column_type(st, i);
+    if (storage == SQLITE_NULL) return jet::Value::null();
+    const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
+    switch (type) {
+        case Type::Boolean:
+            if (number) return jet::Value::boolean(sqlite3_column_double(st, i) != 0);
+            break;
+        case Type::Byte:
+        case Type::Integer:
+        case Type::Long:
+        case Type::BigInt:
+            if (storage == SQLITE_INTEGER) return jet::Value::integer(sqlite3_column_int64(st, i));
+            break;
+        case Type::Single:
+            if (number) return jet::Value::single(static_cast<float>(sqlite3_column_double(st, i)));
+            break;
+        case Type::Double:
+            if (number) return jet::Value::real(sqlite3_column_double(st, i));
+            break;
+        case Type::Currency:
+            if (number) {
+                double v = sqlite3_column_double(st, i) * 10000.0;
+                if (std::fabs(v) < 9.2e18) return jet::Value::currency(std::llround(v));
+            }
+            break;
+        case Type::Decimal:
+            if (storage == SQLITE_TEXT)
+                return decimalFromText(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
+            break;
+        case Type::Date:
+            if (number) return jet::Value::dateTime(sqlite3_column_double(st, i));
+            break;
+        case Type::Guid:
+            if (storage == SQLITE_TEXT)
+                return guidFromText(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
+            break;
+        default:
+            break;
+    }
+    return byStorage(st, i);
+}
+
+class StatementRows final : public RowSource {
+public:
+    StatementRows(std::shared_ptr<Session> session, sqlbridge::Statement stmt,
+                  accsql::Translation tr, std::function<void(const sqlbridge::JetTables&)> done)
+        : m_session(std::move(session)), m_stmt(std::move(stmt)), m_done(std::move(done)) {
+        for (const auto& c : tr.columns) {
+            m_fields.push_back({c.name, columnTypeOf(c.type), c.size});
+            m_types.push_back(c.type);
+        }
+    }
+    ~StatementRows() override {
+        if (m_done && m_session) m_done(*m_session->tables);
+    }
+
+    const std::vector<Field>& fields() const override { return m_fields; }
+
+    Result<bool> next(std::vector<jet::Value>& row) override {
+        auto more = m_stmt.step();
+        if (!more.ok()) return runError(more.error());
+        if (!*more) return false;
+        sqlite3_stmt* st = m_stmt.handle();
+        for (size_t i = 0; i < m_types.size(); ++i)
+            row[i] = convert(st, static_cast<int>(i), m_types[i]);
+        return true;
+    }
+
+private:
+    std::shared_ptr<Session> m_session;
+    sqlbridge::Statement m_stmt;  // declared after the session: finalised first
+    std::function<void(const sqlbridge::JetTables&)> m_done;
+    std::vector<Field> m_fields;
+    std::vector<Type> m_types;
+};
+
+Result<std::unique_ptr<StatementRows>> prepareRows(Connection& connection, std::string_view sql,
+                                                   const QueryOptions& options) {
+    TAB_ASSIGN_OR_RETURN(auto session, openSession(connection, options));
+    TAB_ASSIGN_OR_RETURN(auto tr, translateIn(*session, sql));
+    auto st = sqlbridge::Statement::prepare(session->conn, tr.sql);
+    if (!st.ok())
+        return Error(Errc::Internal, "The statement could not be prepared for SQLite (" +
+                                         st.error().message() + ")");
+    return std::make_unique<StatementRows>(session, std::move(*st), std::move(tr),
+                                           options.onFinished);
+}
+
+}  // namespace
+
+jet::ColumnType columnTypeOf(accsql::Type type) {
+    switch (type) {
+        case Type::Boolean:
+            return jet::ColumnType::Boolean;
+        case Type::Byte:
+            return jet::ColumnType::Byte;
+        case Type::Integer:
+            return jet::ColumnType::Integer;
+        case Type::Long:
+            return jet::ColumnType::Long;
+        case Type::BigInt:
+            return jet::ColumnType::BigInt;
+        case Type::Single:
+            return jet::ColumnType::Single;
+        case Type::Double:
+            return jet::ColumnType::Double;
+        case Type::Currency:
+            return jet::ColumnType::Currency;
+        case Type::Decimal:
+            return jet::ColumnType::Decimal;
+        case Type::Date:
+            return jet::ColumnType::DateTime;
+        case Type::Memo:
+            return jet::ColumnType::Memo;
+        case Type::Binary:
+            return jet::ColumnType::Binary;
+        case Type::LongBinary:
+            return jet::ColumnType::Ole;
+        case Type::Guid:
+            return jet::ColumnType::Guid;
+        case Type::Text:
+        case Type::Null:
+        case Type::Variant:
+            return jet::ColumnType::Text;
+    }
+    return jet::ColumnType::Text;
+}
+
+Result<Recordset> openRecordset(Connection& connection, std::string_view sql,
+                                const QueryOptions& options) {
+    TAB_ASSIGN_OR_RETURN(auto rows, prepareRows(connection, sql, options));
+    return Recordset(std::move(rows));
+}
+
+Result<int32_t> execute(Connection& connection, std::string_view sql, const QueryOptions& options) {
+    TAB_ASSIGN_OR_RETURN(auto rows, prepareRows(connection, sql, options));
+    std::vector<jet::Value> row(rows->fields().size());
+    while (true) {
+        TAB_ASSIGN_OR_RETURN(bool more, rows->next(row));
+        if (!more) break;
+    }
+    return -1;
+}
+
+Result<accsql::Translation> translateOn(Connection& connection, std::string_view sql) {
+    TAB_ASSIGN_OR_RETURN(auto session, openSession(connection, {}));
+    return translateIn(*session, sql);
+}
+
+}  // namespace tab::ado
