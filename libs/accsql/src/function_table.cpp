@@ -158,4 +158,8 @@ const FunctionSpec* findFunction(std::string_view name) {
     return &*it;
 }
 
+std::span<const FunctionSpec> allFunctions() {
+    return kFunctions;
+}
+
 }  // namespace tab::accsql

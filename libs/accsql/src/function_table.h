@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "tabulary/accsql/translate.h"
@@ -36,5 +37,6 @@ struct FunctionSpec {
 
 // Case-insensitive; null when Access has no such function in queries.
 const FunctionSpec* findFunction(std::string_view name);
+std::span<const FunctionSpec> allFunctions();
 
 }  // namespace tab::accsql

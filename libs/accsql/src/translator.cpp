@@ -23,6 +23,8 @@ struct Failure {
     Error error;
 };
 
+constexpr size_t kMaxSqlBytes = 8u << 20;
+
 std::string lower(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -140,7 +142,7 @@ public:
         : m_text(text), m_catalog(catalog), m_options(options) {}
 
     Translation statement(const Statement& s) {
-        for (const ParamDecl& p : s.parameters) addParameter(p.name.text);
+        for (const ParamDecl& p : s.parameters) addParameter(p.name.text, p.name.text);
         QOut out;
         switch (s.kind) {
             case StatementKind::Select:
@@ -211,14 +213,18 @@ private:
 
     // Parameters are listed in the order they are written; those of saved
     // queries come after the statement's own.
-    void addParameter(const std::string& name, uint32_t offset = UINT32_MAX) {
+    // `key` identifies the parameter (the name without brackets), `shown` is
+    // how the message writes it.
+    void addParameter(const std::string& key, const std::string& shown,
+                      uint32_t offset = UINT32_MAX) {
         if (!m_viewStack.empty()) offset = UINT32_MAX;
         for (size_t i = 0; i < m_params.size(); ++i)
-            if (sameName(m_params[i], name)) {
+            if (sameName(m_paramKeys[i], key)) {
                 m_paramOffsets[i] = std::min(m_paramOffsets[i], offset);
                 return;
             }
-        m_params.push_back(name);
+        m_params.push_back(shown);
+        m_paramKeys.push_back(key);
         m_paramOffsets.push_back(offset);
     }
 
@@ -338,7 +344,8 @@ private:
         std::string_view savedText = m_text;
         m_viewStack.push_back(entry.name);
         m_text = entry.sql;
-        for (const ParamDecl& p : parsed.statement->parameters) addParameter(p.name.text);
+        for (const ParamDecl& p : parsed.statement->parameters)
+            addParameter(p.name.text, p.name.text);
         QOut out = query(*parsed.statement->query, nullptr, false);
         m_text = savedText;
         m_viewStack.pop_back();
@@ -620,8 +627,10 @@ private:
         out.simple = false;
         if (!topWithOrder) {
             if (top.percent)
-                out.sql =
-                    sql + " LIMIT (SELECT (COUNT(*) * " + n + " + 99) / 100 FROM (" + sql + "))";
+                out.sql = "SELECT " + cols +
+                          " FROM (SELECT *, ROW_NUMBER() OVER () AS acc_row, COUNT(*) OVER () AS "
+                          "acc_count FROM (" +
+                          sql + ")) WHERE acc_row <= (acc_count * " + n + " + 99) / 100";
             else
                 out.sql = sql + " LIMIT " + n;
             return out;
@@ -873,7 +882,7 @@ private:
                 }
                 if (found) return columnTx(*found, *col, *lv);
             }
-        } else if (parts.size() == 2 && e.name.separators[0] == '.') {
+        } else if (parts.size() == 2) {  // Table.Field or Table!Field
             for (Level* lv = &L; lv; lv = lv->outer)
                 for (const Source& src : lv->sources)
                     if (sameName(src.exposed, parts[0].text)) {
@@ -883,7 +892,10 @@ private:
                     }
         }
     parameter:
-        addParameter(source(e.span).empty() ? parts.back().text : source(e.span), e.span.offset);
+        std::string key;
+        for (size_t i = 0; i < parts.size(); ++i)
+            key += (i ? std::string(1, e.name.separators[i - 1]) : "") + parts[i].text;
+        addParameter(key, source(e.span).empty() ? key : source(e.span), e.span.offset);
         Tx t;
         t.sql = "NULL";
         t.type = Type::Variant;
@@ -928,7 +940,17 @@ private:
         return "acc_text(" + val(t) + ", '" + typeTag(t.type) + "')";
     }
 
+    // Aliases paste their expression where they are used, so the text can grow
+    // much faster than the statement; refuse before SQLite has to.
     Tx expr(const Expr& e, Level& L) {
+        Tx t = exprKind(e, L);
+        if (t.sql.size() > kMaxSqlBytes)
+            fail(e.span, "The statement is too complex: its expressions expand to more than " +
+                             std::to_string(kMaxSqlBytes >> 20) + " MB");
+        return t;
+    }
+
+    Tx exprKind(const Expr& e, Level& L) {
         switch (e.kind) {
             case ExprKind::Number: {
                 const NumberLiteral& n = e.number;
@@ -945,7 +967,7 @@ private:
                 if (d.hasDate) serial = static_cast<double>(daysFromCivil(d.year, d.month, d.day));
                 double time = (d.hour * 3600 + d.minute * 60 + d.second) / 86400.0;
                 serial = serial < 0 ? serial - time : serial + time;
-                return lit(realLiteral(serial), Type::Date);
+                return lit("(" + realLiteral(serial) + ")", Type::Date);
             }
             case ExprKind::Guid:
                 return lit(quoteText(e.text), Type::Guid);
@@ -980,6 +1002,12 @@ private:
                 auto [xs, as] = comparable(x, a);
                 auto [xs2, bs] = comparable(x, b);
                 (void)xs2;
+                if (a.constant && b.constant && !isText(x.type)) {
+                    // Access takes the bounds in either order.
+                    std::string lo = "min(" + as + ", " + bs + ")";
+                    bs = "max(" + as + ", " + bs + ")";
+                    as = lo;
+                }
                 return fromOperands(
                     "(" + xs + (e.negated ? " NOT" : "") + " BETWEEN " + as + " AND " + bs + ")",
                     Type::Boolean, {&x, &a, &b}, true);
@@ -1107,6 +1135,13 @@ private:
         return {l, r};
     }
 
+    static bool bothBoolean(const Tx& a, const Tx& b) {
+        auto boolean = [](const Tx& t) {
+            return t.pred || t.type == Type::Boolean || t.type == Type::Null;
+        };
+        return boolean(a) && boolean(b);
+    }
+
     Tx unary(const Expr& e, Level& L) {
         Tx x = expr(*e.operands[0], L);
         switch (e.unaryOp) {
@@ -1116,7 +1151,8 @@ private:
                 Type t = x.type == Type::Boolean ? Type::Integer
                          : isText(x.type)        ? Type::Double
                                                  : x.type;
-                return fromOperands("(-" + num(x) + ")", t, {&x});
+                // "(- -1)": a "--" would start an SQL comment.
+                return fromOperands("(- " + num(x) + ")", t, {&x});
             }
             case UnaryOp::Not:
                 if (x.pred) return fromOperands("(NOT " + x.sql + ")", Type::Boolean, {&x}, true);
@@ -1231,21 +1267,14 @@ private:
                                     Type::Boolean, {&a, &b}, true);
             }
             case BinaryOp::Xor:
-            case BinaryOp::Eqv: {
-                std::string x = val(a), y = val(b);
-                const char* op = e.binaryOp == BinaryOp::Xor ? " <> " : " = ";
-                return fromOperands("(CASE WHEN " + x + " IS NULL OR " + y +
-                                        " IS NULL THEN NULL WHEN (" + x + " <> 0)" + op + "(" + y +
-                                        " <> 0) THEN -1 ELSE 0 END)",
-                                    Type::Boolean, {&a, &b});
-            }
-            case BinaryOp::Imp: {
-                std::string x = val(a), y = val(b);
-                return fromOperands("(CASE WHEN " + x + " = 0 THEN -1 WHEN " + y +
-                                        " <> 0 THEN -1 WHEN " + x + " IS NULL OR " + y +
-                                        " IS NULL THEN NULL ELSE 0 END)",
-                                    Type::Boolean, {&a, &b});
-            }
+                return fromOperands("acc_xor(" + num(a) + ", " + num(b) + ")",
+                                    bothBoolean(a, b) ? Type::Boolean : Type::Long, {&a, &b});
+            case BinaryOp::Eqv:
+                return fromOperands("acc_eqv(" + num(a) + ", " + num(b) + ")",
+                                    bothBoolean(a, b) ? Type::Boolean : Type::Long, {&a, &b});
+            case BinaryOp::Imp:
+                return fromOperands("acc_imp(" + num(a) + ", " + num(b) + ")",
+                                    bothBoolean(a, b) ? Type::Boolean : Type::Long, {&a, &b});
             case BinaryOp::BAnd:
                 return fromOperands("(" + num(a) + " & " + num(b) + ")", Type::Long, {&a, &b});
             case BinaryOp::BOr:
@@ -1303,10 +1332,9 @@ private:
                 t.type = commonType(args[0].type, args[1].type);
                 t.sql = "coalesce(" + val(args[0]) + ", " + val(args[1]) + ")";
             } else {
-                // Nz(x) is Empty: "" as text, 0 as a number.
-                const bool textual = isText(args[0].type) || args[0].type == Type::Variant;
-                t.type = args[0].type;
-                t.sql = "coalesce(" + val(args[0]) + (textual ? ", '')" : ", 0)");
+                // In a query, Nz without a default gives a zero-length string.
+                t.type = commonType(args[0].type, Type::Text);
+                t.sql = "coalesce(" + val(args[0]) + ", '')";
             }
             return t;
         }
@@ -1405,6 +1433,7 @@ private:
     const Catalog& m_catalog;
     const TranslateOptions& m_options;
     std::vector<std::string> m_params;
+    std::vector<std::string> m_paramKeys;
     std::vector<uint32_t> m_paramOffsets;
     std::vector<std::string> m_viewStack;
     int m_aliasCounter = 0;

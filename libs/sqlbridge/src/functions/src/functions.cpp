@@ -950,6 +950,28 @@ const Def kFunctions[] = {
          if (q > INT32_MAX) fail(Category::Overflow);
          x.resultInt(q);
      }},
+    // Xor, Eqv and Imp work bit by bit on Long values, so on -1/0 they are the
+    // logical operators; Null follows VBA's tables.
+    {"acc_xor", 2, 2,
+     [](Ctx& x) {
+         auto a = optLong(x.arg(0)), b = optLong(x.arg(1));
+         if (!a || !b) return x.resultNull();
+         x.resultInt(*a ^ *b);
+     }},
+    {"acc_eqv", 2, 2,
+     [](Ctx& x) {
+         auto a = optLong(x.arg(0)), b = optLong(x.arg(1));
+         if (!a || !b) return x.resultNull();
+         x.resultInt(~(*a ^ *b));
+     }},
+    {"acc_imp", 2, 2,
+     [](Ctx& x) {
+         auto a = optLong(x.arg(0)), b = optLong(x.arg(1));
+         if (!a && !b) return x.resultNull();
+         if (!a) return *b == -1 ? x.resultInt(-1) : x.resultNull();
+         if (!b) return *a == 0 ? x.resultInt(-1) : x.resultNull();
+         x.resultInt(~*a | *b);
+     }},
     {"acc_mod", 2, 2,
      [](Ctx& x) {
          auto a = toNumber(x.arg(0)), b = toNumber(x.arg(1));
