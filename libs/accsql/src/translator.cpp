@@ -48,6 +48,16 @@ std::string quoteId(std::string_view name) {
 }
 
 std::string quoteText(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) {
+        // SQLite's tokenizer stops at NUL; spell such text in hex.
+        static const char* hex = "0123456789ABCDEF";
+        std::string out = "CAST(X'";
+        for (unsigned char c : text) {
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+        return out + "' AS TEXT)";
+    }
     std::string out = "'";
     for (char c : text) {
         if (c == '\'') out += '\'';
@@ -76,6 +86,9 @@ struct Tx {
     std::string columnName;  // column: the stored name
     std::string sourceName;  // column: the exposed name of its source
     const void* level = nullptr;
+    bool local = false;  // uses a column of its own query level
+    bool outer = false;  // uses a column of an enclosing level
+    char chain = 0;      // sql is "(a op b op ...)", a left-to-right chain of op
 };
 
 std::string val(const Tx& t) {
@@ -600,6 +613,13 @@ private:
         if (groupSql.empty() && c.quantifier == SetQuantifier::DistinctRow && !grouped)
             groupSql = distinctRowGroups(L, items);
         if (!groupSql.empty()) sql += " GROUP BY " + groupSql;
+        // HAVING alone makes the whole table one group; SQLite needs an aggregate
+        // in the select list for that, so a list without one groups on a constant.
+        if (!having.empty() && groupSql.empty()) {
+            bool aggregated = false;
+            for (const Item& it : items) aggregated = aggregated || it.tx.agg;
+            if (!aggregated) sql += " GROUP BY NULL";
+        }
         if (!having.empty()) sql += " HAVING " + having;
 
         if (tr && keys.empty())
@@ -653,7 +673,8 @@ private:
 
     // Keys that make text sort and group as Access does.
     std::string sortSql(const Tx& t) {
-        std::string s = val(t);
+        // A bare integer in GROUP BY or ORDER BY would be a column position to SQLite.
+        std::string s = t.constant ? "coalesce(" + val(t) + ", NULL)" : val(t);
         if (isText(t.type) && !t.column) s += " COLLATE ACC_TEXT";
         if (t.type == Type::Decimal) s = "CAST(" + s + " AS REAL)";
         return s;
@@ -797,8 +818,10 @@ private:
     }
 
     // ---- names --------------------------------------------------------
-    Tx columnTx(const Source& s, const Col& c, const Level& L) {
+    Tx columnTx(const Source& s, const Col& c, const Level& L, bool outer = false) {
         Tx t;
+        t.local = !outer;
+        t.outer = outer;
         t.sql = s.alias + "." + c.sql;
         t.type = c.type;
         t.size = c.size;
@@ -880,14 +903,14 @@ private:
                         col = c;
                     }
                 }
-                if (found) return columnTx(*found, *col, *lv);
+                if (found) return columnTx(*found, *col, *lv, lv != &L);
             }
         } else if (parts.size() == 2) {  // Table.Field or Table!Field
             for (Level* lv = &L; lv; lv = lv->outer)
                 for (const Source& src : lv->sources)
                     if (sameName(src.exposed, parts[0].text)) {
                         if (const Col* c = findColumn(src, parts[1].text))
-                            return columnTx(src, *c, *lv);
+                            return columnTx(src, *c, *lv, lv != &L);
                         goto parameter;
                     }
         }
@@ -915,6 +938,20 @@ private:
     static void merge(Tx& into, const Tx& from) {
         into.agg = into.agg || from.agg;
         into.constant = into.constant && from.constant;
+        into.local = into.local || from.local;
+        into.outer = into.outer || from.outer;
+    }
+
+    // "(a + b) + c" as "(a + b + c)": SQLite's parser has a small fixed stack,
+    // and long chains of OR, AND or + must not nest a parenthesis per term.
+    static std::string unchained(const Tx& t, const std::string& form, char op) {
+        if (t.chain == op && form == t.sql) return t.sql.substr(1, t.sql.size() - 2);
+        return form;
+    }
+
+    static Tx chained(Tx t, char op) {
+        t.chain = op;
+        return t;
     }
 
     Tx fromOperands(std::string sql, Type type, std::initializer_list<const Tx*> ops,
@@ -976,7 +1013,8 @@ private:
                     // A column named Yes, No, On or Off wins over the keyword.
                     for (Level* lv = &L; lv; lv = lv->outer)
                         for (const Source& s : lv->sources)
-                            if (const Col* c = findColumn(s, e.text)) return columnTx(s, *c, *lv);
+                            if (const Col* c = findColumn(s, e.text))
+                                return columnTx(s, *c, *lv, lv != &L);
                 }
                 return lit(e.boolValue ? "-1" : "0", Type::Boolean);
             }
@@ -1178,9 +1216,13 @@ private:
             std::vector<Tx> parts;
             flattenConcat(e, L, parts);
             Tx t = lit("", Type::Text);
-            std::string s = "acc_concat(";
+            // SQLite takes at most 127 arguments: long chains nest, the inner
+            // result passed on as text (Null only when all its parts were).
+            std::string s;
             for (size_t i = 0; i < parts.size(); ++i) {
-                s += (i ? ", " : "") + val(parts[i]) + ", '" + typeTag(parts[i].type) + "'";
+                if (i % 60 == 0) s = i == 0 ? "acc_concat(" : "acc_concat(" + s + "), 'text'";
+                s += (i % 60 || i ? ", " : "") + val(parts[i]) + ", '" + typeTag(parts[i].type) +
+                     "'";
                 merge(t, parts[i]);
             }
             t.sql = s + ")";
@@ -1217,19 +1259,24 @@ private:
                     return fromOperands("acc_plus(" + val(a) + ", " + val(b) + ")",
                                         isText(at) || isText(bt) ? Type::Double : Type::Variant,
                                         {&a, &b});
-                return fromOperands("(" + num(a) + " + " + num(b) + ")", numericResult(at, bt),
-                                    {&a, &b});
+                return chained(fromOperands("(" + unchained(a, num(a), '+') + " + " + num(b) + ")",
+                                            numericResult(at, bt), {&a, &b}),
+                               '+');
             }
             case BinaryOp::Sub: {
                 Type t = (at == Type::Date && bt == Type::Date) ? Type::Double
                          : at == Type::Date                     ? Type::Date
                                                                 : numericResult(at, bt);
-                return fromOperands("(" + num(a) + " - " + num(b) + ")", t, {&a, &b});
+                return chained(fromOperands("(" + unchained(a, num(a), '+') + " - " + num(b) + ")",
+                                            t, {&a, &b}),
+                               '+');
             }
             case BinaryOp::Mul: {
                 Type t = numericResult(at == Type::Date ? Type::Double : at,
                                        bt == Type::Date ? Type::Double : bt);
-                return fromOperands("(" + num(a) + " * " + num(b) + ")", t, {&a, &b});
+                return chained(fromOperands("(" + unchained(a, num(a), '*') + " * " + num(b) + ")",
+                                            t, {&a, &b}),
+                               '*');
             }
             case BinaryOp::Div: {
                 auto narrow = [](Type t) {
@@ -1261,10 +1308,11 @@ private:
                     return fromOperands(
                         "(" + val(a) + (e.binaryOp == BinaryOp::And ? " & " : " | ") + val(b) + ")",
                         Type::Long, {&a, &b});
-                return fromOperands("(" + cond(a) +
-                                        (e.binaryOp == BinaryOp::And ? " AND " : " OR ") + cond(b) +
-                                        ")",
-                                    Type::Boolean, {&a, &b}, true);
+                const char op = e.binaryOp == BinaryOp::And ? 'A' : 'O';
+                return chained(fromOperands("(" + unchained(a, cond(a), op) +
+                                                (op == 'A' ? " AND " : " OR ") + cond(b) + ")",
+                                            Type::Boolean, {&a, &b}, true),
+                               op);
             }
             case BinaryOp::Xor:
                 return fromOperands("acc_xor(" + num(a) + ", " + num(b) + ")",
@@ -1298,6 +1346,8 @@ private:
             fail(e.span, "Wrong number of arguments used with function '" + fname +
                              "' in query expression '" + source(e.span) + "'");
         if (f->flags & kAggregate) return aggregate(e, *f, L);
+        if (argc > 100)
+            fail(e.span, "Too many arguments for function '" + fname + "' (at most 100)");
 
         std::vector<Tx> args;
         for (const auto& op : e.operands) args.push_back(expr(*op, L));
@@ -1399,6 +1449,10 @@ private:
         ++L.aggDepth;
         Tx x = expr(*e.operands[0], L);
         --L.aggDepth;
+        if (x.outer && !x.local)
+            fail(e.span, "The aggregate '" + source(e.span) +
+                             "' uses only fields of an enclosing query; aggregate them in that "
+                             "query instead");
         const std::string key = lower(fname);
         std::string arg = val(x);
         if (key == "min" || key == "max") {

@@ -346,9 +346,19 @@ Result<std::unique_ptr<StatementRows>> prepareRows(Connection& connection, std::
     TAB_ASSIGN_OR_RETURN(auto session, openSession(connection, options));
     TAB_ASSIGN_OR_RETURN(auto tr, translateIn(*session, sql));
     auto st = sqlbridge::Statement::prepare(session->conn, tr.sql);
-    if (!st.ok())
-        return Error(Errc::Internal, "The statement could not be prepared for SQLite (" +
-                                         st.error().message() + ")");
+    if (!st.ok()) {
+        const std::string& m = st.error().message();
+        // SQLite's own limits on nesting and expression size, reached by
+        // statements deeper than any it is written for.
+        if (m.find("parser stack overflow") != std::string::npos ||
+            m.find("Expression tree is too large") != std::string::npos ||
+            m.find("too many") != std::string::npos)
+            return Error(Errc::InvalidArgument,
+                         "The statement is nested too deeply to run; use fewer nested "
+                         "subqueries or parentheses (" +
+                             m + ")");
+        return Error(Errc::Internal, "The statement could not be prepared for SQLite (" + m + ")");
+    }
     return std::make_unique<StatementRows>(session, std::move(*st), std::move(tr),
                                            options.onFinished);
 }

@@ -1,0 +1,1 @@
+SELECT ----------------------------------------Rating FROM Customers

@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] WHERE [Order Date] > #2025-01-06# AND [Order Date] < #2025-05-10#

@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] WHERE [Order Date] = #2025-01-06 09:30:00#

@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] WHERE CustomerID = 1.5 OR CustomerID = '2'

@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] WHERE CustomerID >= -1E10 AND CustomerID < 3E9

@@ -1,0 +1,1 @@
+SELECT * FROM Products WHERE [Product Name] >= 'paper' AND [Product Name] < 'q'

@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] AS o INNER JOIN Customers AS c ON o.CustomerID = c.CustomerID WHERE c.City = 'bristol'

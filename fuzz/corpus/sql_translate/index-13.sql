@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] WHERE [Order Date] > '2025-05-01'

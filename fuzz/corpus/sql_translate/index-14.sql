@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] WHERE CustomerID = 2147483648 OR CustomerID = -2147483649

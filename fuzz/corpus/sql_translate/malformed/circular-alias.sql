@@ -1,0 +1,1 @@
+SELECT a + 1 AS b, b + 1 AS a FROM Customers

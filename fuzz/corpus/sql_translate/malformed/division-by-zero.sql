@@ -1,0 +1,1 @@
+SELECT Rating / 0 FROM Customers WHERE Rating IS NOT NULL

@@ -1,0 +1,1 @@
+SELECT Ã( FROM Customers

@@ -1,0 +1,1 @@
+SELECT [Company ÿþ Name] FROM Customers

@@ -1,0 +1,1 @@
+SELECT * FROM Customers WHERE City = À§BristolÀ§

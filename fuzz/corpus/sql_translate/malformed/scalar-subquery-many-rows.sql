@@ -1,0 +1,1 @@
+SELECT (SELECT CustomerID FROM [Order Lines]) FROM Customers

@@ -1,0 +1,1 @@
+SELECT Mid(City, 1, 2, 3, 4) FROM Customers

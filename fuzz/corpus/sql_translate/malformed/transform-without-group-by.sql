@@ -1,0 +1,1 @@
+TRANSFORM Count(*) SELECT City FROM Customers PIVOT Active

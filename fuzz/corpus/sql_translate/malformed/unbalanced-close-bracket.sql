@@ -1,0 +1,1 @@
+SELECT Company Name] FROM Customers

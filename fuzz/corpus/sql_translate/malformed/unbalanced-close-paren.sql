@@ -1,0 +1,1 @@
+SELECT (Rating + 1)) FROM Customers

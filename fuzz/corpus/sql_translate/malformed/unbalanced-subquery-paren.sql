@@ -1,0 +1,1 @@
+SELECT * FROM Customers WHERE CustomerID IN (SELECT CustomerID FROM [Order Lines]

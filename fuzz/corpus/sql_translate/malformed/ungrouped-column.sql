@@ -1,0 +1,1 @@
+SELECT City, [Company Name] FROM Customers GROUP BY City

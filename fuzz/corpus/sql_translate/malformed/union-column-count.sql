@@ -1,0 +1,1 @@
+SELECT City FROM Customers UNION SELECT City, Notes FROM Customers

@@ -1,0 +1,1 @@
+SELECT NoSuchFunction(City) FROM Customers

@@ -1,0 +1,1 @@
+SELECT Orders.City FROM Customers WHERE Orders.City IS NULL AND CustomerID = 1 AND Nope = 2

@@ -1,0 +1,1 @@
+SELECT * FROM Customers WHERE Joined > #2020-01-01

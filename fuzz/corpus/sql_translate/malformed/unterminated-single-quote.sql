@@ -1,0 +1,1 @@
+SELECT 'Bristol FROM Customers

@@ -1,0 +1,1 @@
+SELECT Left(City) FROM Customers

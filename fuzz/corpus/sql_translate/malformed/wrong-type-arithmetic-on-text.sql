@@ -1,0 +1,1 @@
+SELECT [Company Name] * 2 FROM Customers

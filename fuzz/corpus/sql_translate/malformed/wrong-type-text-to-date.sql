@@ -1,0 +1,1 @@
+SELECT * FROM Customers WHERE Joined = CDate('not a date')

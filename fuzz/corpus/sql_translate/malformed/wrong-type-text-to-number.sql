@@ -1,0 +1,1 @@
+SELECT CLng(City) FROM Customers WHERE City = 'Bristol'

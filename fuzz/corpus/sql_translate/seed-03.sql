@@ -1,0 +1,1 @@
+SELECT [Company Name], City FROM Customers WHERE City = 'Bristol'

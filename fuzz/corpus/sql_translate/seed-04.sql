@@ -1,0 +1,1 @@
+SELECT ALL City FROM Customers

@@ -1,0 +1,1 @@
+SELECT DISTINCT City FROM Customers

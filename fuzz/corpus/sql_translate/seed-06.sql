@@ -1,0 +1,1 @@
+SELECT DISTINCTROW Customers.[Company Name] FROM Customers INNER JOIN [Order Lines] ON Customers.CustomerID = [Order Lines].CustomerID

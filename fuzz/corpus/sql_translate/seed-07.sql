@@ -1,0 +1,1 @@
+SELECT TOP 3 [Product Name], [Unit Price] FROM Products ORDER BY [Unit Price] DESC

@@ -1,0 +1,1 @@
+SELECT c.*, o.Quantity FROM Customers AS c, [Order Lines] AS o WHERE c.CustomerID = o.CustomerID

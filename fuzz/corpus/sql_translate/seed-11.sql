@@ -1,0 +1,1 @@
+SELECT Price * Quantity AS Amount, Amount * 0.2 AS Tax FROM [Order Lines]

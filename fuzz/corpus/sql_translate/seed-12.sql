@@ -1,0 +1,1 @@
+SELECT [Order Lines].[Price] AS [Price each] FROM [Order Lines]

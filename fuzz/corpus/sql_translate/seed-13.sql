@@ -1,0 +1,1 @@
+SELECT `Order Lines`.Quantity FROM `Order Lines`

@@ -1,0 +1,1 @@
+SELECT * FROM (Customers AS c LEFT JOIN [Order Lines] AS o ON c.CustomerID = o.CustomerID) LEFT JOIN Products AS p ON o.ProductID = p.ProductID

@@ -1,0 +1,1 @@
+SELECT * FROM Customers AS c INNER JOIN ([Order Lines] AS o INNER JOIN Products AS p ON o.ProductID = p.ProductID) ON c.CustomerID = o.CustomerID

@@ -1,0 +1,1 @@
+SELECT * FROM Customers c LEFT OUTER JOIN [Order Lines] o ON (c.CustomerID = o.CustomerID AND o.Shipped = True)

@@ -1,0 +1,1 @@
+SELECT p.[Product Name], o.LineID FROM [Order Lines] AS o RIGHT JOIN Products AS p ON o.ProductID = p.ProductID

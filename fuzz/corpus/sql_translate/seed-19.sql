@@ -1,0 +1,1 @@
+SELECT * FROM Products AS a RIGHT OUTER JOIN Products AS b ON a.[Unit Price] > b.[Unit Price] OR a.Stock < b.Stock

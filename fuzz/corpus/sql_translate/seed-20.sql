@@ -1,0 +1,1 @@
+SELECT d.n FROM (SELECT Count(*) AS n FROM Customers) AS d

@@ -1,0 +1,1 @@
+SELECT d.n FROM (SELECT City AS n FROM Customers UNION SELECT Comment FROM [Order Lines]) d

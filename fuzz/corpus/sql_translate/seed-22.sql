@@ -1,0 +1,1 @@
+SELECT x.City FROM [SELECT City FROM Customers WHERE Rating > 1]. AS x

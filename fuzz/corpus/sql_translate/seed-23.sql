@@ -1,0 +1,1 @@
+SELECT Count(*) FROM (SELECT DISTINCT City FROM Customers) AS q

@@ -1,0 +1,1 @@
+SELECT City, Count(*) AS n FROM Customers GROUP BY City HAVING Count(*) > 1

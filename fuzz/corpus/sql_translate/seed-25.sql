@@ -1,0 +1,1 @@
+SELECT Year([Order Date]), Month([Order Date]), Sum(Price) FROM [Order Lines] GROUP BY Year([Order Date]), Month([Order Date]) ORDER BY 1, 2 DESC

@@ -1,0 +1,1 @@
+SELECT Max(Quantity) FROM [Order Lines] HAVING Max(Quantity) > 0

@@ -1,0 +1,1 @@
+(SELECT City FROM Customers) UNION (SELECT Comment FROM [Order Lines]) ORDER BY City

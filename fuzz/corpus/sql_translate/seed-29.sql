@@ -1,0 +1,1 @@
+SELECT City FROM Customers UNION SELECT TOP 5 Comment FROM [Order Lines] ORDER BY City

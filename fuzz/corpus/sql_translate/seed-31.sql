@@ -1,0 +1,1 @@
+SELECT * FROM Customers WHERE CustomerID IN (SELECT TOP 5 CustomerID FROM [Order Lines] ORDER BY Quantity)

@@ -1,0 +1,1 @@
+SELECT * FROM Products WHERE ProductID NOT IN (1, 2, 3) AND [Product Name] IN ('Pencil', "Stapler")

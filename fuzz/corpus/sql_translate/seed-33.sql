@@ -1,0 +1,1 @@
+SELECT * FROM Customers AS c WHERE EXISTS (SELECT * FROM [Order Lines] AS o WHERE o.CustomerID = c.CustomerID)

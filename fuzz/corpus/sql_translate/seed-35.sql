@@ -1,0 +1,1 @@
+SELECT * FROM Products WHERE [Unit Price] > ALL (SELECT Price FROM [Order Lines] WHERE Price < 10) OR Stock = ANY (SELECT Quantity FROM [Order Lines]) OR Weight < SOME (SELECT Rating FROM Customers)

@@ -1,0 +1,1 @@
+SELECT (SELECT Max(Quantity) FROM [Order Lines] AS o WHERE o.CustomerID = c.CustomerID) AS m FROM Customers AS c

@@ -1,0 +1,1 @@
+TRANSFORM Sum(Price) SELECT CustomerID FROM [Order Lines] GROUP BY CustomerID PIVOT Format([Order Date], "yyyy") WITH OWNERACCESS OPTION

@@ -1,0 +1,1 @@
+PARAMETERS [Low price] Currency; SELECT * FROM Products WHERE [Unit Price] > [Low price]

@@ -1,0 +1,1 @@
+SELECT Now(), Date() - 30, 1 + 1

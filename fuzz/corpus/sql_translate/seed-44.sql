@@ -1,0 +1,1 @@
+SELECT 1 AS A, 2 AS B, A + B AS C

@@ -1,0 +1,1 @@
+SELECT IIf(Quantity = 0, 0, Price / Quantity) AS q, Nz(Comment, 'none'), Switch(Quantity = 1, 'one', True, 'other') FROM [Order Lines]

@@ -1,0 +1,1 @@
+SELECT [Company Name] & (" " + City) & " " & Notes AS Label FROM Customers

@@ -1,0 +1,1 @@
+SELECT Left([Product Name], 3), Right([Product Name], 2), Mid([Product Name], 2, 3), Len(Notes), InStr(1, [Product Name], "ink") FROM Products, Customers

@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] WHERE [Order Date] BETWEEN #1/1/2025# AND #12/31/2025 23:59:59#

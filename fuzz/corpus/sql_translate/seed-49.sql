@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] WHERE [Order Date] < #13/1/2025# OR [Order Date] = #May 7, 2025# OR [Order Date] = #9:30 AM#

@@ -1,0 +1,1 @@
+SELECT * FROM Customers WHERE Active = Yes OR Active = No OR Active = On OR Active = Off

@@ -1,0 +1,1 @@
+SELECT * FROM Customers WHERE Active = True OR Active = False OR City IS NULL OR Notes IS NOT NULL

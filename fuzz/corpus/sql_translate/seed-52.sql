@@ -1,0 +1,1 @@
+SELECT * FROM Customers WHERE [Company Name] LIKE 'a%' OR Notes LIKE '*[[]sign]*' OR City NOT LIKE 'B?ist#l' OR Notes ALIKE '%\_%'

@@ -1,0 +1,1 @@
+SELECT Active Imp Shipped, Active Eqv Shipped, Active Xor Shipped, Not Active, Quantity BAND 4, Quantity BOR 1, Quantity BXOR 2, BNOT Quantity FROM Customers, [Order Lines] WHERE Customers.CustomerID = [Order Lines].CustomerID

@@ -1,0 +1,1 @@
+SELECT 'O''Malley', "Eat the ""food""", "O'Malley", 'say "hi"', '' FROM Products

@@ -1,0 +1,2 @@
+SELECT 'multi
+line' & [Company Name] FROM Customers

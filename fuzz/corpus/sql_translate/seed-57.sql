@@ -1,0 +1,1 @@
+SELECT Customers.CustomerID, [Customers]![City] FROM Customers

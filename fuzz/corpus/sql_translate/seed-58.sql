@@ -1,0 +1,1 @@
+SELECT City, Count(Notes), Sum(Rating), Avg(Rating), Min(Joined), Max(Joined), First([Company Name]), Last([Company Name]), StDev(Rating), Var(Rating) FROM Customers GROUP BY City

@@ -1,0 +1,1 @@
+SELECT CustomerID, Sum(Price) AS Total, Count(*) AS Lines FROM [Order Lines] GROUP BY CustomerID HAVING Sum(Price) > 20 ORDER BY Sum(Price) DESC, CustomerID

@@ -1,0 +1,1 @@
+SELECT Format([Order Date], "yyyy-mm-dd hh:nn"), DateAdd("m", 1, [Order Date]), DateDiff("d", [Order Date], #2025-12-31#), DatePart("ww", [Order Date]), Weekday([Order Date]) FROM [Order Lines]

@@ -1,0 +1,1 @@
+SELECT CStr([Unit Price]), CCur(Nz(Weight, 0)), CDbl(Nz(Stock)), CLng(Nz(Weight, 1) * 100), CInt(Nz(Stock, -1)), CBool(Nz(Stock, 0)), Int(-[Unit Price]), Fix(-[Unit Price]), Round([Unit Price], 1), Abs(Stock), Sgn(Stock) FROM Products WHERE [Unit Price] Is Not Null AND Stock Is Not Null

@@ -1,0 +1,1 @@
+SELECT UCase([Company Name]), LCase(City), Trim("  x  "), LTrim(" a"), RTrim("b "), Space(2), String(3, "z"), StrReverse(Nz(City)), Replace(Nz(Notes, ""), "o", "0"), StrComp(City, "bristol", 1) FROM Customers

@@ -1,0 +1,1 @@
+SELECT * FROM Customers WHERE City = 'bristol' ORDER BY [Company Name] DESC, CustomerID

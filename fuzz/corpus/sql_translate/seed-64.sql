@@ -1,0 +1,1 @@
+SELECT * FROM [Order Lines] WHERE CustomerID = 1 AND [Order Date] >= #2025-01-06# ORDER BY LineID

@@ -1,0 +1,1 @@
+SELECT p.[Product Name], (SELECT Count(*) FROM [Order Lines] WHERE ProductID = p.ProductID) AS Orders FROM Products AS p ORDER BY 2 DESC, 1

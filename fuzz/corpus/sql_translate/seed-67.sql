@@ -1,0 +1,1 @@
+SELECT c.City, Sum(o.Price * o.Quantity) FROM Customers AS c INNER JOIN [Order Lines] AS o ON c.CustomerID = o.CustomerID WHERE o.Shipped GROUP BY c.City

@@ -1,0 +1,1 @@
+SELECT Partition(Quantity, 0, 100, 10) AS Range, Count(*) FROM [Order Lines] GROUP BY Partition(Quantity, 0, 100, 10)

@@ -1,0 +1,1 @@
+SELECT VarType(Rating), TypeName(Joined), IsNull(City), IsNumeric(Notes), IsDate(City), Val("12abc"), Str(Rating), Hex(CustomerID), Oct(CustomerID), Asc([Company Name]), Chr(65) FROM Customers

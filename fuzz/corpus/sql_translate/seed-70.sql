@@ -1,0 +1,1 @@
+SELECT [Product Name] FROM Products WHERE [Unit Price] Is Null OR Not Discontinued AND Stock Between 1 And 100

@@ -1,0 +1,1 @@
+SELECT TOP 2 * FROM Customers ORDER BY Joined

@@ -1,0 +1,1 @@
+SELECT FormatNumber(Rating, 2), FormatCurrency([Unit Price]), FormatPercent(Weight), FormatDateTime(Joined, 2), MonthName(Month(Joined)), WeekdayName(1) FROM Customers, Products WHERE CustomerID = ProductID AND Joined Is Not Null AND Rating Is Not Null AND [Unit Price] Is Not Null

@@ -1,0 +1,1 @@
+SELECT DateSerial(2025, 2, 30), TimeSerial(25, 0, 0), DateValue("2025-03-01"), TimeValue("10:20"), Year(Now()), Hour(Time()), Minute(#10:42#), Second(#10:42:07#) FROM Products

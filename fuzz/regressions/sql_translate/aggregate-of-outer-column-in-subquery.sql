@@ -1,0 +1,1 @@
+SELECT * FROM Customers AS c WHERE c.Rating > (SELECT Sum(c.Rating) FROM Products)

@@ -1,0 +1,1 @@
+SELECT Count(*) FROM Customers GROUP BY 1

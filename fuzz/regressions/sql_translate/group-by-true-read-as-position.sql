@@ -1,0 +1,1 @@
+SELECT City, Count(*) FROM Customers GROUP BY City, True

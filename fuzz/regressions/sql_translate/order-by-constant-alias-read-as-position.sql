@@ -1,0 +1,1 @@
+SELECT 3 AS x FROM Customers ORDER BY x

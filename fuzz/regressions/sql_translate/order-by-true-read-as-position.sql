@@ -1,0 +1,1 @@
+SELECT City FROM Customers ORDER BY True
