@@ -169,12 +169,26 @@ Error runError(const Error& e) {
     return Error(Errc::InvalidArgument, m);
 }
 
+// SQLite refusing our translation is our fault, except for its own limits on
+// nesting and expression size, which deep enough statements reach.
+Error prepareError(const Error& e) {
+    const std::string& m = e.message();
+    if (m.find("parser stack overflow") != std::string::npos ||
+        m.find("Expression tree is too large") != std::string::npos ||
+        m.find("too many") != std::string::npos)
+        return Error(Errc::InvalidArgument,
+                     "The statement is nested too deeply to run; use fewer nested subqueries or "
+                     "parentheses (" +
+                         m + ")");
+    return Error(Errc::Internal, "The statement could not be prepared for SQLite (" + m + ")");
+}
+
 Result<accsql::Translation> translateIn(Session& s, std::string_view sql) {
     DatabaseCatalog catalog(*s.db, *s.tables);
     accsql::TranslateOptions to;
     to.pivotProbe = [&s](const std::string& probe) -> Result<std::vector<accsql::PivotValue>> {
         auto st = sqlbridge::Statement::prepare(s.conn, probe);
-        if (!st.ok()) return Error(Errc::Internal, st.error().message());
+        if (!st.ok()) return prepareError(st.error());
         std::vector<accsql::PivotValue> values;
         while (true) {
             auto more = st->step();
@@ -346,19 +360,7 @@ Result<std::unique_ptr<StatementRows>> prepareRows(Connection& connection, std::
     TAB_ASSIGN_OR_RETURN(auto session, openSession(connection, options));
     TAB_ASSIGN_OR_RETURN(auto tr, translateIn(*session, sql));
     auto st = sqlbridge::Statement::prepare(session->conn, tr.sql);
-    if (!st.ok()) {
-        const std::string& m = st.error().message();
-        // SQLite's own limits on nesting and expression size, reached by
-        // statements deeper than any it is written for.
-        if (m.find("parser stack overflow") != std::string::npos ||
-            m.find("Expression tree is too large") != std::string::npos ||
-            m.find("too many") != std::string::npos)
-            return Error(Errc::InvalidArgument,
-                         "The statement is nested too deeply to run; use fewer nested "
-                         "subqueries or parentheses (" +
-                             m + ")");
-        return Error(Errc::Internal, "The statement could not be prepared for SQLite (" + m + ")");
-    }
+    if (!st.ok()) return prepareError(st.error());
     return std::make_unique<StatementRows>(session, std::move(*st), std::move(tr),
                                            options.onFinished);
 }

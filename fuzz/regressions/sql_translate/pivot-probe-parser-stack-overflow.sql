@@ -1,0 +1,1 @@
+TRANSFORM Count(*) SELECT City FROM Customers GROUP BY City PIVOT ActFFFFFF-------------------------------------------------------------------------------------FFFFFFFFFFFFFFFFFFFFFFFFFFFi‡š
