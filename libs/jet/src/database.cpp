@@ -353,3 +353,18 @@ Result<Value> Database::complexValue(const TableDef& table, const Column& column
 }
 
 }  // namespace tab::jet
+
+namespace tab::jet {
+
+Result<std::shared_ptr<const IndexPageView>> Database::indexPage(uint32_t number) {
+    if (auto it = m_indexPages.find(number); it != m_indexPages.end()) return it->second;
+    TAB_ASSIGN_OR_RETURN(PageRef ref, m_pages->page(number));
+    auto view = std::make_shared<IndexPageView>();
+    TAB_TRY(parseIndexPage(*ref, m_format, number, *view));
+    // Bounded: a scan of a huge index must not keep every page it read.
+    if (m_indexPages.size() >= 4096) m_indexPages.clear();
+    m_indexPages.emplace(number, view);
+    return std::shared_ptr<const IndexPageView>(std::move(view));
+}
+
+}  // namespace tab::jet

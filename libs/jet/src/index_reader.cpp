@@ -91,13 +91,18 @@ Result<IndexCursor> IndexCursor::open(Database& db, const TableDef& table, const
     return c;
 }
 
+bool IndexCursor::Page::leaf() const { return view && view->leaf; }
+uint32_t IndexCursor::Page::next() const { return empty || !view ? 0 : view->next; }
+size_t IndexCursor::Page::count() const { return empty || !view ? 0 : view->ends.size(); }
+
 Bytes IndexCursor::entry(size_t i) const {
-    uint32_t start = i == 0 ? 0 : m_page.ends[i - 1];
-    return Bytes(m_page.data.data() + start, m_page.ends[i] - start);
+    const auto& ends = m_page.view->ends;
+    uint32_t start = i == 0 ? 0 : ends[i - 1];
+    return Bytes(m_page.view->data.data() + start, ends[i] - start);
 }
 
 Bytes IndexCursor::key() const {
-    if (!m_started || m_done || m_pos >= m_page.ends.size()) return {};
+    if (!m_started || m_done || m_pos >= m_page.count()) return {};
     Bytes e = entry(m_pos);
     return e.first(e.size() - kRowPointerSize);
 }
@@ -162,46 +167,46 @@ Status parseIndexPage(const Page& pg, const Format& f, uint32_t number, IndexPag
 }
 
 Status IndexCursor::load(uint32_t number, Page& out) {
-    TAB_ASSIGN_OR_RETURN(PageRef ref, m_db->pages().page(number));
+    TAB_ASSIGN_OR_RETURN(out.view, m_db->indexPage(number));
     ++m_pagesRead;
-    // Parsed into the cursor's own buffers so that their capacity is reused.
-    IndexPageView view;
-    view.data.swap(out.data);
-    view.ends.swap(out.ends);
-    Status st = parseIndexPage(*ref, m_db->format(), number, view);
-    view.data.swap(out.data);
-    view.ends.swap(out.ends);
-    TAB_TRY(st);
-    if (view.owner != m_owner) return corrupt(number, "index page of another table");
+    if (out.view->owner != m_owner) return corrupt(number, "index page of another table");
     out.number = number;
-    out.leaf = view.leaf;
-    out.next = view.next;
-    out.tail = view.leaf ? 0 : view.tail;
+    out.empty = false;
     return Status::success();
 }
 
 Status IndexCursor::descend() {
     uint32_t number = m_root;
-    std::unordered_set<uint32_t> path;
+    uint32_t path[kMaxDepth + 2];
     for (int depth = 0;; ++depth) {
         if (depth > kMaxDepth) return corrupt(m_root, "index tree too deep");
-        if (!path.insert(number).second) return corrupt(number, "index tree has a cycle");
+        for (int d = 0; d < depth; ++d)
+            if (path[d] == number) return corrupt(number, "index tree has a cycle");
+        path[depth] = number;
         TAB_TRY(load(number, m_page));
-        if (m_page.leaf) break;
-        uint32_t child = 0;
-        for (size_t i = 0; i < m_page.ends.size(); ++i) {
-            Bytes e = entry(i);
-            // A node entry holds the last entry of its child: the first child
-            // whose last key is not before the range holds the range's start.
-            if (!beforeFirst(e.first(e.size() - kRowPointerSize - kChildSize))) {
-                child = u32Be(e.data() + e.size() - kChildSize);
-                break;
-            }
+        if (m_page.leaf()) break;
+        // A node entry holds the last entry of its child: the first child
+        // whose last key is not before the range holds the range's start.
+        // Entries ascend, so that child is found by bisection.
+        size_t lo = 0, hi = m_page.count();
+        while (lo < hi) {
+            size_t mid = lo + (hi - lo) / 2;
+            Bytes e = entry(mid);
+            if (e.size() < kRowPointerSize + kChildSize)
+                return corrupt(number, "index node entry too short");
+            if (beforeFirst(e.first(e.size() - kRowPointerSize - kChildSize)))
+                lo = mid + 1;
+            else
+                hi = mid;
         }
-        if (!child) child = m_page.tail;
+        uint32_t child = 0;
+        if (lo < m_page.count()) {
+            Bytes e = entry(lo);
+            child = u32Be(e.data() + e.size() - kChildSize);
+        }
+        if (!child) child = m_page.view->tail;
         if (!child) {
-            m_page.ends.clear();  // nothing at or after the start
-            m_page.next = 0;
+            m_page.empty = true;
             break;
         }
         number = child;
@@ -219,7 +224,7 @@ Result<bool> IndexCursor::advance() {
         ++m_pos;
     }
     for (;;) {
-        while (m_pos < m_page.ends.size()) {
+        while (m_pos < m_page.count()) {
             Bytes e = entry(m_pos);
             Bytes k = e.first(e.size() - kRowPointerSize);
             std::string_view text(reinterpret_cast<const char*>(e.data()), e.size());
@@ -238,11 +243,11 @@ Result<bool> IndexCursor::advance() {
             m_rowId = (((uint32_t{rp[0]} << 16) | (uint32_t{rp[1]} << 8) | rp[2]) << 8) | rp[3];
             return true;
         }
-        uint32_t next = m_page.next;
+        uint32_t next = m_page.next();
         if (!next) return false;
         if (!m_visited.insert(next).second) return corrupt(next, "index leaf chain has a cycle");
         TAB_TRY(load(next, m_page));
-        if (!m_page.leaf) return corrupt(next, "index leaf chain reaches a node page");
+        if (!m_page.leaf()) return corrupt(next, "index leaf chain reaches a node page");
         m_pos = 0;
     }
 }

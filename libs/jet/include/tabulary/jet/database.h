@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct OpenOptions {
 
 // How a complex column's values are kept: key -> the items of one row.
 struct ComplexValues;
+struct IndexPageView;
 
 class Database {
 public:
@@ -46,6 +48,10 @@ public:
     // Assembles a long value (Memo/OLE) from its 12-byte header and data.
     Result<std::string> readLongValue(std::span<const uint8_t> field);
 
+    // An index page, parsed once and kept: lookups through an index visit
+    // the same few node pages again and again.
+    Result<std::shared_ptr<const IndexPageView>> indexPage(uint32_t number);
+
     // Items of a complex column for one row's key (multi-value, attachments).
     Result<Value> complexValue(const TableDef& table, const Column& column, int32_t key);
 
@@ -61,6 +67,7 @@ private:
     Catalog m_catalog;
     std::map<uint32_t, std::shared_ptr<const TableDef>> m_tables;  // by TDEF page
     std::map<uint32_t, std::shared_ptr<ComplexValues>> m_complex;  // by complex id
+    std::unordered_map<uint32_t, std::shared_ptr<const IndexPageView>> m_indexPages;
 };
 
 }  // namespace tab::jet

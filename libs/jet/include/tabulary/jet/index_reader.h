@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,6 +31,8 @@
 #include "tabulary/jet/value.h"
 
 namespace tab::jet {
+
+struct IndexPageView;
 
 class Database;
 
@@ -109,11 +112,11 @@ private:
 
     struct Page {
         uint32_t number = 0;
-        bool leaf = false;
-        uint32_t next = 0;
-        uint32_t tail = 0;
-        std::vector<uint8_t> data;   // entries back to back, prefix restored
-        std::vector<uint32_t> ends;  // end of each entry in data
+        std::shared_ptr<const IndexPageView> view;  // shared with the database's cache
+        bool empty = false;                         // nothing at or after the start
+        bool leaf() const;
+        uint32_t next() const;
+        size_t count() const;
     };
 
     Status load(uint32_t number, Page& out);
