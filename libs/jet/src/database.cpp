@@ -37,7 +37,8 @@ std::optional<std::string> optText(const Value& v) {
 
 Database::~Database() = default;
 
-Result<std::unique_ptr<Database>> Database::open(const std::string& path, const OpenOptions& options) {
+Result<std::unique_ptr<Database>> Database::open(const std::string& path,
+                                                 const OpenOptions& options) {
     auto src = PageSource::openFile(path);
     if (!src.ok()) return src.error();
     auto db = init(std::move(*src), options);
@@ -56,7 +57,8 @@ Result<std::unique_ptr<Database>> Database::openMemory(std::vector<uint8_t> imag
 Result<std::unique_ptr<Database>> Database::init(std::unique_ptr<PageSource> pages,
                                                  const OpenOptions& options) {
     std::unique_ptr<Database> db(new Database());
-    if (pages->fileSize() < 2048) return Error(Errc::Unsupported, "not an Access database (file too small)");
+    if (pages->fileSize() < 2048)
+        return Error(Errc::Unsupported, "not an Access database (file too small)");
     auto raw = pages->readRaw(0, static_cast<size_t>(std::min<uint64_t>(pages->fileSize(), 4096)));
     if (!raw.ok()) return raw.error();
     auto header = decodeHeader(*raw);
@@ -109,7 +111,8 @@ Status Database::loadCatalog() {
         cForeign = t.findColumn("ForeignName"), cProp = t.findColumn("LvProp"),
         cCreate = t.findColumn("DateCreate"), cUpdate = t.findColumn("DateUpdate");
     std::vector<int> wanted;
-    for (int c : {cId, cParent, cName, cType, cFlags, cDb, cConnect, cForeign, cProp, cCreate, cUpdate})
+    for (int c :
+         {cId, cParent, cName, cType, cFlags, cDb, cConnect, cForeign, cProp, cCreate, cUpdate})
         if (c >= 0) wanted.push_back(c);
 
     TableCursor cursor(*this, *def, wanted);
@@ -134,18 +137,27 @@ Status Database::loadCatalog() {
     }
     int32_t tablesId = -1;
     for (const auto& o : objects)
-        if (o.type == 3 && o.parentId == kTablesContainerParent && o.name == "Tables") tablesId = o.id;
+        if (o.type == 3 && o.parentId == kTablesContainerParent && o.name == "Tables")
+            tablesId = o.id;
     for (auto& o : objects) {
         bool inTables = o.parentId == tablesId;
         switch (o.type) {
             case 1:
                 if (inTables)
-                    o.kind = (o.flags & 0x80000002u) ? ObjectKind::SystemTable : ObjectKind::UserTable;
+                    o.kind =
+                        (o.flags & 0x80000002u) ? ObjectKind::SystemTable : ObjectKind::UserTable;
                 break;
-            case 4: o.kind = inTables ? ObjectKind::LinkedOdbc : ObjectKind::Other; break;
-            case 5: o.kind = inTables ? ObjectKind::Query : ObjectKind::Other; break;
-            case 6: o.kind = inTables ? ObjectKind::LinkedTable : ObjectKind::Other; break;
-            default: break;
+            case 4:
+                o.kind = inTables ? ObjectKind::LinkedOdbc : ObjectKind::Other;
+                break;
+            case 5:
+                o.kind = inTables ? ObjectKind::Query : ObjectKind::Other;
+                break;
+            case 6:
+                o.kind = inTables ? ObjectKind::LinkedTable : ObjectKind::Other;
+                break;
+            default:
+                break;
         }
     }
     m_catalog.objects = std::move(objects);
@@ -181,22 +193,24 @@ Status Database::loadCatalog() {
         rows[static_cast<int32_t>(field(qc, qObj).asInt())].push_back(std::move(r));
     }
     static const QueryKind kByFlags[16] = {
-        QueryKind::Select,  QueryKind::Crosstab,       QueryKind::Delete,      QueryKind::Update,
-        QueryKind::Append,  QueryKind::MakeTable,      QueryKind::DataDefinition, QueryKind::PassThrough,
-        QueryKind::Union,   QueryKind::Unknown,        QueryKind::Unknown,     QueryKind::Unknown,
-        QueryKind::Unknown, QueryKind::Unknown,        QueryKind::Unknown,     QueryKind::Unknown};
+        QueryKind::Select,  QueryKind::Crosstab,  QueryKind::Delete,         QueryKind::Update,
+        QueryKind::Append,  QueryKind::MakeTable, QueryKind::DataDefinition, QueryKind::PassThrough,
+        QueryKind::Union,   QueryKind::Unknown,   QueryKind::Unknown,        QueryKind::Unknown,
+        QueryKind::Unknown, QueryKind::Unknown,   QueryKind::Unknown,        QueryKind::Unknown};
     static const QueryKind kByAttr1[10] = {
-        QueryKind::Unknown, QueryKind::Select, QueryKind::MakeTable, QueryKind::Append,
-        QueryKind::Update,  QueryKind::Delete, QueryKind::Crosstab,  QueryKind::DataDefinition,
+        QueryKind::Unknown,     QueryKind::Select, QueryKind::MakeTable, QueryKind::Append,
+        QueryKind::Update,      QueryKind::Delete, QueryKind::Crosstab,  QueryKind::DataDefinition,
         QueryKind::PassThrough, QueryKind::Union};
     for (auto& o : m_catalog.objects) {
         if (o.kind != ObjectKind::Query) continue;
         auto it = rows.find(o.id);
         if (it != rows.end()) {
             o.queryRows = std::move(it->second);
-            std::stable_sort(o.queryRows.begin(), o.queryRows.end(), [](const QueryRow& a, const QueryRow& b) {
-                return a.attribute != b.attribute ? a.attribute < b.attribute : a.order < b.order;
-            });
+            std::stable_sort(o.queryRows.begin(), o.queryRows.end(),
+                             [](const QueryRow& a, const QueryRow& b) {
+                                 return a.attribute != b.attribute ? a.attribute < b.attribute
+                                                                   : a.order < b.order;
+                             });
         }
         o.queryKind = kByFlags[(o.flags >> 4) & 0x0F];
         for (const auto& r : o.queryRows) {
@@ -226,8 +240,9 @@ Result<std::shared_ptr<const TableDef>> Database::tableAtPage(uint32_t page, std
     // Column properties: result types of calculated columns, Required.
     for (const auto& o : m_catalog.objects) {
         if (o.type != 1 || o.tdefPage() != page || o.lvProp.empty()) continue;
-        auto props = parseProperties(Bytes(reinterpret_cast<const uint8_t*>(o.lvProp.data()), o.lvProp.size()),
-                                     m_format, m_header.codePage);
+        auto props = parseProperties(
+            Bytes(reinterpret_cast<const uint8_t*>(o.lvProp.data()), o.lvProp.size()), m_format,
+            m_header.codePage);
         if (!props.ok()) break;  // damaged properties never hide the rows
         for (auto& col : def->columns) {
             auto pc = props->columns.find(asciiLowered(col.name));
@@ -285,10 +300,12 @@ Result<Value> Database::complexValue(const TableDef& table, const Column& column
         auto values = std::make_shared<ComplexValues>();
         m_complex[column.complexId] = values;  // an empty entry also stops recursion
         const CatalogObject* cc = m_catalog.find("MSysComplexColumns", ObjectKind::SystemTable);
-        if (!cc) return corrupt("complex column \"" + column.name + "\" without MSysComplexColumns");
+        if (!cc)
+            return corrupt("complex column \"" + column.name + "\" without MSysComplexColumns");
         TAB_ASSIGN_OR_RETURN(auto ccDef, tableAtPage(cc->tdefPage(), cc->name));
         int cId = ccDef->findColumn("ComplexID"), cFlat = ccDef->findColumn("FlatTableID");
-        if (cId < 0 || cFlat < 0) return corrupt("MSysComplexColumns lacks ComplexID or FlatTableID");
+        if (cId < 0 || cFlat < 0)
+            return corrupt("MSysComplexColumns lacks ComplexID or FlatTableID");
         int32_t flatId = -1;
         TableCursor cur(*this, ccDef, {cId, cFlat});
         while (true) {
@@ -297,11 +314,13 @@ Result<Value> Database::complexValue(const TableDef& table, const Column& column
             if (cur.values()[static_cast<size_t>(cId)].asInt() == column.complexId)
                 flatId = static_cast<int32_t>(cur.values()[static_cast<size_t>(cFlat)].asInt());
         }
-        if (flatId <= 0) return corrupt("complex column \"" + column.name + "\" has no value table");
+        if (flatId <= 0)
+            return corrupt("complex column \"" + column.name + "\" has no value table");
         std::string flatName = "complex values of " + table.name + "." + column.name;
         for (const auto& o : m_catalog.objects)
             if (o.type == 1 && o.id == flatId) flatName = o.name;
-        TAB_ASSIGN_OR_RETURN(auto flat, tableAtPage(static_cast<uint32_t>(flatId) & 0xFFFFFF, flatName));
+        TAB_ASSIGN_OR_RETURN(auto flat,
+                             tableAtPage(static_cast<uint32_t>(flatId) & 0xFFFFFF, flatName));
         // The key column is the Long, non-autonumber column whose name starts with "_";
         // attachments are listed by file name, other kinds by their value column.
         int keyCol = -1, valueCol = flat->findColumn("FileName");
@@ -314,12 +333,14 @@ Result<Value> Database::complexValue(const TableDef& table, const Column& column
             for (size_t i = 0; i < flat->columns.size(); ++i) {
                 const Column& c = flat->columns[i];
                 if (static_cast<int>(i) == keyCol || c.autoNumber) continue;
-                if (valueCol < 0 || (flat->columns[static_cast<size_t>(valueCol)].type == ColumnType::DateTime))
+                if (valueCol < 0 ||
+                    (flat->columns[static_cast<size_t>(valueCol)].type == ColumnType::DateTime))
                     valueCol = static_cast<int>(i);
             }
         }
         if (keyCol < 0 || valueCol < 0)
-            return corrupt("value table of complex column \"" + column.name + "\" has no key column");
+            return corrupt("value table of complex column \"" + column.name +
+                           "\" has no key column");
         // A memo history (a Memo plus its date) is listed newest first, as Access shows it.
         int dateCol = -1;
         if (flat->columns[static_cast<size_t>(valueCol)].type == ColumnType::Memo)
@@ -340,9 +361,8 @@ Result<Value> Database::complexValue(const TableDef& table, const Column& column
                               dateCol >= 0 ? v[static_cast<size_t>(dateCol)].asDouble() : 0.0,
                               v[static_cast<size_t>(valueCol)]});
         }
-        std::stable_sort(loaded.begin(), loaded.end(), [](const Item& a, const Item& b) {
-            return a.date > b.date;
-        });
+        std::stable_sort(loaded.begin(), loaded.end(),
+                         [](const Item& a, const Item& b) { return a.date > b.date; });
         for (auto& item : loaded) values->items.emplace(item.key, std::move(item.value));
         it = m_complex.find(column.complexId);
     }

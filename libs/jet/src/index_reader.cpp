@@ -91,9 +91,15 @@ Result<IndexCursor> IndexCursor::open(Database& db, const TableDef& table, const
     return c;
 }
 
-bool IndexCursor::Page::leaf() const { return view && view->leaf; }
-uint32_t IndexCursor::Page::next() const { return empty || !view ? 0 : view->next; }
-size_t IndexCursor::Page::count() const { return empty || !view ? 0 : view->ends.size(); }
+bool IndexCursor::Page::leaf() const {
+    return view && view->leaf;
+}
+uint32_t IndexCursor::Page::next() const {
+    return empty || !view ? 0 : view->next;
+}
+size_t IndexCursor::Page::count() const {
+    return empty || !view ? 0 : view->ends.size();
+}
 
 Bytes IndexCursor::entry(size_t i) const {
     const auto& ends = m_page.view->ends;
@@ -212,7 +218,17 @@ Status IndexCursor::descend() {
         number = child;
     }
     m_visited.insert(m_page.number);
-    m_pos = 0;
+    // Start at the leaf's first entry not before the range, found by bisection.
+    size_t lo = 0, hi = m_page.count();
+    while (lo < hi) {
+        size_t mid = lo + (hi - lo) / 2;
+        Bytes e = entry(mid);
+        if (beforeFirst(e.first(e.size() - kRowPointerSize)))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    m_pos = lo;
     return Status::success();
 }
 

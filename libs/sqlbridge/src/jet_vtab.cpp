@@ -1,5 +1,6 @@
 #include "tabulary/sqlbridge/jet_vtab.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -370,10 +371,18 @@ std::string encodePlan(const Plan& p) {
 }
 
 bool decodePlan(const char* s, Plan& p) {
+    // Parsed by hand: xFilter runs once per lookup, a join does a million.
     if (!s) return false;
-    unsigned long long used = 0;
-    if (std::sscanf(s, "%d %d %d %d %llx", &p.index, &p.nEq, &p.lower, &p.upper, &used) != 5)
-        return false;
+    const char* end = s + std::strlen(s);
+    int* ints[] = {&p.index, &p.nEq, &p.lower, &p.upper};
+    for (int* v : ints) {
+        auto r = std::from_chars(s, end, *v);
+        if (r.ec != std::errc() || r.ptr == end || *r.ptr != ' ') return false;
+        s = r.ptr + 1;
+    }
+    uint64_t used = 0;
+    auto r = std::from_chars(s, end, used, 16);
+    if (r.ec != std::errc() || r.ptr != end) return false;
     p.colUsed = used;
     return p.nEq >= 0 && p.lower >= 0 && p.lower <= 2 && p.upper >= 0 && p.upper <= 2;
 }

@@ -53,7 +53,7 @@ struct CatalogObject {
     ObjectKind kind = ObjectKind::Other;
     double dateCreate = 0, dateUpdate = 0;
     std::string database, connect, foreignName;  // linked tables
-    std::string lvProp;                           // property blob
+    std::string lvProp;                          // property blob
 
     // Queries only.
     QueryKind queryKind = QueryKind::Unknown;

@@ -4,8 +4,8 @@
 
 #include <map>
 #include <memory>
-#include <unordered_map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "tabulary/base/error.h"

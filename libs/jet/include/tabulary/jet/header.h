@@ -29,7 +29,7 @@ struct Header {
     double creationDate = 0;      // Access date serial; 0 in Jet3
     uint32_t databaseKey = 0;
     PageEncoding encoding = PageEncoding::None;
-    std::string storedPassword;  // Jet3/Jet4 header password, UTF-8; empty if none
+    std::string storedPassword;    // Jet3/Jet4 header password, UTF-8; empty if none
     std::string officeEncryption;  // description of the Office scheme, if any
 };
 

@@ -92,7 +92,7 @@ Result<TableDef> readTableDef(PageSource& pages, const Format& format, uint32_t 
                               uint16_t defaultCodePage);
 
 // Decodes a TDEF already assembled into one logical buffer.
-Result<TableDef> decodeTableDef(std::span<const uint8_t> tdef, const Format& format,
-                                uint32_t page, uint16_t defaultCodePage);
+Result<TableDef> decodeTableDef(std::span<const uint8_t> tdef, const Format& format, uint32_t page,
+                                uint16_t defaultCodePage);
 
 }  // namespace tab::jet

@@ -44,9 +44,9 @@ class Value {
 public:
     enum class Kind : uint8_t {
         Null,
-        Boolean,      // m_int 0 or 1
-        Integer,      // Byte, Integer, Long, Large Number
-        Single,       // m_double holds the float's value
+        Boolean,  // m_int 0 or 1
+        Integer,  // Byte, Integer, Long, Large Number
+        Single,   // m_double holds the float's value
         Double,
         Currency,     // m_int = value * 10000
         Decimal,      // m_decimal
@@ -77,9 +77,9 @@ public:
     bool isNull() const { return m_kind == Kind::Null; }
 
     bool asBool() const { return m_int != 0; }
-    int64_t asInt() const { return m_int; }      // Integer, Boolean, Currency (scaled)
-    int64_t asInt2() const { return m_int2; }    // DateTimeExt ticks
-    double asDouble() const { return m_double; }  // Single, Double, DateTime
+    int64_t asInt() const { return m_int; }               // Integer, Boolean, Currency (scaled)
+    int64_t asInt2() const { return m_int2; }             // DateTimeExt ticks
+    double asDouble() const { return m_double; }          // Single, Double, DateTime
     const std::string& bytes() const { return m_bytes; }  // Text (UTF-8), Binary, Guid
     const Decimal& asDecimal() const { return m_decimal; }
     const std::vector<Value>& items() const;
