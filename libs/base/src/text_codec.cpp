@@ -96,8 +96,11 @@ std::string decodeJetText(std::span<const uint8_t> bytes) {
     Utf16Sink sink{out};
     bool compressed = true;
     size_t i = 2;
-    while (i < bytes.size() && bytes[i] > 0 && bytes[i] < 0x80)
-        out.push_back(static_cast<char>(bytes[i++]));
+    // The common case, plain ASCII, copied as one run.
+    size_t run = i;
+    while (run < bytes.size() && bytes[run] > 0 && bytes[run] < 0x80) ++run;
+    out.append(reinterpret_cast<const char*>(bytes.data()) + i, run - i);
+    i = run;
     while (i < bytes.size()) {
         uint8_t b = bytes[i];
         if (b == 0x00) {
