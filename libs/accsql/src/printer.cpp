@@ -7,9 +7,7 @@
 
 namespace tab::accsql {
 
-namespace {
-
-const char* binaryText(BinaryOp op) {
+const char* binaryOpText(BinaryOp op) {
     switch (op) {
         case BinaryOp::Imp:
             return "IMP";
@@ -58,6 +56,8 @@ const char* binaryText(BinaryOp op) {
     }
     return "?";
 }
+
+namespace {
 
 const char* quantifierText(Quantifier q) {
     switch (q) {
@@ -208,7 +208,7 @@ public:
                 out += '(';
                 expr(*e.operands[0]);
                 out += ' ';
-                out += binaryText(e.binaryOp);
+                out += binaryOpText(e.binaryOp);
                 out += ' ';
                 expr(*e.operands[1]);
                 out += ')';
@@ -253,7 +253,7 @@ public:
                 out += '(';
                 expr(*e.operands[0]);
                 out += ' ';
-                out += binaryText(e.binaryOp);
+                out += binaryOpText(e.binaryOp);
                 out += ' ';
                 out += quantifierText(e.quantifier);
                 out += " (";
@@ -341,7 +341,7 @@ public:
                 break;
             case ExprKind::Binary:
                 out += '(';
-                out += binaryText(e.binaryOp);
+                out += binaryOpText(e.binaryOp);
                 kids(0);
                 out += ')';
                 break;
@@ -375,7 +375,7 @@ public:
                 break;
             case ExprKind::Quantified:
                 out += '(';
-                out += binaryText(e.binaryOp);
+                out += binaryOpText(e.binaryOp);
                 out += ' ';
                 out += quantifierText(e.quantifier);
                 kids(0);

@@ -1132,24 +1132,8 @@ private:
         return out;
     }
 
-    static std::string comparisonOp(BinaryOp op) {
-        switch (op) {
-            case BinaryOp::Eq:
-                return "=";
-            case BinaryOp::Ne:
-                return "<>";
-            case BinaryOp::Lt:
-                return "<";
-            case BinaryOp::Gt:
-                return ">";
-            case BinaryOp::Le:
-                return "<=";
-            case BinaryOp::Ge:
-                return ">=";
-            default:
-                return "=";
-        }
-    }
+    // Comparisons are spelled alike in Access SQL and SQLite.
+    static std::string comparisonOp(BinaryOp op) { return binaryOpText(op); }
 
     // Both sides of a comparison in a form SQLite compares as Access does.
     std::pair<std::string, std::string> comparable(const Tx& a, const Tx& b) {

@@ -396,5 +396,7 @@ struct Statement {
 bool returnsRows(const Statement& s);
 
 const char* statementKindName(StatementKind k);
+// The operator as Access SQL spells it: "=", "<>", "MOD", "&", ...
+const char* binaryOpText(BinaryOp op);
 
 }  // namespace tab::accsql
