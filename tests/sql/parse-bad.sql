@@ -131,9 +131,6 @@ SELECT * FROM t WHERE x IN (SELECT a FROM u UNION SELECT b FROM v)
 SELECT (SELECT a FROM u UNION SELECT b FROM v) FROM t
 -- error: unions are not allowed in a subquery
 ----
-SELECT * FROM (SELECT a FROM u)
--- error: a derived table needs an alias
-----
 SELECT a FROM (SELECT a INTO z FROM u) AS d
 -- error: SELECT ... INTO is only allowed as a statement of its own
 ----

@@ -46,6 +46,8 @@ SELECT * FROM A RIGHT OUTER JOIN B ON A.x <> B.x OR A.y < B.y
 ----
 SELECT d.n FROM (SELECT Count(*) AS n FROM t) AS d
 ----
+SELECT Count(*) FROM (SELECT DISTINCT x FROM t)
+----
 SELECT d.n FROM (SELECT a AS n FROM t UNION SELECT b FROM u) d
 ----
 SELECT x.a FROM [SELECT a FROM t WHERE b > 1]. AS x

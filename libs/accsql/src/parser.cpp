@@ -1027,7 +1027,8 @@ private:
                 f->kind = FromItem::Kind::Derived;
                 f->query = query(true, false);
                 expect(TokenKind::RParen, "')' after the derived table's query");
-                tableAlias(*f, true);
+                // Access names a derived table without an alias itself.
+                tableAlias(*f, false);
                 f->span = spanFrom(t.offset);
                 return f;
             }

@@ -415,7 +415,8 @@ private:
             }
             case FromItem::Kind::Derived: {
                 QOut q = query(*f.query, nullptr, false);
-                Source s = derivedSource(q, f.alias ? f.alias->text : "");
+                // Access's own name for a derived table written without an alias.
+                Source s = derivedSource(q, f.alias ? f.alias->text : "%$##@_Alias");
                 std::string sql = "(" + q.sql + ") AS " + s.alias;
                 addSource(L, std::move(s), f.span);
                 return sql;

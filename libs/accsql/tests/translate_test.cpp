@@ -107,6 +107,7 @@ TEST(Translate, ResultColumns) {
          "Expr1000:Long Integer, Expr1001:Double, Expr1002:Double, Expr1003:Text, "
          "Expr1004:Date/Time, Expr1005:Yes/No, Expr1006:Variant"},
         {"EXECUTE Recent", "OrderID:Long Integer, Due:Date/Time"},
+        {"SELECT * FROM (SELECT OrderID FROM Orders)", "OrderID:Long Integer"},
         {"TRANSFORM Sum(Freight) SELECT CustomerID FROM Orders GROUP BY CustomerID PIVOT "
          "Shipped IN (True, False)",
          "CustomerID:Long Integer, True:Currency, False:Currency"},

@@ -119,6 +119,14 @@ TEST(Query, IndexedEqualityDecodesOnlyTheMatchingRows) {
     EXPECT_EQ(scan.rows, 600u);
 }
 
+TEST(Query, DerivedTableWithoutAlias) {
+    // Access names such a table itself; grp holds Red, green and BLUE.
+    EXPECT_EQ(run("SELECT Count(*) FROM (SELECT DISTINCT grp FROM t)", true),
+              std::vector<std::string>{"3"});
+    EXPECT_EQ(run("SELECT Max(n) FROM (SELECT k, Count(*) AS n FROM t GROUP BY k)", true),
+              std::vector<std::string>{"12"});
+}
+
 TEST(Query, JoinOnAKeyLooksUpInsteadOfScanning) {
     Counts c;
     auto rows =
