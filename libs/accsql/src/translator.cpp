@@ -159,7 +159,7 @@ public:
         QOut out;
         switch (s.kind) {
             case StatementKind::Select:
-                out = query(*s.query, nullptr, true);
+                out = query(*s.query, nullptr);
                 break;
             case StatementKind::Execute: {
                 const auto& ex = std::get<ExecuteStmt>(s.body);
@@ -244,7 +244,7 @@ private:
     std::string newAlias() { return "s" + std::to_string(++m_aliasCounter); }
 
     // ---- queries ------------------------------------------------------
-    QOut query(const Query& q, Level* outer, bool topLevel) {
+    QOut query(const Query& q, Level* outer) {
         if (q.transform) {
             const SelectCore& c = *q.terms[0].select;
             if (c.groupBy.empty()) fail(c.span, "A crosstab query needs a GROUP BY clause");
@@ -284,7 +284,6 @@ private:
             sql = "SELECT * FROM (" + sql + ") ORDER BY " + order;
             out.simple = false;
         }
-        (void)topLevel;
         out.sql = sql;
         return out;
     }
@@ -317,7 +316,7 @@ private:
             case QueryTerm::Kind::Select:
                 return core(*t.select, outer, order);
             case QueryTerm::Kind::Nested: {
-                QOut inner = query(*t.nested, outer, false);
+                QOut inner = query(*t.nested, outer);
                 if (!inner.simple) inner.sql = "SELECT * FROM (" + inner.sql + ")";
                 inner.simple = true;
                 return inner;
@@ -359,7 +358,7 @@ private:
         m_text = entry.sql;
         for (const ParamDecl& p : parsed.statement->parameters)
             addParameter(p.name.text, p.name.text);
-        QOut out = query(*parsed.statement->query, nullptr, false);
+        QOut out = query(*parsed.statement->query, nullptr);
         m_text = savedText;
         m_viewStack.pop_back();
         return out;
@@ -414,7 +413,7 @@ private:
                 return sql;
             }
             case FromItem::Kind::Derived: {
-                QOut q = query(*f.query, nullptr, false);
+                QOut q = query(*f.query, nullptr);
                 // Access's own name for a derived table written without an alias.
                 Source s = derivedSource(q, f.alias ? f.alias->text : "%$##@_Alias");
                 std::string sql = "(" + q.sql + ") AS " + s.alias;
@@ -865,7 +864,6 @@ private:
         Tx t = expr(*s.item->expr, L);
         L.currentSlot = saved;
         L.aggAllowed = savedAgg;
-        // Self-references resolved to the column must not be cached as the alias.
         s.tx = t;
         s.state = 2;
         return t;
@@ -1039,8 +1037,7 @@ private:
                 Tx x = expr(*e.operands[0], L), a = expr(*e.operands[1], L),
                    b = expr(*e.operands[2], L);
                 auto [xs, as] = comparable(x, a);
-                auto [xs2, bs] = comparable(x, b);
-                (void)xs2;
+                std::string bs = comparable(x, b).second;
                 if (a.constant && b.constant && !isText(x.type)) {
                     // Access takes the bounds in either order.
                     std::string lo = "min(" + as + ", " + bs + ")";
@@ -1105,7 +1102,7 @@ private:
                 return t;
             }
             case ExprKind::Exists: {
-                QOut q = query(*e.query, &L, false);
+                QOut q = query(*e.query, &L);
                 Tx t = lit("(EXISTS (" + q.sql + "))", Type::Boolean);
                 t.pred = true;
                 t.constant = false;
@@ -1125,7 +1122,7 @@ private:
 
     QOut subquery(const Query& q, Level& L, Span span) {
         if (q.terms.size() > 1) fail(span, "A subquery cannot be a union query");
-        QOut out = query(q, &L, false);
+        QOut out = query(q, &L);
         if (out.cols.size() != 1)
             fail(span,
                  "The subquery can return more than one field; only EXISTS may be used with "
