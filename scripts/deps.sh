@@ -25,6 +25,9 @@ PACKAGES=(
     "time                GNU time, peak memory in benchmarks"
     "python3             oracle tests that compare our export with mdb-export"
     "libbenchmark-dev    Google Benchmark for the C++ micro-benchmarks"
+    "qt6-base-dev        Qt 6 Widgets, Print Support and Test for the program"
+    "libgl-dev           OpenGL headers that Qt 6 Gui's CMake package asks for"
+    "fonts-liberation    Liberation Sans stands in for Arial, the windows' font"
 )
 
 names=()

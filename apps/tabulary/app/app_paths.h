@@ -1,0 +1,22 @@
+// Where the program finds its files: the fixed files beside the executable,
+// the per-user work folder and the settings file.
+#pragma once
+
+#include <QString>
+
+namespace tab::gui {
+
+// The folder of the executable, without a trailing separator; fixed for the run.
+QString applicationFolder();
+// Tests run the windows against a folder of their own.
+void setApplicationFolder(const QString& folder);
+
+// "TEMP" when set and not empty, used unchanged. Otherwise the private folder
+// "tabulary" in the XDG state home ($XDG_STATE_HOME, else ~/.local/state),
+// created owner-only (0700) when missing; "" when it cannot be created.
+QString tempFolder();
+
+// $XDG_CONFIG_HOME/Quillmoor.ini, else ~/.config/Quillmoor.ini.
+QString settingsFilePath();
+
+}  // namespace tab::gui

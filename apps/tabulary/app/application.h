@@ -1,0 +1,33 @@
+// The program's windows and their lifetimes: the start window for the whole
+// run, the workspace from "Next >" until "< Back" or the end.
+#pragma once
+
+#include <memory>
+
+namespace tab::gui {
+
+class Form1;
+class Form2;
+
+class Application {
+public:
+    Application();
+    ~Application();
+
+    // Loads the start window (the whole start-up) and shows it unless the
+    // start-up moved on to the workspace. False when the program ended.
+    bool start();
+
+    Form1& startWindow() { return *m_form1; }
+    // The workspace, created and loaded first when it is not loaded.
+    Form2& workspace();
+    Form2* loadedWorkspace() const { return m_form2; }
+    // Called by the workspace as it unloads.
+    void workspaceUnloaded(Form2* form);
+
+private:
+    std::unique_ptr<Form1> m_form1;
+    Form2* m_form2 = nullptr;  // deletes itself when it unloads
+};
+
+}  // namespace tab::gui

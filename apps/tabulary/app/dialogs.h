@@ -1,0 +1,52 @@
+// Message boxes and file dialogs, behind one small interface so that tests
+// can read every box and answer it.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace tab::gui {
+
+enum class BoxIcon { None, Information, Warning, Critical, Question };
+enum class BoxButtons { Ok, YesNo };
+enum class BoxAnswer { Ok, Yes, No };
+
+struct MessageBox {
+    QString title;
+    QString text;
+    BoxIcon icon = BoxIcon::None;
+    BoxButtons buttons = BoxButtons::Ok;
+};
+
+struct FileDialog {
+    QString title;
+    QString filter;       // the common dialog's form: "Desc|pattern|Desc|pattern|"
+    int filterIndex = 1;  // 1-based, as the common dialog counts
+    QString fileName;     // initial name
+};
+
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+    // Modal; returns the button pressed.
+    virtual BoxAnswer message(const MessageBox& box) = 0;
+    // The chosen full path, or "" when the dialog was cancelled.
+    virtual QString openFile(const FileDialog& dialog) = 0;
+    virtual QString saveFile(const FileDialog& dialog) = 0;
+};
+
+// "Desc|*.a;*.b|Desc2|*.c|" → {"Desc (*.a *.b)", "Desc2 (*.c)"}. A trailing
+// separator and an entry without pattern are tolerated.
+QStringList qtFilters(const QString& commonDialogFilter);
+
+// Real dialogs; the parent is the program's active window.
+class QtDialogs : public Dialogs {
+public:
+    BoxAnswer message(const MessageBox& box) override;
+    QString openFile(const FileDialog& dialog) override;
+    QString saveFile(const FileDialog& dialog) override;
+};
+
+}  // namespace tab::gui

@@ -1,0 +1,34 @@
+// Small file helpers the windows use whenever they touch a file by path, and
+// the text encoding of every text file the program reads or writes.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+namespace tab::gui {
+
+// True when the path's modification time can be read; never fails.
+bool PathExists(const QString& path);
+
+// The whole text of a file: "" when it does not exist, "empty file" when it
+// has length 0, else its bytes decoded by decodeText. Throws Failure when an
+// existing, non-empty file cannot be opened or read.
+QString ReadTextFile(const QString& path);
+
+// Lets pending window messages run once, then deletes the file, trying a
+// second, forcing way when the first fails. Never reports anything.
+void DeleteFileQuietly(const QString& path);
+
+// Text files: UTF-8 without byte-order mark. Reading takes every byte that is
+// not part of well-formed UTF-8 as its Windows-1252 character (the five bytes
+// 1252 leaves undefined as the C1 controls of the same code).
+QString decodeText(QByteArrayView bytes);
+QByteArray encodeText(const QString& text);
+
+// Work files (history, print work file): created owner-only (0600), never
+// opened through a symbolic link. Throw Failure on any error.
+void appendToWorkFile(const QString& path, QByteArrayView bytes);
+void replaceWorkFile(const QString& path, QByteArrayView bytes);
+
+}  // namespace tab::gui

@@ -1,0 +1,226 @@
+#include "app/start_window.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "app/app_icon.h"
+#include "app/app_paths.h"
+#include "app/application.h"
+#include "app/failure.h"
+#include "app/file_helpers.h"
+#include "app/hand_cursor.h"
+#include "app/procedure_error.h"
+#include "app/product.h"
+#include "app/services.h"
+#include "app/settings_store.h"
+#include "app/theme.h"
+#include "db/engine_check.h"
+#include "db/table_catalog.h"
+#include "export/printers.h"
+#include "workspace/table_list.h"
+#include "workspace/workspace_window.h"
+
+namespace tab::gui {
+
+namespace {
+
+// A one-line text box that selects its whole text when it gets the focus.
+class TextBox : public QLineEdit {
+public:
+    explicit TextBox(QWidget* parent) : QLineEdit(parent) {}
+
+protected:
+    void focusInEvent(QFocusEvent* event) override {
+        QLineEdit::focusInEvent(event);
+        setSelection(0, static_cast<int>(text().size()));
+    }
+};
+
+QFont arial(double points, bool bold) {
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+// Positions are given in twips, 15 to the pixel.
+void place(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0),
+                   qRound(height / 15.0));
+}
+
+}  // namespace
+
+Form1::Form1(Application& app) : m_app(app) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Form1"));
+    setFixedSize(536, 140);
+    setFont(arial(9, false));
+    setBackground(this, Qt::white);
+    m_pointer = new WindowPointer(this);
+
+    Frame1 = new QGroupBox(QStringLiteral("Access Database"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setFont(arial(9, true));
+    place(Frame1, 120, 120, 7800, 1335);
+
+    Label5 = new QLabel(QStringLiteral("MDB or ACCDB File:"), Frame1);
+    Label5->setObjectName(QStringLiteral("Label5"));
+    place(Label5, 240, 345, 1935, 255);
+
+    Text1 = new TextBox(Frame1);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    place(Text1, 2280, 300, 4695, 345);
+
+    PushButton6 = new PushButton(QStringLiteral("..."), Frame1);
+    PushButton6->setObjectName(QStringLiteral("PushButton6"));
+    place(PushButton6, 7080, 300, 450, 345);
+
+    lblPassword = new QLabel(QStringLiteral("Password (if required):"), Frame1);
+    lblPassword->setObjectName(QStringLiteral("lblPassword"));
+    place(lblPassword, 240, 840, 1950, 225);
+
+    Text2 = new TextBox(Frame1);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2->setEchoMode(QLineEdit::Password);
+    place(Text2, 2280, 800, 5265, 345);
+
+    PushButton1 = new PushButton(QStringLiteral("Load Sample/Example Database"), this);
+    PushButton1->setObjectName(QStringLiteral("PushButton1"));
+    place(PushButton1, 120, 1580, 3840, 405);
+
+    PushButton3 = new PushButton(QStringLiteral("Next >"), this);
+    PushButton3->setObjectName(QStringLiteral("PushButton3"));
+    place(PushButton3, 4080, 1580, 3840, 405);
+
+    for (QWidget* w : {static_cast<QWidget*>(Label5), static_cast<QWidget*>(Text1),
+                       static_cast<QWidget*>(lblPassword), static_cast<QWidget*>(Text2)})
+        w->setFont(arial(9, true));
+    for (QPushButton* b : {PushButton6, PushButton1, PushButton3}) {
+        b->setFont(arial(11.25, true));
+        b->setAutoDefault(false);
+    }
+
+    setTabOrder(Text1, PushButton6);
+    setTabOrder(PushButton6, Text2);
+    setTabOrder(Text2, PushButton1);
+    setTabOrder(PushButton1, PushButton3);
+
+    m_pointer->follow(this, false);
+    for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Text1),
+                       static_cast<QWidget*>(Text2)})
+        m_pointer->follow(w, false);
+    for (QWidget* w : {PushButton1, PushButton3, PushButton6}) m_pointer->follow(w, true);
+
+    connect(Text1, &QLineEdit::textChanged, this, [this] { Text1_Change(); });
+    connect(Text2, &QLineEdit::textChanged, this, [this] { Text2_Change(); });
+    connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
+    connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
+    connect(PushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
+}
+
+QString Form1::databasePath() const {
+    return Text1->text();
+}
+QString Form1::databasePassword() const {
+    return Text2->text();
+}
+
+void Form1::Form_Load() {
+    Guard g(QStringLiteral("Form1.Form_Load"));
+    g.line(100, [&] { ApplySkin(this, SkinFramework1); });
+    const QString cursorFile = applicationFolder() + QStringLiteral("/HAND-M.CUR");
+    if (g.test(104, [&] { return PathExists(cursorFile); }))
+        g.line(106, [&] { m_pointer->setCustomCursor(loadCursorFile(cursorFile)); });
+    g.line(108, [&] {
+        RandomSource& random = services().random();
+        random.seedFromTimeOfDay();
+        const int draw = static_cast<int>(random.uniform() * 100) + 1;
+        if (draw == 7) services().browser().open(kMakerSite);
+    });
+    g.line(110, [&] {
+        setWindowTitle(kProductTitle);
+        setWindowIcon(applicationIcon());
+        SetApplicationTitle();
+    });
+    g.line(130, [&] { Text1->setText(ReadSetting(QStringLiteral("Database"), QString())); });
+    g.line(132, [&] { Text2->setText(ReadSetting(QStringLiteral("Password"), QString())); });
+    if (g.test(140, [&] { return !IsDatabaseEngineAvailable(); })) {
+        services().endProgram();
+        return;
+    }
+    if (g.test(134, [&] { return !Text1->text().isEmpty(); })) {
+        if (g.test(136, [&] { return PathExists(Text1->text()); }))
+            g.line(138, [&] { PushButton3_Click(); });
+    }
+    g.line(138, [&] { CheckPdfPrinterInstalled(); });
+}
+
+void Form1::PushButton1_Click() {
+    Guard g(QStringLiteral("Form1.PushButton1_Click"));
+    g.line(100,
+           [&] { Text1->setText(applicationFolder() + QStringLiteral("/Samples/sample.mdb")); });
+}
+
+void Form1::PushButton3_Click() {
+    Guard g(QStringLiteral("Form1.PushButton3_Click"));
+    if (!g.test(100, [&] { return PathExists(Text1->text()); })) return;
+    g.line(102, [&] { AddTablesToAccessListbox(m_app.workspace().List1(), *this); });
+    g.line(104, [&] { m_app.workspace().show(); });
+    g.line(106, [&] {
+        hide();
+        m_hiddenByNext = true;
+    });
+}
+
+void Form1::PushButton6_Click() {
+    Guard g(QStringLiteral("Form1.PushButton6_Click"));
+    g.line(100, [&] { CommonDialog1.fileName.clear(); });
+    g.line(104, [&] { CommonDialog1.title = QStringLiteral("Select Access Database"); });
+    g.line(106, [&] {
+        CommonDialog1.filter = QStringLiteral(
+            "All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database (*.mdb)|*.mdb|"
+            "Microsoft 2007 Database (*.accdb)|*.accdb|");
+        CommonDialog1.filterIndex = 1;
+    });
+    g.line(108, [&] { CommonDialog1.fileName = services().dialogs().openFile(CommonDialog1); });
+    if (!g.test(110, [&] { return !CommonDialog1.fileName.isEmpty(); })) return;
+    g.line(112, [&] { Text1->setText(CommonDialog1.fileName); });
+}
+
+void Form1::writeSetting(const QString& key, const QString& value) {
+    try {
+        WriteSetting(key, value);
+    } catch (const Failure& f) {
+        // Said once a run: the window stays usable, the value is not kept.
+        if (m_settingFailureShown) return;
+        m_settingFailureShown = true;
+        services().dialogs().message(
+            {applicationTitle(),
+             QStringLiteral(
+                 "The database and password cannot be remembered for the next start:\r\n") +
+                 f.description(),
+             BoxIcon::Warning, BoxButtons::Ok});
+    }
+}
+
+void Form1::Text1_Change() {
+    writeSetting(QStringLiteral("Database"), Text1->text());
+}
+void Form1::Text2_Change() {
+    writeSetting(QStringLiteral("Password"), Text2->text());
+}
+
+void Form1::showAgain() {
+    m_hiddenByNext = false;
+    show();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    event->accept();
+    services().endProgram();
+}
+
+}  // namespace tab::gui

@@ -1,0 +1,19 @@
+// The query box: a multi-line text box whose text uses CR LF for every line
+// break, read and written, as the history and the exports expect.
+#pragma once
+
+#include <QPlainTextEdit>
+
+namespace tab::gui {
+
+class QueryBox : public QPlainTextEdit {
+public:
+    explicit QueryBox(QWidget* parent);
+
+    // Every line break as CR LF; other characters exactly as typed.
+    QString text() const;
+    // CR LF, and a lone CR or LF, each start a new line.
+    void setText(const QString& text);
+};
+
+}  // namespace tab::gui

@@ -1,0 +1,41 @@
+#include "workspace/table_list.h"
+
+#include "tabulary/sqlbridge/collation.h"
+
+namespace tab::gui {
+
+namespace {
+
+class TableItem : public QListWidgetItem {
+public:
+    explicit TableItem(const QString& name)
+        : QListWidgetItem(name), m_utf8(name.toUtf8().toStdString()) {}
+
+    bool operator<(const QListWidgetItem& other) const override {
+        const auto& o = static_cast<const TableItem&>(other);
+        const int c = sqlbridge::compareAccessText(m_utf8, o.m_utf8);
+        // Names equal but for case keep a fixed order.
+        return c != 0 ? c < 0 : m_utf8 < o.m_utf8;
+    }
+
+private:
+    std::string m_utf8;
+};
+
+}  // namespace
+
+TableList::TableList(QWidget* parent) : QListWidget(parent) {
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSortingEnabled(true);
+}
+
+void TableList::addName(const QString& name) {
+    addItem(new TableItem(name));
+}
+
+QString TableList::selectedName() const {
+    const QListWidgetItem* item = currentItem();
+    return item && item->isSelected() ? item->text() : QString();
+}
+
+}  // namespace tab::gui

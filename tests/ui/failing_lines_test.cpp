@@ -1,0 +1,347 @@
+// Every numbered line of every guarded procedure of the start-up and the
+// workspace made to fail in turn: the box names the procedure and the line,
+// and the procedure goes on as its table says (a failing test enters its
+// branch).
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include "app/application.h"
+#include "app/procedure_error.h"
+#include "app/product.h"
+#include "app/start_window.h"
+#include "app/theme.h"
+#include "ui_support.h"
+#include "workspace/workspace_window.h"
+
+namespace tab::gui {
+namespace {
+
+using testing::TestWorld;
+using testing::writeDatabase;
+
+std::vector<int> lines(const char* text) {
+    std::vector<int> out;
+    for (const QString& part : QString::fromLatin1(text).split(u' ', Qt::SkipEmptyParts))
+        out.push_back(part.toInt());
+    return out;
+}
+
+QString str(const std::vector<int>& v) {
+    QStringList parts;
+    for (int n : v) parts << QString::number(n);
+    return parts.join(u' ');
+}
+
+template <class W>
+W* child(QWidget& window, const char* name) {
+    W* w = window.findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+struct Scenario {
+    const char* name;
+    const char* procedure;
+    // Prepares the world (files, settings) before the program starts.
+    std::function<void(TestWorld&, const QString& db)> prepare;
+    // Runs the procedure; false when the start-up already ends the program.
+    std::function<void(Application&, TestWorld&)> act;
+    const char* normal;  // the lines started when nothing fails
+    // Where a failure changes what runs next: the failing position (0-based
+    // in `normal`) and the lines started then.
+    std::map<int, const char*> changed;
+    // Extra boxes (after the injected one) for some positions.
+    std::map<int, int> extraBoxes;
+    // A check of the outcome after a failure at a position.
+    std::function<void(Application&, TestWorld&, int position)> outcome;
+};
+
+const std::string kTwoTables =
+    "CREATE TABLE Beta (B1 LONG, B2 TEXT(10));\n"
+    "CREATE TABLE alpha (A1 LONG);\n";
+
+void startUp(Application& app, TestWorld&) {
+    app.start();
+}
+
+Form2& workspaceOf(Application& app) {
+    Form2* f2 = app.loadedWorkspace();
+    EXPECT_NE(f2, nullptr);
+    return *f2;
+}
+
+std::vector<Scenario> scenarios() {
+    auto remembered = [](TestWorld& w, const QString& db) { w.writeSettings(db, QString()); };
+    auto noSettings = [](TestWorld&, const QString&) {};
+    return {
+        {"start-up, first run",
+         "Form1.Form_Load",
+         noSettings,
+         startUp,
+         "100 104 106 108 110 130 132 140 134 138",
+         // 140 entered: the program ends there; 134 entered: the path test follows.
+         {{7, "100 104 106 108 110 130 132 140"},
+          {8, "100 104 106 108 110 130 132 140 134 136 138"}},
+         {},
+         [](Application& app, TestWorld&, int position) {
+             EXPECT_EQ(services().programEnded(), position == 7);
+             EXPECT_EQ(app.startWindow().isVisible(), position != 7);
+         }},
+        {"start-up, remembered file",
+         "Form1.Form_Load",
+         remembered,
+         startUp,
+         "100 104 106 108 110 130 132 140 134 136 138 138",
+         // Without the path read at 130 the path test fails and the start window shows.
+         {{5, "100 104 106 108 110 130 132 140 134 138"}, {7, "100 104 106 108 110 130 132 140"}},
+         {},
+         [](Application& app, TestWorld&, int position) {
+             // The workspace opens unless the path or the step that opens it failed.
+             const bool opened = position != 5 && position != 7 && position != 10;
+             EXPECT_EQ(app.loadedWorkspace() != nullptr, opened) << position;
+         }},
+        {"start-up, no cursor file",
+         "Form1.Form_Load",
+         [](TestWorld& w, const QString&) {
+             QFile::remove(w.appFolder() + QStringLiteral("/HAND-M.CUR"));
+         },
+         startUp,
+         "100 104 108 110 130 132 140 134 138",
+         // Entering 106 tries the missing file: a second box, from 106.
+         {{1, "100 104 106 108 110 130 132 140 134 138"},
+          {6, "100 104 108 110 130 132 140"},
+          {7, "100 104 108 110 130 132 140 134 136 138"}},
+         {{1, 1}},
+         nullptr},
+        {"Next >",
+         "Form1.PushButton3_Click",
+         noSettings,
+         [](Application& app, [[maybe_unused]] TestWorld& w) {
+             app.start();
+             child<QLineEdit>(app.startWindow(), "Text1")
+                 ->setText(w.path(QStringLiteral("two.mdb")));
+             QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton3"),
+                               Qt::LeftButton);
+         },
+         "100 102 104 106",
+         {},
+         {},
+         [](Application& app, TestWorld&, int position) {
+             EXPECT_EQ(app.startWindow().isVisible(), position == 3);
+             if (position != 1) {
+                 EXPECT_EQ(child<QListWidget>(workspaceOf(app), "List1")->count(), 2);
+             }
+             EXPECT_EQ(app.loadedWorkspace()->isVisible(), position != 2);
+         }},
+        {"Next > with a missing file",
+         "Form1.PushButton3_Click",
+         [](TestWorld&, const QString&) {},
+         [](Application& app, [[maybe_unused]] TestWorld& w) {
+             app.start();
+             child<QLineEdit>(app.startWindow(), "Text1")->setText(QStringLiteral("/no/such.mdb"));
+             QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton3"),
+                               Qt::LeftButton);
+         },
+         // Entered anyway: the catalogue then reports the missing file itself.
+         "100",
+         {{0, "100 102 104 106"}},
+         {{0, 1}},
+         nullptr},
+        {"catalogue",
+         "Access1.AddTablesToAccessListbox",
+         remembered,
+         startUp,
+         "100 102 104 108 110 112 114 112 114 116 118",
+         {{1, "100 102 104 108 110 116 118"},
+          {2, "100 102 104 106"},
+          {4, "100 102 104 108 110 116 118"}},
+         {},
+         [](Application& app, TestWorld&, int position) {
+             auto* list1 = child<QListWidget>(workspaceOf(app), "List1");
+             const int expected = (position == 1 || position == 2 || position == 4) ? 0
+                                  : (position == 5 || position == 7)                ? 1
+                                                                                    : 2;
+             EXPECT_EQ(list1->count(), expected) << position;
+             EXPECT_EQ(list1->currentRow() == 0, expected > 0 && position != 10) << position;
+         }},
+        {"Sample",
+         "Form1.PushButton1_Click",
+         noSettings,
+         [](Application& app, [[maybe_unused]] TestWorld& w) {
+             app.start();
+             QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton1"),
+                               Qt::LeftButton);
+         },
+         "100",
+         {},
+         {},
+         [](Application& app, TestWorld&, int) {
+             EXPECT_EQ(child<QLineEdit>(app.startWindow(), "Text1")->text(), QString());
+         }},
+        {"browse",
+         "Form1.PushButton6_Click",
+         noSettings,
+         [](Application& app, [[maybe_unused]] TestWorld& w) {
+             app.start();
+             QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton6"),
+                               Qt::LeftButton);
+         },
+         // Without the dialog there is no file name, so the test stops it.
+         "100 104 106 108 110 112",
+         {{3, "100 104 106 108 110"}},
+         {},
+         [](Application& app, TestWorld&, int position) {
+             // The dialog's answer is the chosen file unless showing it failed.
+             const QString expected =
+                 position == 5 || position == 3 ? QString() : QStringLiteral("/picked.mdb");
+             EXPECT_EQ(child<QLineEdit>(app.startWindow(), "Text1")->text(), expected) << position;
+         }},
+        {"browse cancelled",
+         "Form1.PushButton6_Click",
+         noSettings,
+         [](Application& app, [[maybe_unused]] TestWorld& w) {
+             app.start();
+             QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton6"),
+                               Qt::LeftButton);
+         },
+         "100 104 106 108 110",
+         {{4, "100 104 106 108 110 112"}},
+         {},
+         nullptr},
+        {"workspace load",
+         "Form2.Form_Load",
+         remembered,
+         startUp,
+         "100 102 106 108 110 112 114 116 118 120 122 124 126 128 130 132 134",
+         {},
+         {},
+         [](Application& app, TestWorld&, int position) {
+             auto* history = child<QTreeWidget>(workspaceOf(app), "ListView1");
+             const int columns = (position == 8 || position == 9) ? 1 : 2;
+             EXPECT_EQ(history->columnCount(), columns) << position;
+         }},
+        {"workspace closed",
+         "Form2.Form_QueryUnload",
+         remembered,
+         [](Application& app, [[maybe_unused]] TestWorld& w) {
+             app.start();
+             workspaceOf(app).close();
+         },
+         "100 102",
+         {{1, "100 102 104 106"}},
+         {},
+         [](Application&, TestWorld&, int position) {
+             EXPECT_EQ(services().programEnded(), position != 1);
+         }},
+        {"< Back",
+         "Form2.PushButton4_Click",
+         remembered,
+         [](Application& app, [[maybe_unused]] TestWorld& w) {
+             app.start();
+             QTest::mouseClick(child<QPushButton>(workspaceOf(app), "PushButton4"), Qt::LeftButton);
+         },
+         "100 102 104",
+         {},
+         {},
+         [](Application& app, TestWorld&, int position) {
+             // Without ReturningToStart the unload ends the program.
+             EXPECT_EQ(services().programEnded(), position == 0);
+             EXPECT_EQ(app.startWindow().isVisible(), position == 2);
+             EXPECT_EQ(app.loadedWorkspace() == nullptr, position != 2);
+         }},
+        {"unload after < Back",
+         "Form2.Form_QueryUnload",
+         remembered,
+         [](Application& app, [[maybe_unused]] TestWorld& w) {
+             app.start();
+             QTest::mouseClick(child<QPushButton>(workspaceOf(app), "PushButton4"), Qt::LeftButton);
+         },
+         "100 104 106",
+         {{0, "100 102"}},
+         {},
+         [](Application&, TestWorld&, int position) {
+             EXPECT_EQ(services().programEnded(), position == 0);
+         }},
+        {"field listing",
+         "Form2.List1_Click",
+         remembered,
+         startUp,
+         "100 102 104 106 108 110",
+         {{0, "100"},
+          {1, "100 102"},
+          {2, "100 102 104"},
+          {3, "100 102 104 106"},
+          {4, "100 102 104 106 108"}},
+         {},
+         [](Application& app, TestWorld&, int position) {
+             Form2& f2 = workspaceOf(app);
+             EXPECT_EQ(f2.pointer().value(), kPointerDefault);
+             // alpha, listed first, has one field.
+             const int fields = position == 5 ? 1 : 0;
+             EXPECT_EQ(child<QListWidget>(f2, "List2")->count(), fields) << position;
+         }},
+    };
+}
+
+TEST(FailingLines, EveryNumberedLineFailsInTurn) {
+    for (const Scenario& s : scenarios()) {
+        const std::vector<int> normal = lines(s.normal);
+        // Nothing failing: the lines of the table and no box.
+        {
+            TestWorld world;
+            world.installFixedFiles();
+            const QString db = world.path(QStringLiteral("two.mdb"));
+            writeDatabase(db, kTwoTables);
+            s.prepare(world, db);
+            world.dialogs->files.push_back(QStringLiteral("/picked.mdb"));
+            if (QString::fromLatin1(s.name) == QStringLiteral("browse cancelled"))
+                world.dialogs->files.clear();
+            Application app;
+            s.act(app, world);
+            EXPECT_EQ(str(world.hooks.linesOf(QString::fromLatin1(s.procedure))), str(normal))
+                << s.name;
+            EXPECT_TRUE(world.dialogs->errorTexts().isEmpty()) << s.name;
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        for (int position = 0; position < static_cast<int>(normal.size()); ++position) {
+            SCOPED_TRACE(std::string(s.name) + ", failing position " + std::to_string(position) +
+                         " (line " + std::to_string(normal[position]) + ")");
+            TestWorld world;
+            world.installFixedFiles();
+            const QString db = world.path(QStringLiteral("two.mdb"));
+            writeDatabase(db, kTwoTables);
+            s.prepare(world, db);
+            world.dialogs->files.push_back(QStringLiteral("/picked.mdb"));
+            if (QString::fromLatin1(s.name) == QStringLiteral("browse cancelled"))
+                world.dialogs->files.clear();
+            world.hooks.failProcedure = QString::fromLatin1(s.procedure);
+            world.hooks.failOrdinal = position;
+            Application app;
+            s.act(app, world);
+
+            const auto changed = s.changed.find(position);
+            const std::vector<int> expected =
+                changed != s.changed.end() ? lines(changed->second) : normal;
+            EXPECT_EQ(str(world.hooks.linesOf(QString::fromLatin1(s.procedure))), str(expected));
+
+            const QStringList errors = world.dialogs->errorTexts();
+            const auto extra = s.extraBoxes.find(position);
+            ASSERT_EQ(errors.size(), 1 + (extra != s.extraBoxes.end() ? extra->second : 0));
+            EXPECT_EQ(errors[0], procedureErrorText(QStringLiteral("Injected failure"),
+                                                    QStringLiteral("in Ravelin2021/08/31.") +
+                                                        QString::fromLatin1(s.procedure) + u' ',
+                                                    normal[position]));
+            if (s.outcome) s.outcome(app, world, position);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tab::gui

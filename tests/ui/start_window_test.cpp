@@ -1,0 +1,432 @@
+// The start window and the start-up, driven through the named controls.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/application.h"
+#include "app/procedure_error.h"
+#include "app/product.h"
+#include "app/start_window.h"
+#include "app/theme.h"
+#include "db/engine_check.h"
+#include "ui_support.h"
+#include "workspace/workspace_window.h"
+
+namespace tab::gui {
+namespace {
+
+using testing::TestWorld;
+using testing::writeDatabase;
+
+const std::string kThreeTables =
+    "CREATE TABLE orders (OrderID LONG, Amount CURRENCY);\n"
+    "CREATE TABLE Customers (ID LONG, Name TEXT(40), City TEXT(40));\n"
+    "CREATE TABLE archive (Year LONG, Note MEMO);\n"
+    "INSERT INTO Customers VALUES (1, 'Ann', 'Bath');\n";
+
+template <class W>
+W* child(QWidget& window, const char* name) {
+    W* w = window.findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+QStringList items(QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
+
+class StartWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { world.installFixedFiles(); }
+    QString database(const std::string& password = {}) {
+        const QString p = world.path(QStringLiteral("shop.mdb"));
+        if (!QFile::exists(p)) writeDatabase(p, kThreeTables, password);
+        return p;
+    }
+    TestWorld world;
+};
+
+TEST_F(StartWindowTest, FirstRunShowsTheEmptyStartWindow) {
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form1& f1 = app.startWindow();
+    EXPECT_TRUE(f1.isVisible());
+    EXPECT_EQ(f1.windowTitle(), QStringLiteral("Tabulary"));
+    EXPECT_EQ(child<QLineEdit>(f1, "Text1")->text(), QString());
+    EXPECT_EQ(child<QLineEdit>(f1, "Text2")->text(), QString());
+    EXPECT_EQ(app.loadedWorkspace(), nullptr);
+    EXPECT_TRUE(world.dialogs->boxes.empty());
+    // Reading the settings never writes them.
+    EXPECT_FALSE(QFile::exists(world.configFile()));
+    EXPECT_EQ(world.random->seeded, 1);
+    EXPECT_TRUE(world.browser->opened.isEmpty());
+}
+
+TEST_F(StartWindowTest, RememberedFileOpensTheWorkspaceWithItsPassword) {
+    const QString db = database("pw;1");
+    world.writeSettings(db, QStringLiteral("pw;1"));
+    // ';' cannot pass through a connection string: the remembered password
+    // here is the plain one.
+    QFile::remove(db);
+    writeDatabase(db, kThreeTables, "secret");
+    world.writeSettings(db, QStringLiteral("secret"));
+    Application app;
+    ASSERT_TRUE(app.start());
+    EXPECT_FALSE(app.startWindow().isVisible());
+    Form2* f2 = app.loadedWorkspace();
+    ASSERT_NE(f2, nullptr);
+    EXPECT_TRUE(f2->isVisible());
+    auto* list1 = child<QListWidget>(*f2, "List1");
+    EXPECT_EQ(items(list1), (QStringList{"archive", "Customers", "orders"}));
+    EXPECT_EQ(list1->currentRow(), 0);
+    EXPECT_EQ(items(child<QListWidget>(*f2, "List2")), (QStringList{"Year", "Note"}));
+    EXPECT_TRUE(child<QListWidget>(*f2, "List2")->selectedItems().isEmpty());
+    EXPECT_TRUE(world.dialogs->boxes.empty());
+}
+
+TEST_F(StartWindowTest, RememberedFileDeletedShowsTheOldPath) {
+    const QString gone = world.path(QStringLiteral("gone.mdb"));
+    world.writeSettings(gone, QString());
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form1& f1 = app.startWindow();
+    EXPECT_TRUE(f1.isVisible());
+    EXPECT_EQ(child<QLineEdit>(f1, "Text1")->text(), gone);
+    QTest::mouseClick(child<QPushButton>(f1, "PushButton3"), Qt::LeftButton);
+    EXPECT_EQ(app.loadedWorkspace(), nullptr);
+    EXPECT_TRUE(f1.isVisible());
+    EXPECT_TRUE(world.dialogs->boxes.empty());
+}
+
+TEST_F(StartWindowTest, WrongPasswordGivesOneBoxAnEmptyListAndBackCorrectsIt) {
+    const QString db = world.path(QStringLiteral("locked.mdb"));
+    writeDatabase(db, kThreeTables, "right");
+    world.writeSettings(db, QStringLiteral("wrong"));
+    Application app;
+    ASSERT_TRUE(app.start());
+    const QStringList errors = world.dialogs->errorTexts();
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral(
+        "\r\nin Ravelin2021/08/31.Access1.AddTablesToAccessListbox at line 102\r\r")));
+    EXPECT_FALSE(errors[0].startsWith(QStringLiteral("\r\n")));  // the engine's description
+    Form2* f2 = app.loadedWorkspace();
+    ASSERT_NE(f2, nullptr);
+    EXPECT_TRUE(f2->isVisible());
+    EXPECT_EQ(child<QListWidget>(*f2, "List1")->count(), 0);
+
+    QTest::mouseClick(child<QPushButton>(*f2, "PushButton4"), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(services().programEnded());
+    EXPECT_EQ(app.loadedWorkspace(), nullptr);
+    Form1& f1 = app.startWindow();
+    EXPECT_TRUE(f1.isVisible());
+    child<QLineEdit>(f1, "Text2")->setText(QStringLiteral("right"));
+    QTest::mouseClick(child<QPushButton>(f1, "PushButton3"), Qt::LeftButton);
+    ASSERT_NE(app.loadedWorkspace(), nullptr);
+    EXPECT_EQ(items(child<QListWidget>(*app.loadedWorkspace(), "List1")),
+              (QStringList{"archive", "Customers", "orders"}));
+    EXPECT_EQ(world.dialogs->errorTexts().size(), 1);
+    EXPECT_FALSE(f1.isVisible());
+}
+
+TEST_F(StartWindowTest, ClosingEitherWindowEndsTheProgramButBackDoesNot) {
+    const QString db = database();
+    for (const char* how : {"start window", "workspace", "back then workspace"}) {
+        TestWorld w;
+        w.installFixedFiles();
+        w.writeSettings(db, QString());
+        Application app;
+        ASSERT_TRUE(app.start());
+        if (QString::fromLatin1(how) == QStringLiteral("start window")) {
+            // Shown again with "< Back" first, so that it can be closed.
+            QTest::mouseClick(child<QPushButton>(*app.loadedWorkspace(), "PushButton4"),
+                              Qt::LeftButton);
+            EXPECT_FALSE(services().programEnded());
+            app.startWindow().close();
+        } else if (QString::fromLatin1(how) == QStringLiteral("workspace")) {
+            app.loadedWorkspace()->close();
+        } else {
+            QTest::mouseClick(child<QPushButton>(*app.loadedWorkspace(), "PushButton4"),
+                              Qt::LeftButton);
+            EXPECT_FALSE(services().programEnded());
+            QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton3"), Qt::LeftButton);
+            ASSERT_NE(app.loadedWorkspace(), nullptr);
+            app.loadedWorkspace()->close();
+        }
+        EXPECT_TRUE(services().programEnded()) << how;
+        EXPECT_FALSE(app.startWindow().isVisible()) << how;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+TEST_F(StartWindowTest, SettingsAreWrittenKeystrokeByKeystroke) {
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form1& f1 = app.startWindow();
+    auto* text1 = child<QLineEdit>(f1, "Text1");
+    const QString typed = QStringLiteral("/srv/a b.mdb");
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        QTest::keyClicks(text1, typed.mid(i, 1));
+        EXPECT_TRUE(
+            world.settingsText().contains(QStringLiteral("Database=") + typed.left(i + 1) + u'\n'))
+            << world.settingsText().toStdString();
+    }
+    QTest::keyClicks(child<QLineEdit>(f1, "Text2"), QStringLiteral("p w"));
+    EXPECT_TRUE(world.settingsText().contains(QStringLiteral("Password=p w\n")));
+    EXPECT_EQ(child<QLineEdit>(f1, "Text2")->echoMode(), QLineEdit::Password);
+    struct stat st {};
+    ASSERT_EQ(::stat(world.configFile().toUtf8().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // What the next start reads.
+    Application next;
+    ASSERT_TRUE(next.start());
+    EXPECT_EQ(child<QLineEdit>(next.startWindow(), "Text1")->text(), typed);
+    EXPECT_EQ(child<QLineEdit>(next.startWindow(), "Text2")->text(), QStringLiteral("p w"));
+}
+
+TEST_F(StartWindowTest, SampleThenNextOpensTheSampleDatabase) {
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form1& f1 = app.startWindow();
+    QTest::mouseClick(child<QPushButton>(f1, "PushButton1"), Qt::LeftButton);
+    EXPECT_EQ(child<QLineEdit>(f1, "Text1")->text(),
+              world.appFolder() + QStringLiteral("/Samples/sample.mdb"));
+    EXPECT_EQ(app.loadedWorkspace(), nullptr);
+    QTest::mouseClick(child<QPushButton>(f1, "PushButton3"), Qt::LeftButton);
+    Form2* f2 = app.loadedWorkspace();
+    ASSERT_NE(f2, nullptr);
+    auto* list1 = child<QListWidget>(*f2, "List1");
+    ASSERT_GT(list1->count(), 3);
+    EXPECT_EQ(list1->currentRow(), 0);
+    EXPECT_GT(child<QListWidget>(*f2, "List2")->count(), 0);
+    EXPECT_TRUE(world.dialogs->boxes.empty());
+}
+
+TEST_F(StartWindowTest, BrowseDialogSetsThePathOrKeepsIt) {
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form1& f1 = app.startWindow();
+    auto* text1 = child<QLineEdit>(f1, "Text1");
+    text1->setText(QStringLiteral("/before.mdb"));
+    // Cancelled.
+    QTest::mouseClick(child<QPushButton>(f1, "PushButton6"), Qt::LeftButton);
+    EXPECT_EQ(text1->text(), QStringLiteral("/before.mdb"));
+    ASSERT_EQ(world.dialogs->fileDialogs.size(), 1u);
+    const FileDialog& d = world.dialogs->fileDialogs[0];
+    EXPECT_EQ(d.title, QStringLiteral("Select Access Database"));
+    EXPECT_EQ(d.filterIndex, 1);
+    EXPECT_EQ(d.fileName, QString());
+    EXPECT_EQ(qtFilters(d.filter).size(), 3);
+    world.dialogs->files.push_back(QStringLiteral("/chosen/FILE.MDB"));
+    child<QLineEdit>(f1, "Text2")->setText(QStringLiteral("keep"));
+    QTest::mouseClick(child<QPushButton>(f1, "PushButton6"), Qt::LeftButton);
+    EXPECT_EQ(text1->text(), QStringLiteral("/chosen/FILE.MDB"));
+    EXPECT_EQ(child<QLineEdit>(f1, "Text2")->text(), QStringLiteral("keep"));
+    EXPECT_TRUE(world.settingsText().contains(QStringLiteral("Database=/chosen/FILE.MDB\n")));
+}
+
+TEST_F(StartWindowTest, FocusSelectsTheWholeBox) {
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form1& f1 = app.startWindow();
+    f1.activateWindow();
+    for (const char* name : {"Text1", "Text2"}) {
+        auto* box = child<QLineEdit>(f1, name);
+        box->setText(QStringLiteral("some text"));
+        box->deselect();
+        child<QPushButton>(f1, "PushButton3")->setFocus();
+        QFocusEvent in(QEvent::FocusIn, Qt::OtherFocusReason);
+        QCoreApplication::sendEvent(box, &in);
+        EXPECT_EQ(box->selectionStart(), 0) << name;
+        EXPECT_EQ(box->selectionLength(), 9) << name;
+    }
+}
+
+TEST_F(StartWindowTest, EngineMissingEndsBeforeAnyWindow) {
+    const struct {
+        CreationFailure failure;
+        std::optional<BoxAnswer> answer;
+        int pages;
+    } cases[] = {
+        {{3706, "Provider cannot be found. It may not be properly installed."}, BoxAnswer::No, 0},
+        {{3706, "x"}, BoxAnswer::Yes, 2},
+        {{5, "Invalid procedure call"}, std::nullopt, 0},
+    };
+    for (const auto& c : cases) {
+        TestWorld w;
+        w.installFixedFiles();
+        w.writeSettings(database(), QString());
+        w.connections->failure = c.failure;
+        if (c.answer) w.dialogs->answers.push_back(*c.answer);
+        Application app;
+        EXPECT_FALSE(app.start());
+        EXPECT_TRUE(services().programEnded());
+        EXPECT_FALSE(app.startWindow().isVisible());
+        EXPECT_EQ(app.loadedWorkspace(), nullptr);
+        EXPECT_EQ(w.dialogs->boxes.size(), c.answer ? 1u : 0u);
+        if (c.answer) {
+            EXPECT_EQ(w.dialogs->boxes[0].text, missingProviderText());
+        }
+        EXPECT_EQ(w.browser->opened.size(), c.pages);
+    }
+}
+
+TEST_F(StartWindowTest, OnceInAHundredStartsOpenTheMakersSite) {
+    const struct {
+        double uniform;
+        bool opened;
+    } cases[] = {{0.06, true},  {0.069999, true}, {0.05, false},
+                 {0.07, false}, {0.0, false},     {0.99, false}};
+    for (const auto& c : cases) {
+        TestWorld w;
+        w.random->value = c.uniform;
+        Application app;
+        ASSERT_TRUE(app.start());
+        EXPECT_EQ(w.browser->opened, c.opened ? QStringList{kMakerSite} : QStringList{})
+            << c.uniform;
+    }
+}
+
+TEST_F(StartWindowTest, PdfPrinterMissingIsToldAtTheEndOfStartUp) {
+    world.writeSettings(database(), QString());
+    world.printers->list = {QStringLiteral("Office Laser")};
+    // The workspace is already open when the message comes.
+    bool workspaceShown = false;
+    Application app;
+    world.dialogs->onMessage = [&](const MessageBox&) {
+        workspaceShown = app.loadedWorkspace() && app.loadedWorkspace()->isVisible();
+    };
+    ASSERT_TRUE(app.start());
+    ASSERT_EQ(world.dialogs->boxes.size(), 1u);
+    EXPECT_EQ(world.dialogs->boxes[0].title, QStringLiteral("Tabulary"));
+    EXPECT_TRUE(workspaceShown);
+}
+
+TEST_F(StartWindowTest, SkinColoursTheStartWindowOnlyWhenItsFileExists) {
+    for (bool skin : {true, false}) {
+        TestWorld w;
+        w.installFixedFiles(true, skin, true);
+        w.writeSettings(database(), QString());
+        Application app;
+        ASSERT_TRUE(app.start());
+        Form1& f1 = app.startWindow();
+        const QColor face = buttonFaceColour();
+        const QColor expected = skin ? face : QColor(Qt::white);
+        // What is painted: the window between frame and buttons, the frame
+        // between its rows, the far end of a label.
+        const QImage shot = f1.grab().toImage();
+        const QPoint label = child<QWidget>(f1, "Label5")->mapTo(&f1, QPoint(126, 2));
+        // The style tints a frame's inside by a shade or two.
+        const auto near = [](QColor a, QColor b) {
+            return std::abs(a.red() - b.red()) <= 4 && std::abs(a.green() - b.green()) <= 4 &&
+                   std::abs(a.blue() - b.blue()) <= 4;
+        };
+        for (const QPoint& p : {QPoint(4, 101), QPoint(14, 48), label})
+            EXPECT_TRUE(near(QColor(shot.pixel(p)), expected))
+                << skin << " at " << p.x() << "," << p.y() << ": "
+                << QColor(shot.pixel(p)).name().toStdString();
+        EXPECT_EQ(!f1.styleSheet().isEmpty(), skin);
+        // The text boxes keep their own white.
+        EXPECT_EQ(QColor(shot.pixel(child<QWidget>(f1, "Text1")->mapTo(&f1, QPoint(300, 12)))),
+                  QColor(Qt::white));
+        // The workspace gets the colours either way.
+        Form2* f2 = app.loadedWorkspace();
+        ASSERT_NE(f2, nullptr);
+        EXPECT_EQ(f2->palette().color(QPalette::Window), face);
+        EXPECT_EQ(child<QWidget>(*f2, "Frame3")->palette().color(QPalette::Window), face);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+TEST_F(StartWindowTest, PointerFollowsTheMouseUnlessBusy) {
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form1& f1 = app.startWindow();
+    WindowPointer& pointer = f1.pointer();
+    EXPECT_TRUE(pointer.hasCustomCursor());
+    ulong time = 1000;
+    auto move = [&](const char* name) {
+        QWidget* w = child<QWidget>(f1, name);
+        QMouseEvent e(QEvent::MouseMove, QPointF(2, 2), w->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
+        e.setTimestamp(++time);
+        QCoreApplication::sendEvent(w, &e);
+    };
+    const struct {
+        const char* control;
+        int before, after;
+    } steps[] = {
+        {"PushButton3", 0, 99}, {"Frame1", 99, 0}, {"PushButton6", 0, 99},  {"Text1", 99, 0},
+        {"PushButton1", 0, 99}, {"Text2", 99, 0},  {"PushButton1", 11, 11}, {"Frame1", 11, 11},
+    };
+    for (const auto& s : steps) {
+        pointer.set(s.before);
+        move(s.control);
+        EXPECT_EQ(pointer.value(), s.after) << s.control;
+    }
+    pointer.set(kPointerCustom);
+    EXPECT_EQ(child<QWidget>(f1, "PushButton3")->cursor().shape(), Qt::BitmapCursor);
+    pointer.set(kPointerBusy);
+    EXPECT_EQ(child<QWidget>(f1, "Text1")->cursor().shape(), Qt::WaitCursor);
+    pointer.set(kPointerDefault);
+    // Back to the box's own I-beam.
+    EXPECT_EQ(child<QWidget>(f1, "Text1")->cursor().shape(), Qt::IBeamCursor);
+}
+
+TEST_F(StartWindowTest, MissingCursorFileLeavesTheArrow) {
+    TestWorld w;
+    w.installFixedFiles(false, true, true);
+    Application app;
+    ASSERT_TRUE(app.start());
+    EXPECT_FALSE(app.startWindow().pointer().hasCustomCursor());
+    EXPECT_TRUE(w.dialogs->boxes.empty());
+}
+
+TEST_F(StartWindowTest, ControlsStandWhereTheDesignPutsThem) {
+    world.writeSettings(database(), QString());
+    Application app;
+    ASSERT_TRUE(app.start());
+    const struct {
+        bool workspace;
+        const char* name;
+        QRect twips;
+    } cases[] = {
+        {false, "Frame1", {120, 120, 7800, 1335}},
+        {false, "Text1", {2280, 300, 4695, 345}},
+        {false, "Text2", {2280, 800, 5265, 345}},
+        {false, "PushButton6", {7080, 300, 450, 345}},
+        {false, "PushButton1", {120, 1580, 3840, 405}},
+        {false, "PushButton3", {4080, 1580, 3840, 405}},
+        {true, "PushButton4", {120, 120, 7800, 405}},
+        {true, "List1", {240, 300, 3375, 1185}},
+        {true, "Frame5", {120, 2340, 7800, 2745}},
+        {true, "PushButton1", {240, 2160, 7320, 405}},
+        {true, "DataGrid1", {240, 300, 7300, 1770}},
+        {true, "Frame2", {120, 8010, 7800, 1935}},
+        {true, "PushButton3", {3960, 1350, 3600, 405}},
+    };
+    for (const auto& c : cases) {
+        QWidget& window = c.workspace ? static_cast<QWidget&>(*app.loadedWorkspace())
+                                      : static_cast<QWidget&>(app.startWindow());
+        const QRect px(qRound(c.twips.x() / 15.0), qRound(c.twips.y() / 15.0),
+                       qRound(c.twips.width() / 15.0), qRound(c.twips.height() / 15.0));
+        EXPECT_EQ(child<QWidget>(window, c.name)->geometry(), px) << c.name;
+    }
+    EXPECT_EQ(app.startWindow().size(), QSize(536, 140));
+    EXPECT_EQ(app.loadedWorkspace()->size(), QSize(536, 671));
+    EXPECT_EQ(child<QPushButton>(app.startWindow(), "PushButton3")->font().pointSizeF(), 11.25);
+    EXPECT_TRUE(child<QLabel>(app.startWindow(), "Label5")->font().bold());
+}
+
+}  // namespace
+}  // namespace tab::gui

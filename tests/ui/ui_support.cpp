@@ -1,0 +1,169 @@
+#include "ui_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include "app/app_paths.h"
+#include "app/failure.h"
+#include "tabulary/ado/connection.h"
+#include "tabulary/jet/writer.h"
+#include "tabulary/script/create_script.h"
+
+namespace tab::gui::testing {
+
+BoxAnswer ScriptedDialogs::message(const MessageBox& box) {
+    boxes.push_back(box);
+    if (onMessage) onMessage(box);
+    if (box.buttons == BoxButtons::Ok) return BoxAnswer::Ok;
+    if (answers.empty()) return BoxAnswer::No;
+    const BoxAnswer a = answers.front();
+    answers.pop_front();
+    return a;
+}
+
+QString ScriptedDialogs::openFile(const FileDialog& dialog) {
+    fileDialogs.push_back(dialog);
+    if (files.empty()) return {};
+    QString f = files.front();
+    files.pop_front();
+    return f;
+}
+
+QString ScriptedDialogs::saveFile(const FileDialog& dialog) {
+    return openFile(dialog);
+}
+
+QStringList ScriptedDialogs::errorTexts() const {
+    QStringList texts;
+    for (const MessageBox& b : boxes)
+        if (b.title == QStringLiteral("Application Error")) texts << b.text;
+    return texts;
+}
+
+std::unique_ptr<ado::Connection> FailingConnections::create(CreationFailure& out) {
+    if (failure) {
+        out = *failure;
+        return nullptr;
+    }
+    ++created;
+    return std::make_unique<ado::Connection>();
+}
+
+QStringList FixedPrinters::names() {
+    if (fail) throw Failure(QStringLiteral("The printer list cannot be read."));
+    return list;
+}
+
+std::optional<QString> TracingHooks::injectFailure(const QString& procedure, int, int ordinal) {
+    if (procedure == failProcedure && ordinal == failOrdinal) return failDescription;
+    return std::nullopt;
+}
+
+std::vector<int> TracingHooks::linesOf(const QString& procedure) const {
+    std::vector<int> lines;
+    for (const Step& s : steps)
+        if (s.procedure == procedure) lines.push_back(s.line);
+    return lines;
+}
+
+namespace {
+const char* const kEnvironment[] = {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
+                                    "TEMP", "XDG_DATA_HOME",   "XDG_CACHE_HOME"};
+}
+
+TestWorld::TestWorld() {
+    EXPECT_TRUE(m_root.isValid());
+    for (const char* name : kEnvironment) {
+        m_savedEnv.emplace_back(name, qEnvironmentVariableIsSet(name)
+                                          ? std::optional<QByteArray>(qgetenv(name))
+                                          : std::nullopt);
+    }
+    QDir().mkpath(home());
+    QDir().mkpath(appFolder());
+    QDir().mkpath(tempFolder());
+    qputenv("HOME", home().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home() + QStringLiteral("/config")).toUtf8());
+    qputenv("XDG_STATE_HOME", (home() + QStringLiteral("/state")).toUtf8());
+    qputenv("XDG_DATA_HOME", (home() + QStringLiteral("/data")).toUtf8());
+    qputenv("XDG_CACHE_HOME", (home() + QStringLiteral("/cache")).toUtf8());
+    qputenv("TEMP", tempFolder().toUtf8());
+    setApplicationFolder(appFolder());
+
+    Services& s = services();
+    s.resetEnded();
+    auto d = std::make_unique<ScriptedDialogs>();
+    dialogs = d.get();
+    s.setDialogs(std::move(d));
+    auto b = std::make_unique<RecordingBrowser>();
+    browser = b.get();
+    s.setBrowser(std::move(b));
+    auto r = std::make_unique<FixedRandom>();
+    random = r.get();
+    s.setRandom(std::move(r));
+    auto c = std::make_unique<FailingConnections>();
+    connections = c.get();
+    s.setConnections(std::move(c));
+    auto p = std::make_unique<FixedPrinters>();
+    p->list = {QStringLiteral("Office Laser"), QStringLiteral("Quillmoor PDF Writer")};
+    printers = p.get();
+    s.setPrinters(std::move(p));
+    s.setGuardHooks(&hooks);
+}
+
+TestWorld::~TestWorld() {
+    services().setGuardHooks(nullptr);
+    services().resetEnded();
+    for (const auto& [name, value] : m_savedEnv) {
+        if (value)
+            qputenv(name.constData(), *value);
+        else
+            qunsetenv(name.constData());
+    }
+}
+
+void TestWorld::installFixedFiles(bool cursor, bool skin, bool sample) {
+    const QString built = QStringLiteral(TABULARY_APP_BUILD_DIR);
+    if (cursor) {
+        ASSERT_TRUE(QFile::copy(built + QStringLiteral("/HAND-M.CUR"),
+                                appFolder() + QStringLiteral("/HAND-M.CUR")));
+    }
+    if (skin) {
+        QDir().mkpath(appFolder() + QStringLiteral("/x"));
+        ASSERT_TRUE(QFile::copy(built + QStringLiteral("/x/o.cjs"),
+                                appFolder() + QStringLiteral("/x/o.cjs")));
+    }
+    if (sample) {
+        QDir().mkpath(appFolder() + QStringLiteral("/Samples"));
+        ASSERT_TRUE(QFile::copy(built + QStringLiteral("/Samples/sample.mdb"),
+                                appFolder() + QStringLiteral("/Samples/sample.mdb")));
+    }
+}
+
+void TestWorld::writeSettings(const QString& database, const QString& password) {
+    QDir().mkpath(home() + QStringLiteral("/config"));
+    QFile f(configFile());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(
+        QStringLiteral("[Tabulary]\nDatabase=%1\nPassword=%2\n").arg(database, password).toUtf8());
+}
+
+QString TestWorld::settingsText() const {
+    QFile f(configFile());
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.readAll());
+}
+
+void writeDatabase(const QString& path, const std::string& script, const std::string& password) {
+    jet::CreateOptions options;
+    options.password = password;
+    options.durable = false;
+    auto writer = jet::DatabaseWriter::create(path.toStdString(), options);
+    ASSERT_TRUE(writer.ok()) << writer.error().message();
+    auto stats = script::runCreateScript(**writer, script);
+    ASSERT_TRUE(stats.ok()) << stats.error().message();
+    const Status done = (*writer)->finish();
+    ASSERT_TRUE(done.ok()) << done.error().message();
+}
+
+}  // namespace tab::gui::testing

@@ -1,0 +1,126 @@
+// What the window tests put in place of the world: scripted dialogs that
+// record every box, a browser and a random draw that only record, an engine
+// factory that can fail, a printer list, guard hooks that trace and inject
+// failures, and a private home with its own XDG folders and TEMP.
+#pragma once
+
+#include <QDir>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "app/procedure_error.h"
+#include "app/services.h"
+
+namespace tab::gui::testing {
+
+struct RecordedBox {
+    MessageBox box;
+};
+
+class ScriptedDialogs : public Dialogs {
+public:
+    std::vector<MessageBox> boxes;
+    std::vector<FileDialog> fileDialogs;
+    std::deque<BoxAnswer> answers;  // for Yes/No boxes; default No
+    std::deque<QString> files;      // for file dialogs; default cancelled
+    std::function<void(const MessageBox&)> onMessage;
+
+    BoxAnswer message(const MessageBox& box) override;
+    QString openFile(const FileDialog& dialog) override;
+    QString saveFile(const FileDialog& dialog) override;
+
+    // The texts of the "Application Error" boxes, in order.
+    QStringList errorTexts() const;
+};
+
+class RecordingBrowser : public Browser {
+public:
+    QStringList opened;
+    void open(const QString& address) override { opened << address; }
+};
+
+class FixedRandom : public RandomSource {
+public:
+    double value = 0.5;  // draws 51
+    int seeded = 0;
+    void seedFromTimeOfDay() override { ++seeded; }
+    double uniform() override { return value; }
+};
+
+class FailingConnections : public ConnectionFactory {
+public:
+    std::optional<CreationFailure> failure;  // none: connections are made
+    int created = 0;
+    std::unique_ptr<ado::Connection> create(CreationFailure& out) override;
+};
+
+class FixedPrinters : public PrinterList {
+public:
+    QStringList list;
+    bool fail = false;
+    QStringList names() override;
+};
+
+// Traces every numbered statement and fails the one chosen.
+class TracingHooks : public GuardHooks {
+public:
+    struct Step {
+        QString procedure;
+        int line;
+    };
+    std::vector<Step> steps;
+    QString failProcedure;
+    int failOrdinal = -1;
+    QString failDescription = QStringLiteral("Injected failure");
+
+    void started(const QString& procedure, int line) override {
+        steps.push_back({procedure, line});
+    }
+    std::optional<QString> injectFailure(const QString& procedure, int line, int ordinal) override;
+
+    // The lines started by one procedure, in order.
+    std::vector<int> linesOf(const QString& procedure) const;
+};
+
+// A private world for one test: folders, environment and services.
+class TestWorld {
+public:
+    TestWorld();
+    ~TestWorld();
+
+    QString home() const { return m_root.path() + QStringLiteral("/home"); }
+    QString appFolder() const { return m_root.path() + QStringLiteral("/app"); }
+    QString tempFolder() const { return m_root.path() + QStringLiteral("/temp"); }
+    QString configFile() const { return home() + QStringLiteral("/config/Quillmoor.ini"); }
+    QString path(const QString& name) const { return m_root.path() + u'/' + name; }
+
+    // Copies the built program's fixed files (cursor, skin, sample) into appFolder().
+    void installFixedFiles(bool cursor = true, bool skin = true, bool sample = true);
+    // Writes the settings file directly.
+    void writeSettings(const QString& database, const QString& password);
+    QString settingsText() const;
+
+    ScriptedDialogs* dialogs;
+    RecordingBrowser* browser;
+    FixedRandom* random;
+    FailingConnections* connections;
+    FixedPrinters* printers;
+    TracingHooks hooks;
+
+private:
+    QTemporaryDir m_root;
+    std::vector<std::pair<QByteArray, std::optional<QByteArray>>> m_savedEnv;
+};
+
+// Writes a database from a create script (CREATE TABLE / INSERT), with an
+// optional database password. Fails the test on error.
+void writeDatabase(const QString& path, const std::string& script,
+                   const std::string& password = {});
+
+}  // namespace tab::gui::testing
