@@ -22,6 +22,8 @@
 namespace tab::gui {
 namespace {
 
+using testing::child;
+using testing::items;
 using testing::TestWorld;
 using testing::writeDatabase;
 
@@ -36,13 +38,6 @@ QString str(const std::vector<int>& v) {
     QStringList parts;
     for (int n : v) parts << QString::number(n);
     return parts.join(u' ');
-}
-
-template <class W>
-W* child(QWidget& window, const char* name) {
-    W* w = window.findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
 }
 
 struct Scenario {
@@ -74,6 +69,20 @@ Form2& workspaceOf(Application& app) {
     Form2* f2 = app.loadedWorkspace();
     EXPECT_NE(f2, nullptr);
     return *f2;
+}
+
+// Starts the program, then clicks a button of one of its windows.
+std::function<void(Application&, TestWorld&)> clickOnStartWindow(const char* button) {
+    return [button](Application& app, TestWorld&) {
+        app.start();
+        QTest::mouseClick(child<QPushButton>(app.startWindow(), button), Qt::LeftButton);
+    };
+}
+std::function<void(Application&, TestWorld&)> clickOnWorkspace(const char* button) {
+    return [button](Application& app, TestWorld&) {
+        app.start();
+        QTest::mouseClick(child<QPushButton>(workspaceOf(app), button), Qt::LeftButton);
+    };
 }
 
 std::vector<Scenario> scenarios() {
@@ -173,11 +182,7 @@ std::vector<Scenario> scenarios() {
         {"Sample",
          "Form1.PushButton1_Click",
          noSettings,
-         [](Application& app, [[maybe_unused]] TestWorld& w) {
-             app.start();
-             QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton1"),
-                               Qt::LeftButton);
-         },
+         clickOnStartWindow("PushButton1"),
          "100",
          {},
          {},
@@ -187,11 +192,7 @@ std::vector<Scenario> scenarios() {
         {"browse",
          "Form1.PushButton6_Click",
          noSettings,
-         [](Application& app, [[maybe_unused]] TestWorld& w) {
-             app.start();
-             QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton6"),
-                               Qt::LeftButton);
-         },
+         clickOnStartWindow("PushButton6"),
          // Without the dialog there is no file name, so the test stops it.
          "100 104 106 108 110 112",
          {{3, "100 104 106 108 110"}},
@@ -205,11 +206,7 @@ std::vector<Scenario> scenarios() {
         {"browse cancelled",
          "Form1.PushButton6_Click",
          noSettings,
-         [](Application& app, [[maybe_unused]] TestWorld& w) {
-             app.start();
-             QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton6"),
-                               Qt::LeftButton);
-         },
+         clickOnStartWindow("PushButton6"),
          "100 104 106 108 110",
          {{4, "100 104 106 108 110 112"}},
          {},
@@ -242,10 +239,7 @@ std::vector<Scenario> scenarios() {
         {"< Back",
          "Form2.PushButton4_Click",
          remembered,
-         [](Application& app, [[maybe_unused]] TestWorld& w) {
-             app.start();
-             QTest::mouseClick(child<QPushButton>(workspaceOf(app), "PushButton4"), Qt::LeftButton);
-         },
+         clickOnWorkspace("PushButton4"),
          "100 102 104",
          {},
          {},
@@ -258,10 +252,7 @@ std::vector<Scenario> scenarios() {
         {"unload after < Back",
          "Form2.Form_QueryUnload",
          remembered,
-         [](Application& app, [[maybe_unused]] TestWorld& w) {
-             app.start();
-             QTest::mouseClick(child<QPushButton>(workspaceOf(app), "PushButton4"), Qt::LeftButton);
-         },
+         clickOnWorkspace("PushButton4"),
          "100 104 106",
          {{0, "100 102"}},
          {},

@@ -22,6 +22,8 @@
 namespace tab::gui {
 namespace {
 
+using testing::child;
+using testing::items;
 using testing::TestWorld;
 using testing::writeDatabase;
 
@@ -30,19 +32,6 @@ const std::string kThreeTables =
     "CREATE TABLE Customers (ID LONG, Name TEXT(40), City TEXT(40));\n"
     "CREATE TABLE archive (Year LONG, Note MEMO);\n"
     "INSERT INTO Customers VALUES (1, 'Ann', 'Bath');\n";
-
-template <class W>
-W* child(QWidget& window, const char* name) {
-    W* w = window.findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
-
-QStringList items(QListWidget* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-    return out;
-}
 
 class StartWindowTest : public ::testing::Test {
 protected:
@@ -192,6 +181,22 @@ TEST_F(StartWindowTest, SettingsAreWrittenKeystrokeByKeystroke) {
     ASSERT_TRUE(next.start());
     EXPECT_EQ(child<QLineEdit>(next.startWindow(), "Text1")->text(), typed);
     EXPECT_EQ(child<QLineEdit>(next.startWindow(), "Text2")->text(), QStringLiteral("p w"));
+}
+
+TEST_F(StartWindowTest, ASettingThatCannotBeWrittenIsToldOnceAndTypingGoesOn) {
+    // A file where the settings folder should be.
+    QFile blocker(world.home() + QStringLiteral("/config"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    Application app;
+    ASSERT_TRUE(app.start());
+    auto* text1 = child<QLineEdit>(app.startWindow(), "Text1");
+    QTest::keyClicks(text1, QStringLiteral("/a.mdb"));
+    EXPECT_EQ(text1->text(), QStringLiteral("/a.mdb"));
+    ASSERT_EQ(world.dialogs->boxes.size(), 1u);
+    EXPECT_EQ(world.dialogs->boxes[0].icon, BoxIcon::Warning);
+    EXPECT_TRUE(world.dialogs->boxes[0].text.startsWith(
+        QStringLiteral("The database and password cannot be remembered")));
 }
 
 TEST_F(StartWindowTest, SampleThenNextOpensTheSampleDatabase) {

@@ -4,9 +4,12 @@
 // failures, and a private home with its own XDG folders and TEMP.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <QDir>
+#include <QListWidget>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -117,6 +120,20 @@ private:
     QTemporaryDir m_root;
     std::vector<std::pair<QByteArray, std::optional<QByteArray>>> m_savedEnv;
 };
+
+// A named control of a window; the test fails when there is none.
+template <class W>
+W* child(QWidget& window, const char* name) {
+    W* w = window.findChild<W*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+inline QStringList items(QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
 
 // Writes a database from a create script (CREATE TABLE / INSERT), with an
 // optional database password. Fails the test on error.

@@ -23,21 +23,10 @@
 namespace tab::gui {
 namespace {
 
+using testing::child;
+using testing::items;
 using testing::TestWorld;
 using testing::writeDatabase;
-
-template <class W>
-W* child(QWidget& window, const char* name) {
-    W* w = window.findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
-
-QStringList items(QListWidget* list) {
-    QStringList out;
-    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
-    return out;
-}
 
 QStringList entries(QTreeWidget* list) {
     QStringList out;

@@ -29,21 +29,21 @@ QWidget* dialogParent() {
     return w && w->isVisible() ? w : nullptr;
 }
 
-QString runFileDialog(const FileDialog& spec, QFileDialog::AcceptMode mode) {
-    QFileDialog dialog(dialogParent(), spec.title);
+QString runFileDialog(const FileDialog& request, QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(dialogParent(), request.title);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
     // Name filters match without regard to case (Access files come as .MDB
     // as often as .mdb): the default filter lacks QDir::CaseSensitive.
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-    const QStringList filters = qtFilters(spec.filter);
+    const QStringList filters = qtFilters(request.filter);
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);
-        const int index = spec.filterIndex - 1;
+        const int index = request.filterIndex - 1;
         if (index >= 0 && index < filters.size()) dialog.selectNameFilter(filters[index]);
     }
-    if (!spec.fileName.isEmpty()) dialog.selectFile(spec.fileName);
+    if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.selectedFiles();
     return files.isEmpty() ? QString() : files.first();

@@ -38,68 +38,55 @@ protected:
     }
 };
 
-QFont arial(double points, bool bold) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
-
-// Positions are given in twips, 15 to the pixel.
-void place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0),
-                   qRound(height / 15.0));
-}
-
 }  // namespace
 
 Form1::Form1(Application& app) : m_app(app) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Form1"));
     setFixedSize(536, 140);
-    setFont(arial(9, false));
+    setFont(arialFont(9, false));
     setBackground(this, Qt::white);
     m_pointer = new WindowPointer(this);
 
     Frame1 = new QGroupBox(QStringLiteral("Access Database"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setFont(arial(9, true));
-    place(Frame1, 120, 120, 7800, 1335);
+    Frame1->setFont(arialFont(9, true));
+    placeTwips(Frame1, 120, 120, 7800, 1335);
 
     Label5 = new QLabel(QStringLiteral("MDB or ACCDB File:"), Frame1);
     Label5->setObjectName(QStringLiteral("Label5"));
-    place(Label5, 240, 345, 1935, 255);
+    placeTwips(Label5, 240, 345, 1935, 255);
 
     Text1 = new TextBox(Frame1);
     Text1->setObjectName(QStringLiteral("Text1"));
-    place(Text1, 2280, 300, 4695, 345);
+    placeTwips(Text1, 2280, 300, 4695, 345);
 
     PushButton6 = new PushButton(QStringLiteral("..."), Frame1);
     PushButton6->setObjectName(QStringLiteral("PushButton6"));
-    place(PushButton6, 7080, 300, 450, 345);
+    placeTwips(PushButton6, 7080, 300, 450, 345);
 
     lblPassword = new QLabel(QStringLiteral("Password (if required):"), Frame1);
     lblPassword->setObjectName(QStringLiteral("lblPassword"));
-    place(lblPassword, 240, 840, 1950, 225);
+    placeTwips(lblPassword, 240, 840, 1950, 225);
 
     Text2 = new TextBox(Frame1);
     Text2->setObjectName(QStringLiteral("Text2"));
     Text2->setEchoMode(QLineEdit::Password);
-    place(Text2, 2280, 800, 5265, 345);
+    placeTwips(Text2, 2280, 800, 5265, 345);
 
     PushButton1 = new PushButton(QStringLiteral("Load Sample/Example Database"), this);
     PushButton1->setObjectName(QStringLiteral("PushButton1"));
-    place(PushButton1, 120, 1580, 3840, 405);
+    placeTwips(PushButton1, 120, 1580, 3840, 405);
 
     PushButton3 = new PushButton(QStringLiteral("Next >"), this);
     PushButton3->setObjectName(QStringLiteral("PushButton3"));
-    place(PushButton3, 4080, 1580, 3840, 405);
+    placeTwips(PushButton3, 4080, 1580, 3840, 405);
 
     for (QWidget* w : {static_cast<QWidget*>(Label5), static_cast<QWidget*>(Text1),
                        static_cast<QWidget*>(lblPassword), static_cast<QWidget*>(Text2)})
-        w->setFont(arial(9, true));
+        w->setFont(arialFont(9, true));
     for (QPushButton* b : {PushButton6, PushButton1, PushButton3}) {
-        b->setFont(arial(11.25, true));
+        b->setFont(arialFont(11.25, true));
         b->setAutoDefault(false);
     }
 

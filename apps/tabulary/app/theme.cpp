@@ -15,6 +15,18 @@
 
 namespace tab::gui {
 
+QFont arialFont(double points, bool bold) {
+    QFont f(QStringLiteral("Arial"));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    return f;
+}
+
+void placeTwips(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0),
+                   qRound(height / 15.0));
+}
+
 QColor buttonFaceColour() {
     return QApplication::palette().color(QPalette::Button);
 }

@@ -20,6 +20,11 @@ inline constexpr int kPointerDefault = 0;
 inline constexpr int kPointerBusy = 11;
 inline constexpr int kPointerCustom = 99;
 
+// Arial at a point size (Liberation Sans where Arial itself is missing).
+QFont arialFont(double points, bool bold);
+// Places a control at a position given in twips, 15 to the pixel.
+void placeTwips(QWidget* widget, int left, int top, int width, int height);
+
 // The system's button-face colour, as the style has it.
 QColor buttonFaceColour();
 

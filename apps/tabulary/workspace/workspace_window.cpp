@@ -30,18 +30,6 @@ namespace tab::gui {
 
 namespace {
 
-QFont arial(double points, bool bold) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
-}
-
-void place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(qRound(left / 15.0), qRound(top / 15.0), qRound(width / 15.0),
-                   qRound(height / 15.0));
-}
-
 template <class W, class... Args>
 W* make(const char* name, QWidget* parent, Args&&... args) {
     W* w = new W(std::forward<Args>(args)..., parent);
@@ -59,7 +47,7 @@ QGroupBox* frame(const char* name, const char* caption, QWidget* parent) {
 QPushButton* button(const char* name, const char* caption, QWidget* parent) {
     auto* b = new PushButton(QString::fromLatin1(caption), parent);
     b->setObjectName(QString::fromLatin1(name));
-    b->setFont(arial(11.25, true));
+    b->setFont(arialFont(11.25, true));
     b->setAutoDefault(false);
     return b;
 }
@@ -70,55 +58,55 @@ Form2::Form2(Application& app) : m_app(app) {
     setObjectName(QStringLiteral("Form2"));
     setWindowTitle(QStringLiteral("Create And Execute Queries"));
     setFixedSize(536, 671);
-    setFont(arial(9, true));
+    setFont(arialFont(9, true));
     setBackground(this, Qt::white);
     m_pointer = new WindowPointer(this);
 
     PushButton4 = button("PushButton4", "< Back", this);
-    place(PushButton4, 120, 120, 7800, 405);
+    placeTwips(PushButton4, 120, 120, 7800, 405);
 
     Frame3 = frame("Frame3", "Tables", this);
-    place(Frame3, 120, 600, 3840, 1665);
+    placeTwips(Frame3, 120, 600, 3840, 1665);
     m_list1 = make<TableList>("List1", Frame3);
-    place(m_list1, 240, 300, 3375, 1185);
+    placeTwips(m_list1, 240, 300, 3375, 1185);
 
     Frame4 = frame("Frame4", "Fields", this);
-    place(Frame4, 4080, 600, 3840, 1665);
+    placeTwips(Frame4, 4080, 600, 3840, 1665);
     List2 = make<QListWidget>("List2", Frame4);
     List2->setSelectionMode(QAbstractItemView::MultiSelection);
-    place(List2, 240, 300, 3375, 1185);
+    placeTwips(List2, 240, 300, 3375, 1185);
 
     Frame5 = frame("Frame5", "Query Command", this);
-    place(Frame5, 120, 2340, 7800, 2745);
+    placeTwips(Frame5, 120, 2340, 7800, 2745);
     Text1 = make<QueryBox>("Text1", Frame5);
-    place(Text1, 240, 300, 7320, 1245);
+    placeTwips(Text1, 240, 300, 7320, 1245);
     PushButton7 = button("PushButton7", "Insert Query From Template", Frame5);
-    place(PushButton7, 240, 1650, 3600, 405);
+    placeTwips(PushButton7, 240, 1650, 3600, 405);
     PushButton2 = button("PushButton2", "Clear Query", Frame5);
-    place(PushButton2, 3960, 1650, 3600, 405);
+    placeTwips(PushButton2, 3960, 1650, 3600, 405);
     PushButton1 = button("PushButton1", "Execute", Frame5);
-    place(PushButton1, 240, 2160, 7320, 405);
+    placeTwips(PushButton1, 240, 2160, 7320, 405);
 
     Frame1 = frame("Frame1", "Results", this);
-    place(Frame1, 120, 5160, 7800, 2775);
+    placeTwips(Frame1, 120, 5160, 7800, 2775);
     DataGrid1 = make<QTableView>("DataGrid1", Frame1);
-    DataGrid1->setFont(arial(9, true));
-    place(DataGrid1, 240, 300, 7300, 1770);
+    DataGrid1->setFont(arialFont(9, true));
+    placeTwips(DataGrid1, 240, 300, 7300, 1770);
     PushButton6 = button("PushButton6", "Save Results As", Frame1);
-    place(PushButton6, 240, 2190, 7320, 405);
+    placeTwips(PushButton6, 240, 2190, 7320, 405);
 
     Frame2 = frame("Frame2", "History", this);
-    place(Frame2, 120, 8010, 7800, 1935);
+    placeTwips(Frame2, 120, 8010, 7800, 1935);
     ListView1 = make<HistoryList>("ListView1", Frame2);
-    ListView1->setFont(arial(9, true));
+    ListView1->setFont(arialFont(9, true));
     ListView1->setToolTip(QStringLiteral(
         "Double-click item to remove it. Move | line to right and out of window to reveal full "
         "names."));
-    place(ListView1, 240, 300, 7300, 960);
+    placeTwips(ListView1, 240, 300, 7300, 960);
     PushButton5 = button("PushButton5", "Help", Frame2);
-    place(PushButton5, 240, 1350, 3600, 405);
+    placeTwips(PushButton5, 240, 1350, 3600, 405);
     PushButton3 = button("PushButton3", "Clear History", Frame2);
-    place(PushButton3, 3960, 1350, 3600, 405);
+    placeTwips(PushButton3, 3960, 1350, 3600, 405);
 
     mnuSaveAs = new QMenu(QStringLiteral("Save As"), this);
     mnuSaveAs->setObjectName(QStringLiteral("mnuSaveAs"));
