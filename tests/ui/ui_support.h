@@ -82,8 +82,11 @@ public:
     int failOrdinal = -1;
     QString failDescription = QStringLiteral("Injected failure");
 
+    std::function<void(const QString& procedure, int line)> onStarted;
+
     void started(const QString& procedure, int line) override {
         steps.push_back({procedure, line});
+        if (onStarted) onStarted(procedure, line);
     }
     std::optional<QString> injectFailure(const QString& procedure, int line, int ordinal) override;
 

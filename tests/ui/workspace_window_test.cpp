@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <QAbstractScrollArea>
 #include <QFile>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -99,6 +101,55 @@ TEST_F(WorkspaceTest, ClickingATableListsItsFieldsInTableOrder) {
     EXPECT_TRUE(list2->selectedItems().isEmpty());
     EXPECT_EQ(list2->selectionMode(), QAbstractItemView::MultiSelection);
     EXPECT_TRUE(world.dialogs->boxes.empty());
+}
+
+TEST_F(WorkspaceTest, TheFieldListingShowsTheBusyPointerWhileItRuns) {
+    Form2& f2 = open();
+    std::vector<int> pointerAt;
+    world.hooks.onStarted = [&](const QString& procedure, int line) {
+        if (procedure == QStringLiteral("Form2.List1_Click") && line == 108)
+            pointerAt.push_back(f2.pointer().value());
+    };
+    child<QListWidget>(f2, "List1")->setCurrentRow(2);
+    EXPECT_EQ(pointerAt, (std::vector<int>{kPointerBusy, kPointerBusy, kPointerBusy}));
+    EXPECT_EQ(f2.pointer().value(), kPointerDefault);
+}
+
+TEST_F(WorkspaceTest, PointerFollowsTheMouseOverEveryControl) {
+    Form2& f2 = open();
+    ulong time = 1000;
+    auto move = [&](QWidget* target) {
+        QMouseEvent e(QEvent::MouseMove, QPointF(3, 3), target->mapToGlobal(QPointF(3, 3)),
+                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        e.setTimestamp(++time);
+        QCoreApplication::sendEvent(target, &e);
+    };
+    const struct {
+        const char* control;
+        bool viewport;  // the moves of a list or box arrive at its viewport
+        int after;
+    } cases[] = {
+        {"PushButton1", false, 99}, {"PushButton2", false, 99}, {"PushButton3", false, 99},
+        {"PushButton4", false, 99}, {"PushButton5", false, 99}, {"PushButton6", false, 99},
+        {"PushButton7", false, 99}, {"Frame1", false, 0},       {"Frame2", false, 0},
+        {"Frame3", false, 0},       {"Frame4", false, 0},       {"Frame5", false, 0},
+        {"List1", true, 0},         {"List2", true, 0},         {"ListView1", true, 0},
+        {"Text1", true, 0},         {"DataGrid1", true, 0},
+    };
+    for (const auto& c : cases) {
+        for (int before : {kPointerDefault, kPointerCustom, kPointerBusy}) {
+            f2.pointer().set(before);
+            QWidget* w = child<QWidget>(f2, c.control);
+            if (c.viewport) w = static_cast<QAbstractScrollArea*>(w)->viewport();
+            move(w);
+            EXPECT_EQ(f2.pointer().value(), before == kPointerBusy ? kPointerBusy : c.after)
+                << c.control << " from " << before;
+        }
+    }
+    // Over the window itself.
+    f2.pointer().set(kPointerCustom);
+    move(&f2);
+    EXPECT_EQ(f2.pointer().value(), kPointerDefault);
 }
 
 TEST_F(WorkspaceTest, AFailingFieldListingIsReportedOnceAndResetsThePointer) {
