@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QMouseEvent>
 
 #include "app/app_paths.h"
 #include "app/failure.h"
@@ -152,6 +154,25 @@ QString TestWorld::settingsText() const {
     QFile f(configFile());
     if (!f.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(f.readAll());
+}
+
+namespace {
+void sendMouse(QWidget* w, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    QMouseEvent e(type, QPointF(at), w->mapToGlobal(QPointF(at)), Qt::LeftButton, buttons,
+                  Qt::NoModifier);
+    QCoreApplication::sendEvent(w, &e);
+}
+}  // namespace
+
+void sendClick(QWidget* w, QPoint at) {
+    sendMouse(w, QEvent::MouseButtonPress, at, Qt::LeftButton);
+    sendMouse(w, QEvent::MouseButtonRelease, at, Qt::NoButton);
+}
+
+void sendDoubleClick(QWidget* w, QPoint at) {
+    sendClick(w, at);
+    sendMouse(w, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
+    sendMouse(w, QEvent::MouseButtonRelease, at, Qt::NoButton);
 }
 
 void writeDatabase(const QString& path, const std::string& script, const std::string& password) {

@@ -138,6 +138,11 @@ inline QStringList items(QListWidget* list) {
     return out;
 }
 
+// Mouse events sent to the widget itself: the offscreen screen is smaller
+// than the workspace, and events beyond its edge would not arrive.
+void sendClick(QWidget* widget, QPoint at);
+void sendDoubleClick(QWidget* widget, QPoint at);
+
 // Writes a database from a create script (CREATE TABLE / INSERT), with an
 // optional database password. Fails the test on error.
 void writeDatabase(const QString& path, const std::string& script,

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <QAbstractScrollArea>
 #include <QFile>
-#include <QMouseEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>

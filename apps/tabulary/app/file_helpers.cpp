@@ -283,6 +283,33 @@ QByteArray encodeText(const QString& text) {
     return text.toUtf8();
 }
 
+WorkFile::~WorkFile() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+void WorkFile::openForAppend(const QString& path) {
+    if (m_fd >= 0) throw Failure(QStringLiteral("The file \"%1\" is already open.").arg(m_path));
+    m_fd = openWorkFile(path, false);
+    m_path = path;
+}
+
+void WorkFile::write(QByteArrayView bytes) {
+    if (m_fd < 0) throw Failure(QStringLiteral("The file is not open."));
+    writeAll(m_fd, bytes, m_path);
+}
+
+void WorkFile::close() {
+    if (m_fd < 0) throw Failure(QStringLiteral("The file is not open."));
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+        const int error = errno;
+        throw Failure(
+            QStringLiteral("Cannot write the file \"%1\": %2").arg(m_path, osMessage(error)),
+            error);
+    }
+}
+
 void appendToWorkFile(const QString& path, QByteArrayView bytes) {
     writeWorkFile(path, bytes, false);
 }

@@ -29,6 +29,24 @@ QByteArray encodeText(const QString& text);
 // Work files (history, print work file): created owner-only (0600), never
 // opened through a symbolic link. Throw Failure on any error.
 void appendToWorkFile(const QString& path, QByteArrayView bytes);
+
+// A work file opened for appending, written and closed in steps of their
+// own; closed quietly if still open when destroyed.
+class WorkFile {
+public:
+    WorkFile() = default;
+    ~WorkFile();
+    WorkFile(const WorkFile&) = delete;
+    WorkFile& operator=(const WorkFile&) = delete;
+
+    void openForAppend(const QString& path);
+    void write(QByteArrayView bytes);
+    void close();
+
+private:
+    int m_fd = -1;
+    QString m_path;
+};
 void replaceWorkFile(const QString& path, QByteArrayView bytes);
 
 }  // namespace tab::gui

@@ -3,9 +3,10 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QMenu>
-#include <QTableView>
+#include <QScopedValueRollback>
 #include <optional>
 
 #include "app/app_icon.h"
@@ -24,6 +25,8 @@
 #include "workspace/history_list.h"
 #include "workspace/query_box.h"
 #include "workspace/query_history.h"
+#include "workspace/results_grid.h"
+#include "workspace/select_composer.h"
 #include "workspace/table_list.h"
 
 namespace tab::gui {
@@ -89,7 +92,7 @@ Form2::Form2(Application& app) : m_app(app) {
 
     Frame1 = frame("Frame1", "Results", this);
     placeTwips(Frame1, 120, 5160, 7800, 2775);
-    DataGrid1 = make<QTableView>("DataGrid1", Frame1);
+    DataGrid1 = make<ResultsGrid>("DataGrid1", Frame1);
     DataGrid1->setFont(arialFont(9, true));
     placeTwips(DataGrid1, 240, 300, 7300, 1770);
     PushButton6 = button("PushButton6", "Save Results As", Frame1);
@@ -127,7 +130,15 @@ Form2::Form2(Application& app) : m_app(app) {
     connect(m_list1, &QListWidget::currentRowChanged, this, [this](int row) {
         if (row >= 0) List1_Click();
     });
+    connect(List2, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!m_fillingFields) List2_Click();
+    });
+    connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
+    connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
     connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
+    // A double-click anywhere in the list, as the list view reports it.
+    ListView1->viewport()->installEventFilter(this);
+    ListView1->installEventFilter(this);
 }
 
 void Form2::Form_Load() {
@@ -195,20 +206,156 @@ void Form2::List1_Click() {
                 *connection, (QStringLiteral("SELECT * FROM `") + table + u'`').toStdString())));
         }))
         return stop();
-    if (!g.line(106, [&] { List2->clear(); })) return stop();
+    if (!g.line(106, [&] {
+            const QScopedValueRollback filling(m_fillingFields, true);
+            List2->clear();
+        }))
+        return stop();
     const std::vector<ado::Field>& fields = recordset->fields();
     for (const ado::Field& field : fields) {
         bool superseded = false;
         if (!g.line(108, [&] {
                 letPendingMessagesRun();
                 superseded = generation != m_listingGeneration;
-                if (!superseded) List2->addItem(QString::fromStdString(field.name));
+                if (superseded) return;
+                const QScopedValueRollback filling(m_fillingFields, true);
+                List2->addItem(QString::fromStdString(field.name));
             }))
             return stop();
         // A newer listing has filled the list and reset the pointer.
         if (superseded) return;
     }
     if (!g.line(110, [&] { m_pointer->set(kPointerDefault); })) stop();
+}
+
+void Form2::List2_Click() {
+    if (m_list1->selectedItems().isEmpty()) return;
+    QStringList selected;
+    for (int i = 0; i < List2->count(); ++i)
+        if (List2->item(i)->isSelected()) selected << List2->item(i)->text();
+    Text1->setText(composeSelect(m_list1->selectedName(), selected));
+}
+
+namespace {
+
+// The recordset object of one execution: open from line 124 on.
+struct RecordsetObject {
+    int cursorLocation = 0;
+    std::shared_ptr<ado::Recordset> open;
+
+    ado::Recordset& get() const {
+        if (!open)
+            throw Failure(
+                QStringLiteral("The operation is not allowed: the recordset is not open."));
+        return *open;
+    }
+};
+
+}  // namespace
+
+void Form2::PushButton1_Click() {
+    Guard g(QStringLiteral("Form2.PushButton1_Click"));
+    std::unique_ptr<ado::Connection> connection;
+    std::optional<RecordsetObject> recordset;
+    const auto conn = [&]() -> ado::Connection& {
+        if (!connection) throw Failure(QStringLiteral("The connection object does not exist."));
+        return *connection;
+    };
+    const auto rs = [&]() -> RecordsetObject& {
+        if (!recordset) throw Failure(QStringLiteral("The recordset object does not exist."));
+        return *recordset;
+    };
+    int32_t recordsAffected = 0;
+    g.line(100, [&] {
+        CreationFailure failure;
+        connection = services().connections().create(failure);
+        if (!connection) throw Failure(failure.description, failure.number);
+    });
+    g.line(102, [&] { recordset.emplace(); });
+    g.line(104, [&] { m_pointer->set(kPointerBusy); });
+    g.line(106, [&] { Frame1->setTitle(QStringLiteral("Results - Number of Records: 0")); });
+    g.line(108, [&] { letPendingMessagesRun(); });
+    if (g.test(110, [&] { return Text1->text().size() > 7; })) {
+        g.line(112, [&] { conn().setCursorLocation(ado::kCursorClient); });
+        g.line(114, [&] {
+            check(conn().open(BuildConnectionString(m_app.startWindow()).toStdString()));
+        });
+        g.line(116, [&] { DataGrid1->unbind(); });
+        if (g.test(118,
+                   [&] { return Text1->text().left(7).toLower() == QStringLiteral("select "); })) {
+            g.line(120, [&] { conn().setCursorLocation(ado::kCursorClient); });
+            g.line(122, [&] { rs().cursorLocation = ado::kCursorClient; });
+            g.line(124, [&] {
+                if (!conn().isOpen()) throw Failure(QStringLiteral("The connection is not open."));
+                auto opened = std::make_shared<ado::Recordset>(
+                    take(ado::openRecordset(conn(), Text1->text().toStdString())));
+                // A static cursor fetches every record here.
+                take(opened->eof());
+                rs().open = std::move(opened);
+            });
+            g.line(126, [&] { DataGrid1->bind(rs().open); });
+            if (g.test(128, [&] { return !take(rs().get().eof()); })) {
+                g.line(128, [&] {
+                    Frame1->setTitle(QStringLiteral("Results - Number of Records: ") +
+                                     QString::number(take(rs().get().recordCount())));
+                });
+                g.line(132, [&] { letPendingMessagesRun(); });
+                g.line(134, [&] { PushButton6->setEnabled(true); });
+            } else {
+                g.line(136, [&] { PushButton6->setEnabled(false); });
+            }
+        } else {
+            g.line(138, [&] {
+                if (!conn().isOpen()) throw Failure(QStringLiteral("The connection is not open."));
+                recordsAffected = take(ado::execute(conn(), Text1->text().toStdString()));
+            });
+            g.line(140, [&] {
+                services().dialogs().message(
+                    {applicationTitle(),
+                     QString::number(recordsAffected) + QStringLiteral(" record(s) affected."),
+                     BoxIcon::None, BoxButtons::Ok});
+            });
+        }
+        WorkFile history;
+        g.line(142, [&] { history.openForAppend(HistoryFilePath); });
+        g.line(144, [&] { history.write(encodeText(Text1->text() + QStringLiteral("\r\n"))); });
+        g.line(146, [&] { history.close(); });
+        g.line(148, [&] { LoadHistory(*ListView1, HistoryFilePath); });
+    }
+    g.line(150, [&] { m_pointer->set(kPointerDefault); });
+}
+
+void Form2::PushButton3_Click() {
+    Guard g(QStringLiteral("Form2.PushButton3_Click"));
+    g.line(102, [&] { DeleteFileQuietly(HistoryFilePath); });
+    g.line(104, [&] { ListView1->clearEntries(); });
+}
+
+void Form2::ListView1_DblClick() {
+    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    if (selected.isEmpty()) return;
+    Text1->setText(selected.first()->text(1));
+}
+
+void Form2::ListView1_KeyDown(int keyCode) {
+    if (keyCode != 46) return;
+    if (m_pointer->value() == kPointerBusy) return;
+    if (ListView1->entryCount() == 0) return;
+    const QList<QTreeWidgetItem*> selected = ListView1->selectedItems();
+    if (selected.isEmpty()) return;
+    delete selected.first();
+}
+
+bool Form2::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        ListView1_DblClick();
+        return true;
+    }
+    if (watched == ListView1 && event->type() == QEvent::KeyPress) {
+        // The Delete key's Windows code.
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) ListView1_KeyDown(46);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Form2::PushButton4_Click() {

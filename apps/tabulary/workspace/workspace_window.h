@@ -8,13 +8,13 @@ class QGroupBox;
 class QListWidget;
 class QMenu;
 class QPushButton;
-class QTableView;
 
 namespace tab::gui {
 
 class Application;
 class HistoryList;
 class QueryBox;
+class ResultsGrid;
 class TableList;
 class WindowPointer;
 
@@ -27,7 +27,14 @@ public:
     void Form_QueryUnload();
     void Text1_Change();
     void List1_Click();
+    void List2_Click();
+    void PushButton1_Click();  // "Execute"
+    void PushButton3_Click();  // "Clear History"
     void PushButton4_Click();  // "< Back"
+    void ListView1_DblClick();
+    void ListView1_KeyDown(int keyCode);
+
+    ResultsGrid& grid() { return *DataGrid1; }
 
     TableList& List1() { return *m_list1; }
     WindowPointer& pointer() { return *m_pointer; }
@@ -36,6 +43,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     Application& m_app;
@@ -51,7 +59,7 @@ private:
     QPushButton* PushButton2;
     QPushButton* PushButton1;
     QGroupBox* Frame1;
-    QTableView* DataGrid1;
+    ResultsGrid* DataGrid1;
     QPushButton* PushButton6;
     QGroupBox* Frame2;
     HistoryList* ListView1;
@@ -64,6 +72,9 @@ private:
     // Bumped by each field listing, so that one interrupted by a newer
     // click (while messages run) stops instead of mixing two tables' fields.
     unsigned m_listingGeneration = 0;
+    // Set while a field listing refills List2, whose selection then changes
+    // without a click.
+    bool m_fillingFields = false;
 };
 
 }  // namespace tab::gui
