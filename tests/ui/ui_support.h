@@ -20,6 +20,9 @@
 #include "app/procedure_error.h"
 #include "app/services.h"
 
+// Readable strings in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 namespace tab::gui::testing {
 
 struct RecordedBox {
