@@ -161,6 +161,18 @@ TEST_F(ExecuteTest, TheLengthAndSelectTestsDecideThePath) {
     }
 }
 
+TEST_F(ExecuteTest, EnterAfterTheKeywordMakesItACommand) {
+    text1->setText(QString());
+    QTest::keyClicks(text1, QStringLiteral("select"));
+    QTest::keyClick(text1, Qt::Key_Return);
+    QTest::keyClicks(text1, QStringLiteral("* from Customers"));
+    QTest::mouseClick(child<QPushButton>(*f2, "PushButton1"), Qt::LeftButton);
+    ASSERT_EQ(world.dialogs->boxes.size(), 1u);
+    EXPECT_EQ(world.dialogs->boxes[0].text, QStringLiteral("-1 record(s) affected."));
+    EXPECT_FALSE(f2->grid().isBound());
+    EXPECT_EQ(historyBytes(), QByteArray("select\r\n* from Customers\r\n"));
+}
+
 TEST_F(ExecuteTest, TheGridShowsCaptionsRowsAndTheEnginesText) {
     execute(QStringLiteral("SELECT ID, Name, Joined, ID * 2 FROM Customers ORDER BY ID DESC"));
     ResultsGrid& grid = f2->grid();

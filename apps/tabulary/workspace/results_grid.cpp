@@ -1,6 +1,7 @@
 #include "workspace/results_grid.h"
 
 #include <QHeaderView>
+#include <algorithm>
 #include <limits>
 
 #include "app/failure.h"
@@ -63,6 +64,10 @@ void ResultsGrid::bind(std::shared_ptr<ado::Recordset> recordset) {
     setModel(model.get());
     delete oldSelection;
     m_model = std::move(model);
+    // Widths from the rows in view (Qt measures only those), within bounds.
+    resizeColumnsToContents();
+    for (int c = 0; c < m_model->columnCount(); ++c)
+        setColumnWidth(c, std::clamp(columnWidth(c), 40, 240));
     if (m_model->rowCount() > 0 && m_model->columnCount() > 0)
         setCurrentIndex(m_model->index(0, 0));
 }
