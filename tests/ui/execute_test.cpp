@@ -61,13 +61,7 @@ protected:
         QFile f(world.tempFolder() + QStringLiteral("/LogFile.log"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
-    QStringList history() {
-        auto* list = child<QTreeWidget>(*f2, "ListView1");
-        QStringList out;
-        for (int i = 0; i < list->topLevelItemCount(); ++i)
-            out << list->topLevelItem(i)->text(0) + u' ' + list->topLevelItem(i)->text(1);
-        return out;
-    }
+    QStringList history() { return testing::listedEntries(child<QTreeWidget>(*f2, "ListView1")); }
 
     TestWorld world;
     QString db;

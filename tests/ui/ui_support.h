@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QWidget>
 #include <deque>
 #include <functional>
@@ -21,7 +22,9 @@
 #include "app/services.h"
 
 // Readable strings in test failures.
-inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace tab::gui::testing {
 
@@ -138,6 +141,14 @@ W* child(QWidget& window, const char* name) {
 inline QStringList items(QListWidget* list) {
     QStringList out;
     for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+}
+
+// The History list's entries as shown: "ID text".
+inline QStringList listedEntries(QTreeWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        out << list->topLevelItem(i)->text(0) + u' ' + list->topLevelItem(i)->text(1);
     return out;
 }
 

@@ -30,13 +30,6 @@ using testing::items;
 using testing::TestWorld;
 using testing::writeDatabase;
 
-QStringList entries(QTreeWidget* list) {
-    QStringList out;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        out << list->topLevelItem(i)->text(0) + u' ' + list->topLevelItem(i)->text(1);
-    return out;
-}
-
 class WorkspaceTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -190,7 +183,7 @@ TEST_F(WorkspaceTest, HistoryIsLoadedNewestFirst) {
         Application a;
         ASSERT_TRUE(a.start());
         auto* list = child<QTreeWidget>(*a.loadedWorkspace(), "ListView1");
-        EXPECT_EQ(entries(list), c.shown);
+        EXPECT_EQ(testing::listedEntries(list), c.shown);
         EXPECT_EQ(list->columnCount(), 2);
         EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("ID"));
         EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("Query Command"));
@@ -223,7 +216,7 @@ TEST_F(WorkspaceTest, BackThenNextGivesAFreshWorkspace) {
     EXPECT_EQ(child<QueryBox>(*second, "Text1")->text(), QString());
     auto* history = child<QTreeWidget>(*second, "ListView1");
     EXPECT_EQ(history->columnCount(), 2);
-    EXPECT_EQ(entries(history), (QStringList{"00001 two", "00000 one"}));
+    EXPECT_EQ(testing::listedEntries(history), (QStringList{"00001 two", "00000 one"}));
     second->close();
     EXPECT_TRUE(services().programEnded());
 }
