@@ -155,6 +155,28 @@ TEST_F(ExecuteTest, TheLengthAndSelectTestsDecideThePath) {
     }
 }
 
+TEST_F(ExecuteTest, ClearQueryAndHelp) {
+    execute(QStringLiteral("select * from Customers"));
+    QTest::mouseClick(child<QPushButton>(*f2, "PushButton2"), Qt::LeftButton);
+    EXPECT_EQ(text1->text(), QString());
+    EXPECT_FALSE(child<QPushButton>(*f2, "PushButton1")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(*f2, "PushButton2")->isEnabled());
+    EXPECT_EQ(f2->grid().rowCount(), 25);  // the results stay
+    QTest::keyClicks(text1, QStringLiteral("x"));
+    EXPECT_TRUE(child<QPushButton>(*f2, "PushButton2")->isEnabled());
+    for (int i = 0; i < 2; ++i)
+        QTest::mouseClick(child<QPushButton>(*f2, "PushButton5"), Qt::LeftButton);
+    ASSERT_EQ(world.dialogs->boxes.size(), 2u);
+    for (const MessageBox& b : world.dialogs->boxes) {
+        EXPECT_EQ(b.title, QStringLiteral("Tabulary"));
+        EXPECT_EQ(b.icon, BoxIcon::None);
+        EXPECT_EQ(b.buttons, BoxButtons::Ok);
+        EXPECT_EQ(b.text, QStringLiteral(
+                              "Double click on the history above the add to Query Command. Please "
+                              "email support@quillmoor.example if you have any questions."));
+    }
+}
+
 TEST_F(ExecuteTest, EnterAfterTheKeywordMakesItACommand) {
     text1->setText(QString());
     QTest::keyClicks(text1, QStringLiteral("select"));

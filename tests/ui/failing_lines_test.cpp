@@ -384,6 +384,22 @@ std::vector<Scenario> scenarios() {
          [](Application&, TestWorld& w, int position) {
              EXPECT_EQ(historyText(w).contains(QStringLiteral("abc\r\n")), position == 5);
          }},
+        {"Clear Query",
+         "Form2.PushButton2_Click",
+         remembered,
+         clickOnWorkspace("PushButton2"),
+         "100",
+         {},
+         {},
+         nullptr},
+        {"Help",
+         "Form2.PushButton5_Click",
+         remembered,
+         clickOnWorkspace("PushButton5"),
+         "100",
+         {},
+         {},
+         [](Application&, TestWorld& w, int) { EXPECT_EQ(lastMessage(w), QString()); }},
         {"Clear History",
          "Form2.PushButton3_Click",
          [](TestWorld& w, const QString& db) {

@@ -134,7 +134,9 @@ Form2::Form2(Application& app) : m_app(app) {
         if (!m_fillingFields) List2_Click();
     });
     connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
+    connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
+    connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
     connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
     // A double-click anywhere in the list, as the list view reports it.
     ListView1->viewport()->installEventFilter(this);
@@ -323,6 +325,23 @@ void Form2::PushButton1_Click() {
         g.line(148, [&] { LoadHistory(*ListView1, HistoryFilePath); });
     }
     g.line(150, [&] { m_pointer->set(kPointerDefault); });
+}
+
+void Form2::PushButton2_Click() {
+    Guard g(QStringLiteral("Form2.PushButton2_Click"));
+    g.line(100, [&] { Text1->setText(QString()); });
+}
+
+void Form2::PushButton5_Click() {
+    Guard g(QStringLiteral("Form2.PushButton5_Click"));
+    g.line(100, [&] {
+        services().dialogs().message(
+            {applicationTitle(),
+             QStringLiteral(
+                 "Double click on the history above the add to Query Command. Please email ") +
+                 kSupportEmail + QStringLiteral(" if you have any questions."),
+             BoxIcon::None, BoxButtons::Ok});
+    });
 }
 
 void Form2::PushButton3_Click() {

@@ -29,8 +29,10 @@ public:
     void List1_Click();
     void List2_Click();
     void PushButton1_Click();  // "Execute"
+    void PushButton2_Click();  // "Clear Query"
     void PushButton3_Click();  // "Clear History"
     void PushButton4_Click();  // "< Back"
+    void PushButton5_Click();  // "Help"
     void ListView1_DblClick();
     void ListView1_KeyDown(int keyCode);
 
