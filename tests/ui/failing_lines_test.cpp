@@ -237,7 +237,7 @@ std::vector<Scenario> scenarios() {
          }},
         {"browse cancelled",
          "Form1.PushButton6_Click",
-         noSettings,
+         [](TestWorld& w, const QString&) { w.dialogs->files.clear(); },
          clickOnStartWindow("PushButton6"),
          "100 104 106 108 110",
          {{4, "100 104 106 108 110 112"}},
@@ -419,19 +419,23 @@ std::vector<Scenario> scenarios() {
     };
 }
 
+// The fixed files, the database, a file the browse dialog will choose, then
+// the scenario's own preparation.
+void prepareWorld(TestWorld& world, const Scenario& s) {
+    world.installFixedFiles();
+    const QString db = world.path(QStringLiteral("two.mdb"));
+    writeDatabase(db, kTwoTables);
+    world.dialogs->files.push_back(QStringLiteral("/picked.mdb"));
+    s.prepare(world, db);
+}
+
 TEST(FailingLines, EveryNumberedLineFailsInTurn) {
     for (const Scenario& s : scenarios()) {
         const std::vector<int> normal = lines(s.normal);
         // Nothing failing: the lines of the table and no box.
         {
             TestWorld world;
-            world.installFixedFiles();
-            const QString db = world.path(QStringLiteral("two.mdb"));
-            writeDatabase(db, kTwoTables);
-            s.prepare(world, db);
-            world.dialogs->files.push_back(QStringLiteral("/picked.mdb"));
-            if (QString::fromLatin1(s.name) == QStringLiteral("browse cancelled"))
-                world.dialogs->files.clear();
+            prepareWorld(world, s);
             Application app;
             s.act(app, world);
             EXPECT_EQ(str(world.hooks.linesOf(QString::fromLatin1(s.procedure))), str(normal))
@@ -443,13 +447,7 @@ TEST(FailingLines, EveryNumberedLineFailsInTurn) {
             SCOPED_TRACE(std::string(s.name) + ", failing position " + std::to_string(position) +
                          " (line " + std::to_string(normal[position]) + ")");
             TestWorld world;
-            world.installFixedFiles();
-            const QString db = world.path(QStringLiteral("two.mdb"));
-            writeDatabase(db, kTwoTables);
-            s.prepare(world, db);
-            world.dialogs->files.push_back(QStringLiteral("/picked.mdb"));
-            if (QString::fromLatin1(s.name) == QStringLiteral("browse cancelled"))
-                world.dialogs->files.clear();
+            prepareWorld(world, s);
             world.hooks.failProcedure = QString::fromLatin1(s.procedure);
             world.hooks.failOrdinal = position;
             Application app;

@@ -48,47 +48,30 @@ Form1::Form1(Application& app) : m_app(app) {
     setBackground(this, Qt::white);
     m_pointer = new WindowPointer(this);
 
-    Frame1 = new QGroupBox(QStringLiteral("Access Database"), this);
-    Frame1->setObjectName(QStringLiteral("Frame1"));
-    Frame1->setFont(arialFont(9, true));
+    Frame1 = namedControl<QGroupBox>("Frame1", this, QStringLiteral("Access Database"));
     placeTwips(Frame1, 120, 120, 7800, 1335);
-
-    Label5 = new QLabel(QStringLiteral("MDB or ACCDB File:"), Frame1);
-    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5 = namedControl<QLabel>("Label5", Frame1, QStringLiteral("MDB or ACCDB File:"));
     placeTwips(Label5, 240, 345, 1935, 255);
-
-    Text1 = new TextBox(Frame1);
-    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1 = namedControl<TextBox>("Text1", Frame1);
     placeTwips(Text1, 2280, 300, 4695, 345);
-
-    PushButton6 = new PushButton(QStringLiteral("..."), Frame1);
-    PushButton6->setObjectName(QStringLiteral("PushButton6"));
+    PushButton6 = namedButton("PushButton6", QStringLiteral("..."), Frame1);
     placeTwips(PushButton6, 7080, 300, 450, 345);
-
-    lblPassword = new QLabel(QStringLiteral("Password (if required):"), Frame1);
-    lblPassword->setObjectName(QStringLiteral("lblPassword"));
+    lblPassword =
+        namedControl<QLabel>("lblPassword", Frame1, QStringLiteral("Password (if required):"));
     placeTwips(lblPassword, 240, 840, 1950, 225);
-
-    Text2 = new TextBox(Frame1);
-    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2 = namedControl<TextBox>("Text2", Frame1);
     Text2->setEchoMode(QLineEdit::Password);
     placeTwips(Text2, 2280, 800, 5265, 345);
-
-    PushButton1 = new PushButton(QStringLiteral("Load Sample/Example Database"), this);
-    PushButton1->setObjectName(QStringLiteral("PushButton1"));
+    PushButton1 = namedButton("PushButton1", QStringLiteral("Load Sample/Example Database"), this);
     placeTwips(PushButton1, 120, 1580, 3840, 405);
-
-    PushButton3 = new PushButton(QStringLiteral("Next >"), this);
-    PushButton3->setObjectName(QStringLiteral("PushButton3"));
+    PushButton3 = namedButton("PushButton3", QStringLiteral("Next >"), this);
     placeTwips(PushButton3, 4080, 1580, 3840, 405);
 
-    for (QWidget* w : {static_cast<QWidget*>(Label5), static_cast<QWidget*>(Text1),
-                       static_cast<QWidget*>(lblPassword), static_cast<QWidget*>(Text2)})
+    // The frame, its labels and boxes in bold.
+    for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Label5),
+                       static_cast<QWidget*>(Text1), static_cast<QWidget*>(lblPassword),
+                       static_cast<QWidget*>(Text2)})
         w->setFont(arialFont(9, true));
-    for (QPushButton* b : {PushButton6, PushButton1, PushButton3}) {
-        b->setFont(arialFont(11.25, true));
-        b->setAutoDefault(false);
-    }
 
     setTabOrder(Text1, PushButton6);
     setTabOrder(PushButton6, Text2);

@@ -80,6 +80,13 @@ void PushButton::mouseMoveEvent(QMouseEvent* event) {
     event->accept();
 }
 
+PushButton* namedButton(const char* name, const QString& caption, QWidget* parent) {
+    auto* b = namedControl<PushButton>(name, parent, caption);
+    b->setFont(arialFont(11.25, true));
+    b->setAutoDefault(false);
+    return b;
+}
+
 WindowPointer::WindowPointer(QWidget* window) : QObject(window), m_window(window) {}
 
 void WindowPointer::apply(QWidget* w) {

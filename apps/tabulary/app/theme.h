@@ -47,6 +47,17 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
 };
 
+// A control under the name the design gives it (its object name), so that
+// tests and other windows find it.
+template <class W, class... Args>
+W* namedControl(const char* name, QWidget* parent, Args&&... args) {
+    W* w = new W(std::forward<Args>(args)..., parent);
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+// A push button in the windows' button font (Arial 11.25 pt bold).
+PushButton* namedButton(const char* name, const QString& caption, QWidget* parent);
+
 // One pointer setting over a whole window and its controls.
 class WindowPointer : public QObject {
 public:

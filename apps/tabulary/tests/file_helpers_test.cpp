@@ -22,9 +22,14 @@
 
 #include "app/failure.h"
 #include "app/file_helpers.h"
+#include "posix_test_support.h"
 #include "tabulary/base/text_codec.h"
 
 using tab::gui::Failure;
+
+using tab::gui::testing::modeOf;
+using tab::gui::testing::runningAsRoot;
+using tab::gui::testing::UmaskGuard;
 
 namespace {
 
@@ -38,16 +43,6 @@ QByteArray bytesOf(std::initializer_list<int> values) {
     QByteArray out;
     for (const int v : values) out.append(static_cast<char>(v));
     return out;
-}
-
-bool runningAsRoot() {
-    return ::geteuid() == 0;
-}
-
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) return 07777 + 1;
-    return info.st_mode & 07777;
 }
 
 bool isSymlink(const QString& path) {
@@ -68,15 +63,6 @@ bool hasSanitizer() {
     return false;
 #endif
 }
-
-class UmaskGuard {
-public:
-    explicit UmaskGuard(mode_t mask) : m_old(::umask(mask)) {}
-    ~UmaskGuard() { ::umask(m_old); }
-
-private:
-    mode_t m_old;
-};
 
 class FileHelpers : public ::testing::Test {
 protected:

@@ -20,10 +20,15 @@
 #include "app/app_paths.h"
 #include "app/failure.h"
 #include "app/settings_store.h"
+#include "posix_test_support.h"
 
 using tab::gui::Failure;
 using tab::gui::ReadSetting;
 using tab::gui::WriteSetting;
+
+using tab::gui::testing::modeOf;
+using tab::gui::testing::runningAsRoot;
+using tab::gui::testing::UmaskGuard;
 
 namespace {
 
@@ -32,25 +37,6 @@ template <size_t N>
 QByteArray raw(const char (&text)[N]) {
     return QByteArray(text, N - 1);
 }
-
-bool runningAsRoot() {
-    return ::geteuid() == 0;
-}
-
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0) return 07777 + 1;
-    return info.st_mode & 07777;
-}
-
-class UmaskGuard {
-public:
-    explicit UmaskGuard(mode_t mask) : m_old(::umask(mask)) {}
-    ~UmaskGuard() { ::umask(m_old); }
-
-private:
-    mode_t m_old;
-};
 
 // Points HOME and the XDG folders into a private temporary folder and puts
 // the caller's environment back afterwards.

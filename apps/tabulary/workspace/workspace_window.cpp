@@ -33,26 +33,14 @@ namespace tab::gui {
 
 namespace {
 
-template <class W, class... Args>
-W* make(const char* name, QWidget* parent, Args&&... args) {
-    W* w = new W(std::forward<Args>(args)..., parent);
-    w->setObjectName(QString::fromLatin1(name));
-    return w;
-}
-
 QGroupBox* frame(const char* name, const char* caption, QWidget* parent) {
-    auto* f = new QGroupBox(QString::fromLatin1(caption), parent);
-    f->setObjectName(QString::fromLatin1(name));
+    auto* f = namedControl<QGroupBox>(name, parent, QString::fromLatin1(caption));
     setBackground(f, Qt::white);
     return f;
 }
 
 QPushButton* button(const char* name, const char* caption, QWidget* parent) {
-    auto* b = new PushButton(QString::fromLatin1(caption), parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setFont(arialFont(11.25, true));
-    b->setAutoDefault(false);
-    return b;
+    return namedButton(name, QString::fromLatin1(caption), parent);
 }
 
 }  // namespace
@@ -70,18 +58,18 @@ Form2::Form2(Application& app) : m_app(app) {
 
     Frame3 = frame("Frame3", "Tables", this);
     placeTwips(Frame3, 120, 600, 3840, 1665);
-    m_list1 = make<TableList>("List1", Frame3);
+    m_list1 = namedControl<TableList>("List1", Frame3);
     placeTwips(m_list1, 240, 300, 3375, 1185);
 
     Frame4 = frame("Frame4", "Fields", this);
     placeTwips(Frame4, 4080, 600, 3840, 1665);
-    List2 = make<QListWidget>("List2", Frame4);
+    List2 = namedControl<QListWidget>("List2", Frame4);
     List2->setSelectionMode(QAbstractItemView::MultiSelection);
     placeTwips(List2, 240, 300, 3375, 1185);
 
     Frame5 = frame("Frame5", "Query Command", this);
     placeTwips(Frame5, 120, 2340, 7800, 2745);
-    Text1 = make<QueryBox>("Text1", Frame5);
+    Text1 = namedControl<QueryBox>("Text1", Frame5);
     placeTwips(Text1, 240, 300, 7320, 1245);
     PushButton7 = button("PushButton7", "Insert Query From Template", Frame5);
     placeTwips(PushButton7, 240, 1650, 3600, 405);
@@ -92,7 +80,7 @@ Form2::Form2(Application& app) : m_app(app) {
 
     Frame1 = frame("Frame1", "Results", this);
     placeTwips(Frame1, 120, 5160, 7800, 2775);
-    DataGrid1 = make<ResultsGrid>("DataGrid1", Frame1);
+    DataGrid1 = namedControl<ResultsGrid>("DataGrid1", Frame1);
     DataGrid1->setFont(arialFont(9, true));
     placeTwips(DataGrid1, 240, 300, 7300, 1770);
     PushButton6 = button("PushButton6", "Save Results As", Frame1);
@@ -100,7 +88,7 @@ Form2::Form2(Application& app) : m_app(app) {
 
     Frame2 = frame("Frame2", "History", this);
     placeTwips(Frame2, 120, 8010, 7800, 1935);
-    ListView1 = make<HistoryList>("ListView1", Frame2);
+    ListView1 = namedControl<HistoryList>("ListView1", Frame2);
     ListView1->setFont(arialFont(9, true));
     ListView1->setToolTip(QStringLiteral(
         "Double-click item to remove it. Move | line to right and out of window to reveal full "
