@@ -12,9 +12,7 @@ QStringList ListDatabaseTables(const ConnectionSettings& settings) {
     std::unique_ptr<ado::Connection> connection = openConnection(settings);
     QStringList names;
     for (const ado::TableSchemaRow& row : ado::tablesSchema(connection->database()->catalog())) {
-        if (row.tableType == "TABLE")
-            names << QString::fromStdString(row.tableName);
-        else if (row.tableType == "VIEW")
+        if (row.tableType == "TABLE" || row.tableType == "VIEW")
             names << QString::fromStdString(row.tableName);
     }
     connection->close();
