@@ -1,75 +1,15 @@
-// Canonical SQL and S-expression dumps share the statement walk; only
-// expressions differ. Every operator is parenthesised, so the printed text
-// needs no precedence knowledge to read back.
-#include "tabulary/accsql/printer.h"
+// Canonical SQL and tree-form dumps of statements: one walk over queries,
+// clauses and statements for both; only the expressions inside differ
+// (printer_expressions.cpp).
+#include <string>
+#include <variant>
 
-#include <cstdio>
+#include "printer_internal.h"
+#include "tabulary/accsql/printer.h"
 
 namespace tab::accsql {
 
-const char* binaryOpText(BinaryOp op) {
-    switch (op) {
-        case BinaryOp::Imp:
-            return "IMP";
-        case BinaryOp::Eqv:
-            return "EQV";
-        case BinaryOp::Xor:
-            return "XOR";
-        case BinaryOp::Or:
-            return "OR";
-        case BinaryOp::And:
-            return "AND";
-        case BinaryOp::BAnd:
-            return "BAND";
-        case BinaryOp::BOr:
-            return "BOR";
-        case BinaryOp::BXor:
-            return "BXOR";
-        case BinaryOp::Eq:
-            return "=";
-        case BinaryOp::Ne:
-            return "<>";
-        case BinaryOp::Lt:
-            return "<";
-        case BinaryOp::Gt:
-            return ">";
-        case BinaryOp::Le:
-            return "<=";
-        case BinaryOp::Ge:
-            return ">=";
-        case BinaryOp::Concat:
-            return "&";
-        case BinaryOp::Add:
-            return "+";
-        case BinaryOp::Sub:
-            return "-";
-        case BinaryOp::Mod:
-            return "MOD";
-        case BinaryOp::IntDiv:
-            return "\\";
-        case BinaryOp::Mul:
-            return "*";
-        case BinaryOp::Div:
-            return "/";
-        case BinaryOp::Pow:
-            return "^";
-    }
-    return "?";
-}
-
 namespace {
-
-const char* quantifierText(Quantifier q) {
-    switch (q) {
-        case Quantifier::Any:
-            return "ANY";
-        case Quantifier::Some:
-            return "SOME";
-        case Quantifier::All:
-            return "ALL";
-    }
-    return "?";
-}
 
 const char* refActionText(RefAction a) {
     switch (a) {
@@ -85,793 +25,477 @@ const char* refActionText(RefAction a) {
     return "";
 }
 
-std::string dateText(const DateLiteral& d) {
-    char buf[64];
-    std::string out;
-    if (d.hasDate) {
-        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
-        out = buf;
-    }
-    if (d.hasTime) {
-        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", d.hour, d.minute, d.second);
-        if (!out.empty()) out += ' ';
-        out += buf;
-    }
-    return out;
-}
-
-class Printer {
-public:
-    explicit Printer(bool sexpr) : m_sexpr(sexpr) {}
-    std::string out;
-
-    void name(const Name& n) {
-        switch (n.delimiter) {
-            case Delimiter::None:
-                out += n.text;
-                break;
-            case Delimiter::Bracket:
-                out += '[' + n.text + ']';
-                break;
-            case Delimiter::Backquote:
-                out += '`' + n.text + '`';
-                break;
-        }
-    }
-    void qname(const QualifiedName& q) {
-        for (size_t i = 0; i < q.parts.size(); ++i) {
-            if (i > 0) out += i - 1 < q.separators.size() ? q.separators[i - 1] : '.';
-            name(q.parts[i]);
-        }
-    }
-    void names(const std::vector<Name>& ns) {
-        out += '(';
-        for (size_t i = 0; i < ns.size(); ++i) {
-            if (i) out += ", ";
-            name(ns[i]);
-        }
-        out += ')';
-    }
-    void exprs(const std::vector<ExprPtr>& es, size_t from) {
-        for (size_t i = from; i < es.size(); ++i) {
-            if (i > from) out += ", ";
-            expr(*es[i]);
-        }
-    }
-
-    void stringLit(const Expr& e) {
-        out += e.quote;
-        for (char c : e.text) {
-            out += c;
-            if (c == e.quote) out += c;
-        }
-        out += e.quote;
-    }
-
-    void expr(const Expr& e) {
-        if (m_sexpr) return sexpr(e);
-        switch (e.kind) {
-            case ExprKind::Number:
-                out += e.number.text;
-                break;
-            case ExprKind::String:
-                stringLit(e);
-                break;
-            case ExprKind::Date:
-                out += '#' + dateText(e.date) + '#';
-                break;
-            case ExprKind::Guid:
-                out += "{guid {" + e.text + "}}";
-                break;
-            case ExprKind::Boolean:
-                out += e.text;
-                break;
-            case ExprKind::Null:
-                out += "NULL";
-                break;
-            case ExprKind::Name:
-                qname(e.name);
-                break;
-            case ExprKind::Param:
-                out += '?';
-                break;
-            case ExprKind::SysVar:
-                out += e.text;
-                break;
-            case ExprKind::Call:
-                qname(e.name);
-                out += '(';
-                if (e.star) out += '*';
-                exprs(e.operands, 0);
-                out += ')';
-                break;
-            case ExprKind::Unary:
-                out += '(';
-                switch (e.unaryOp) {
-                    case UnaryOp::Neg:
-                        out += '-';
-                        break;
-                    case UnaryOp::Plus:
-                        out += '+';
-                        break;
-                    case UnaryOp::Not:
-                        out += "NOT ";
-                        break;
-                    case UnaryOp::BNot:
-                        out += "BNOT ";
-                        break;
-                }
-                expr(*e.operands[0]);
-                out += ')';
-                break;
-            case ExprKind::Binary:
-                out += '(';
-                expr(*e.operands[0]);
-                out += ' ';
-                out += binaryOpText(e.binaryOp);
-                out += ' ';
-                expr(*e.operands[1]);
-                out += ')';
-                break;
-            case ExprKind::Between:
-                out += '(';
-                expr(*e.operands[0]);
-                out += e.negated ? " NOT BETWEEN " : " BETWEEN ";
-                expr(*e.operands[1]);
-                out += " AND ";
-                expr(*e.operands[2]);
-                out += ')';
-                break;
-            case ExprKind::InList:
-                out += '(';
-                expr(*e.operands[0]);
-                out += e.negated ? " NOT IN (" : " IN (";
-                exprs(e.operands, 1);
-                out += "))";
-                break;
-            case ExprKind::InQuery:
-                out += '(';
-                expr(*e.operands[0]);
-                out += e.negated ? " NOT IN (" : " IN (";
-                query(*e.query);
-                out += "))";
-                break;
-            case ExprKind::IsNull:
-                out += '(';
-                expr(*e.operands[0]);
-                out += e.negated ? " IS NOT NULL)" : " IS NULL)";
-                break;
-            case ExprKind::Like:
-                out += '(';
-                expr(*e.operands[0]);
-                out += e.negated ? " NOT" : "";
-                out += e.alike ? " ALIKE " : " LIKE ";
-                expr(*e.operands[1]);
-                out += ')';
-                break;
-            case ExprKind::Quantified:
-                out += '(';
-                expr(*e.operands[0]);
-                out += ' ';
-                out += binaryOpText(e.binaryOp);
-                out += ' ';
-                out += quantifierText(e.quantifier);
-                out += " (";
-                query(*e.query);
-                out += "))";
-                break;
-            case ExprKind::Exists:
-                out += "EXISTS (";
-                query(*e.query);
-                out += ')';
-                break;
-            case ExprKind::Subquery:
-                out += '(';
-                query(*e.query);
-                out += ')';
-                break;
-        }
-    }
-
-    // (op operands...) with literals tagged by kind; no spans.
-    void sexpr(const Expr& e) {
-        auto kids = [&](size_t from) {
-            for (size_t i = from; i < e.operands.size(); ++i) {
-                out += ' ';
-                expr(*e.operands[i]);
-            }
-        };
-        switch (e.kind) {
-            case ExprKind::Number:
-                out += e.number.text;
-                break;
-            case ExprKind::String:
-                out += "(str ";
-                stringLit(e);
-                out += ')';
-                break;
-            case ExprKind::Date:
-                out += "(date " + dateText(e.date) + ')';
-                break;
-            case ExprKind::Guid:
-                out += "(guid " + e.text + ')';
-                break;
-            case ExprKind::Boolean:
-                out += e.boolValue ? "(true " : "(false ";
-                out += e.text;
-                out += e.softKeyword ? " soft)" : ")";
-                break;
-            case ExprKind::Null:
-                out += "null";
-                break;
-            case ExprKind::Name:
-                qname(e.name);
-                break;
-            case ExprKind::Param:
-                out += "(? " + std::to_string(e.paramIndex) + ')';
-                break;
-            case ExprKind::SysVar:
-                out += e.text;
-                break;
-            case ExprKind::Call:
-                out += "(call ";
-                qname(e.name);
-                if (e.star) out += " *";
-                kids(0);
-                out += ')';
-                break;
-            case ExprKind::Unary:
-                out += '(';
-                switch (e.unaryOp) {
-                    case UnaryOp::Neg:
-                        out += "neg";
-                        break;
-                    case UnaryOp::Plus:
-                        out += "pos";
-                        break;
-                    case UnaryOp::Not:
-                        out += "not";
-                        break;
-                    case UnaryOp::BNot:
-                        out += "bnot";
-                        break;
-                }
-                kids(0);
-                out += ')';
-                break;
-            case ExprKind::Binary:
-                out += '(';
-                out += binaryOpText(e.binaryOp);
-                kids(0);
-                out += ')';
-                break;
-            case ExprKind::Between:
-                out += e.negated ? "(not-between" : "(between";
-                kids(0);
-                out += ')';
-                break;
-            case ExprKind::InList:
-                out += e.negated ? "(not-in" : "(in";
-                kids(0);
-                out += ')';
-                break;
-            case ExprKind::InQuery:
-                out += e.negated ? "(not-in" : "(in";
-                kids(0);
-                out += " (query ";
-                query(*e.query);
-                out += "))";
-                break;
-            case ExprKind::IsNull:
-                out += e.negated ? "(is-not-null" : "(is-null";
-                kids(0);
-                out += ')';
-                break;
-            case ExprKind::Like:
-                out += e.negated ? "(not-" : "(";
-                out += e.alike ? "alike" : "like";
-                kids(0);
-                out += ')';
-                break;
-            case ExprKind::Quantified:
-                out += '(';
-                out += binaryOpText(e.binaryOp);
-                out += ' ';
-                out += quantifierText(e.quantifier);
-                kids(0);
-                out += " (query ";
-                query(*e.query);
-                out += "))";
-                break;
-            case ExprKind::Exists:
-                out += "(exists (query ";
-                query(*e.query);
-                out += "))";
-                break;
-            case ExprKind::Subquery:
-                out += "(query ";
-                query(*e.query);
-                out += ')';
-                break;
-        }
-    }
-
-    void from(const FromItem& f) {
-        switch (f.kind) {
-            case FromItem::Kind::Table:
-                name(f.table);
-                alias(f);
-                break;
-            case FromItem::Kind::Derived:
-                out += '(';
-                query(*f.query);
-                out += ')';
-                alias(f);
-                break;
-            case FromItem::Kind::Join:
-                out += '(';
-                from(*f.left);
-                switch (f.join) {
-                    case JoinType::Inner:
-                        out += " INNER JOIN ";
-                        break;
-                    case JoinType::Left:
-                        out += f.outerKeyword ? " LEFT OUTER JOIN " : " LEFT JOIN ";
-                        break;
-                    case JoinType::Right:
-                        out += f.outerKeyword ? " RIGHT OUTER JOIN " : " RIGHT JOIN ";
-                        break;
-                }
-                from(*f.right);
-                out += " ON ";
-                expr(*f.on);
-                out += ')';
-                break;
-        }
-    }
-    void alias(const FromItem& f) {
-        if (!f.alias) return;
-        out += f.aliasWithAs ? " AS " : " ";
-        name(*f.alias);
-    }
-
-    void fromList(const std::vector<FromItemPtr>& items) {
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (i) out += ", ";
-            from(*items[i]);
-        }
-    }
-
-    void select(const SelectCore& s) {
-        out += "SELECT";
-        switch (s.quantifier) {
-            case SetQuantifier::Default:
-                break;
-            case SetQuantifier::All:
-                out += " ALL";
-                break;
-            case SetQuantifier::Distinct:
-                out += " DISTINCT";
-                break;
-            case SetQuantifier::DistinctRow:
-                out += " DISTINCTROW";
-                break;
-        }
-        if (s.top) {
-            out += " TOP " + s.top->count.text;
-            if (s.top->percent) out += " PERCENT";
-        }
-        for (size_t i = 0; i < s.items.size(); ++i) {
-            out += i ? ", " : " ";
-            const SelectItem& it = s.items[i];
-            switch (it.kind) {
-                case SelectItem::Kind::Star:
-                    out += '*';
-                    break;
-                case SelectItem::Kind::TableStar:
-                    qname(it.table);
-                    out += ".*";
-                    break;
-                case SelectItem::Kind::Expr:
-                    expr(*it.expr);
-                    if (it.alias) {
-                        out += " AS ";
-                        name(*it.alias);
-                    }
-                    break;
-            }
-        }
-        if (s.into) {
-            out += " INTO ";
-            name(*s.into);
-        }
-        if (!s.from.empty()) {
-            out += " FROM ";
-            fromList(s.from);
-        }
-        if (s.where) {
-            out += " WHERE ";
-            expr(*s.where);
-        }
-        if (!s.groupBy.empty()) {
-            out += " GROUP BY ";
-            exprs(s.groupBy, 0);
-        }
-        if (s.having) {
-            out += " HAVING ";
-            expr(*s.having);
-        }
-    }
-
-    void orderBy(const std::vector<OrderItem>& items) {
-        if (items.empty()) return;
-        out += " ORDER BY ";
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (i) out += ", ";
-            expr(*items[i].expr);
-            if (items[i].explicitDirection) out += items[i].descending ? " DESC" : " ASC";
-        }
-    }
-
-    void term(const QueryTerm& t) {
-        switch (t.kind) {
-            case QueryTerm::Kind::Select:
-                select(*t.select);
-                break;
-            case QueryTerm::Kind::Table:
-                out += "TABLE ";
-                name(t.table);
-                break;
-            case QueryTerm::Kind::Nested:
-                out += '(';
-                query(*t.nested);
-                out += ')';
-                break;
-        }
-    }
-
-    void query(const Query& q) {
-        if (q.transform) {
-            const Transform& tr = *q.transform;
-            out += "TRANSFORM ";
-            expr(*tr.aggregate);
-            if (tr.alias) {
-                out += " AS ";
-                name(*tr.alias);
-            }
-            out += ' ';
-            term(q.terms.front());
-            orderBy(q.orderBy);
-            out += " PIVOT ";
-            expr(*tr.pivot);
-            if (tr.hasInList) {
-                out += " IN (";
-                exprs(tr.inList, 0);
-                out += ')';
-            }
-        } else {
-            for (size_t i = 0; i < q.terms.size(); ++i) {
-                if (i)
-                    out +=
-                        i - 1 < q.unionAll.size() && q.unionAll[i - 1] ? " UNION ALL " : " UNION ";
-                term(q.terms[i]);
-            }
-            orderBy(q.orderBy);
-        }
-        if (q.ownerAccess) out += " WITH OWNERACCESS OPTION";
-    }
-
-    void type(const TypeName& t) {
-        out += t.name;
-        if (t.args.empty()) return;
-        out += '(';
-        for (size_t i = 0; i < t.args.size(); ++i) {
-            if (i) out += ", ";
-            out += std::to_string(t.args[i]);
-        }
-        out += ')';
-    }
-
-    void params(const std::vector<ParamDecl>& ps) {
-        for (size_t i = 0; i < ps.size(); ++i) {
-            if (i) out += ", ";
-            name(ps[i].name);
-            out += ' ';
-            type(ps[i].type);
-        }
-    }
-
-    void references(const References& r) {
-        out += "REFERENCES ";
-        name(r.table);
-        if (!r.columns.empty()) {
-            out += ' ';
-            names(r.columns);
-        }
-        if (r.onUpdate != RefAction::None)
-            out += std::string(" ON UPDATE ") + refActionText(r.onUpdate);
-        if (r.onDelete != RefAction::None)
-            out += std::string(" ON DELETE ") + refActionText(r.onDelete);
-    }
-
-    void constraint(const Constraint& c, bool table) {
-        if (c.name) {
-            out += "CONSTRAINT ";
-            name(*c.name);
-            out += ' ';
-        }
-        switch (c.kind) {
-            case Constraint::Kind::PrimaryKey:
-                out += "PRIMARY KEY";
-                break;
-            case Constraint::Kind::Unique:
-                out += "UNIQUE";
-                break;
-            case Constraint::Kind::NotNull:
-                out += "NOT NULL";
-                break;
-            case Constraint::Kind::ForeignKey:
-                if (table) {
-                    out += "FOREIGN KEY ";
-                    if (c.noIndex) out += "NO INDEX ";
-                    names(c.columns);
-                    out += ' ';
-                }
-                references(c.references);
-                break;
-            case Constraint::Kind::Check:
-                out += "CHECK (";
-                expr(*c.check);
-                out += ')';
-                break;
-        }
-        if (table && c.kind != Constraint::Kind::ForeignKey && c.kind != Constraint::Kind::Check) {
-            out += ' ';
-            names(c.columns);
-        }
-    }
-
-    void column(const ColumnDef& c) {
-        name(c.name);
-        out += ' ';
-        type(c.type);
-        if (c.notNull) out += *c.notNull ? " NOT NULL" : " NULL";
-        if (c.defaultValue) {
-            out += " DEFAULT ";
-            expr(*c.defaultValue);
-        }
-        if (c.compression) out += " WITH COMPRESSION";
-        for (const auto& k : c.constraints) {
-            out += ' ';
-            constraint(k, false);
-        }
-    }
-
-    void statement(const Statement& s) {
-        if (s.hasParameters) {
-            out += "PARAMETERS ";
-            params(s.parameters);
-            out += "; ";
-        }
-        body(s);
-    }
-
-    void body(const Statement& s) {
-        if (s.query) return query(*s.query);
-        std::visit([this](const auto& b) { stmt(b); }, s.body);
-    }
-
-    void stmt(const std::monostate&) {}
-    void stmt(const InsertStmt& i) {
-        out += "INSERT INTO ";
-        name(i.table);
-        if (i.hasColumnList) {
-            out += ' ';
-            names(i.columns);
-        }
-        if (i.query) {
-            out += ' ';
-            query(*i.query);
-        } else {
-            out += " VALUES (";
-            exprs(i.values, 0);
-            out += ')';
-        }
-    }
-    void stmt(const UpdateStmt& u) {
-        out += u.distinctRow ? "UPDATE DISTINCTROW " : "UPDATE ";
-        from(*u.target);
-        out += " SET ";
-        for (size_t i = 0; i < u.assignments.size(); ++i) {
-            if (i) out += ", ";
-            qname(u.assignments[i].column);
-            out += " = ";
-            expr(*u.assignments[i].value);
-        }
-        if (u.where) {
-            out += " WHERE ";
-            expr(*u.where);
-        }
-    }
-    void stmt(const DeleteStmt& d) {
-        out += d.distinctRow ? "DELETE DISTINCTROW" : "DELETE";
-        if (d.star) out += " *";
-        for (size_t i = 0; i < d.tables.size(); ++i) {
-            out += i ? ", " : " ";
-            qname(d.tables[i]);
-            out += ".*";
-        }
-        out += " FROM ";
-        fromList(d.from);
-        if (d.where) {
-            out += " WHERE ";
-            expr(*d.where);
-        }
-    }
-    void stmt(const CreateTableStmt& c) {
-        out += c.temporary ? "CREATE TEMPORARY TABLE " : "CREATE TABLE ";
-        name(c.table);
-        out += " (";
-        bool first = true;
-        for (const auto& col : c.columns) {
-            if (!first) out += ", ";
-            first = false;
-            column(col);
-        }
-        for (const auto& k : c.constraints) {
-            out += ", ";
-            constraint(k, true);
-        }
-        out += ')';
-    }
-    void stmt(const AlterTableStmt& a) {
-        out += "ALTER TABLE ";
-        name(a.table);
-        const char* col = a.columnKeyword ? "COLUMN " : "";
-        switch (a.action) {
-            case AlterTableStmt::Action::AddColumn:
-                out += std::string(" ADD ") + col;
-                column(a.column);
-                break;
-            case AlterTableStmt::Action::AlterColumn:
-                out += std::string(" ALTER ") + col;
-                column(a.column);
-                break;
-            case AlterTableStmt::Action::DropColumn:
-                out += std::string(" DROP ") + col;
-                name(a.name);
-                break;
-            case AlterTableStmt::Action::AddConstraint:
-                out += " ADD ";
-                constraint(a.constraint, true);
-                break;
-            case AlterTableStmt::Action::DropConstraint:
-                out += " DROP CONSTRAINT ";
-                name(a.name);
-                break;
-        }
-    }
-    void stmt(const CreateIndexStmt& c) {
-        out += c.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ";
-        name(c.index);
-        out += " ON ";
-        name(c.table);
-        out += " (";
-        for (size_t i = 0; i < c.columns.size(); ++i) {
-            if (i) out += ", ";
-            name(c.columns[i].name);
-            if (c.columns[i].explicitDirection) out += c.columns[i].descending ? " DESC" : " ASC";
-        }
-        out += ')';
-        if (c.primary || c.disallowNull || c.ignoreNull) {
-            out += " WITH";
-            if (c.primary) out += " PRIMARY";
-            if (c.disallowNull) out += " DISALLOW NULL";
-            if (c.ignoreNull) out += " IGNORE NULL";
-        }
-    }
-    void stmt(const DropStmt& d) {
-        switch (m_kind) {
-            case StatementKind::DropIndex:
-                out += "DROP INDEX ";
-                name(d.name);
-                out += " ON ";
-                name(d.table);
-                return;
-            case StatementKind::DropView:
-                out += "DROP VIEW ";
-                break;
-            case StatementKind::DropProcedure:
-                out += "DROP PROCEDURE ";
-                break;
-            default:
-                out += "DROP TABLE ";
-                break;
-        }
-        name(d.name);
-    }
-    void stmt(const CreateViewStmt& v) {
-        out += "CREATE VIEW ";
-        name(v.view);
-        if (!v.columns.empty()) {
-            out += ' ';
-            names(v.columns);
-        }
-        out += " AS ";
-        query(*v.query);
-    }
-    void stmt(const CreateProcedureStmt& p) {
-        out += "CREATE PROCEDURE ";
-        name(p.procedure);
-        if (p.parenthesised) {
-            out += " (";
-            params(p.params);
-            out += ')';
-        } else if (!p.params.empty()) {
-            out += ' ';
-            params(p.params);
-        }
-        out += " AS ";
-        const StatementKind saved = m_kind;
-        m_kind = p.body->kind;
-        body(*p.body);
-        m_kind = saved;
-    }
-    void stmt(const ExecuteStmt& e) {
-        out += e.shortForm ? "EXEC " : "EXECUTE ";
-        name(e.procedure);
-        if (!e.args.empty()) {
-            out += ' ';
-            exprs(e.args, 0);
-        }
-    }
-    void stmt(const TransactionStmt& t) {
-        switch (t.kind) {
-            case TransactionStmt::Kind::Begin:
-                out += "BEGIN";
-                break;
-            case TransactionStmt::Kind::Commit:
-                out += "COMMIT";
-                break;
-            case TransactionStmt::Kind::Rollback:
-                out += "ROLLBACK";
-                break;
-        }
-        if (!t.trailer.empty()) out += ' ' + t.trailer;
-    }
-
-    StatementKind m_kind = StatementKind::Select;
-
-private:
-    bool m_sexpr;
-};
-
 }  // namespace
 
-std::string print(const Statement& s) {
-    Printer p(false);
-    p.m_kind = s.kind;
-    p.statement(s);
-    return p.out;
+namespace detail {
+
+void Printer::from(const FromItem& f) {
+    switch (f.kind) {
+        case FromItem::Kind::Table:
+            name(f.table);
+            alias(f);
+            break;
+        case FromItem::Kind::Derived:
+            out += '(';
+            query(*f.query);
+            out += ')';
+            alias(f);
+            break;
+        case FromItem::Kind::Join:
+            out += '(';
+            from(*f.left);
+            switch (f.join) {
+                case JoinType::Inner:
+                    out += " INNER JOIN ";
+                    break;
+                case JoinType::Left:
+                    out += f.outerKeyword ? " LEFT OUTER JOIN " : " LEFT JOIN ";
+                    break;
+                case JoinType::Right:
+                    out += f.outerKeyword ? " RIGHT OUTER JOIN " : " RIGHT JOIN ";
+                    break;
+            }
+            from(*f.right);
+            out += " ON ";
+            expr(*f.on);
+            out += ')';
+            break;
+    }
 }
 
-std::string print(const Expr& e) {
-    Printer p(false);
-    p.expr(e);
+void Printer::alias(const FromItem& f) {
+    if (!f.alias) return;
+    out += f.aliasWithAs ? " AS " : " ";
+    name(*f.alias);
+}
+
+void Printer::fromList(const std::vector<FromItemPtr>& items) {
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ", ";
+        from(*items[i]);
+    }
+}
+
+void Printer::select(const SelectCore& s) {
+    out += "SELECT";
+    switch (s.quantifier) {
+        case SetQuantifier::Default:
+            break;
+        case SetQuantifier::All:
+            out += " ALL";
+            break;
+        case SetQuantifier::Distinct:
+            out += " DISTINCT";
+            break;
+        case SetQuantifier::DistinctRow:
+            out += " DISTINCTROW";
+            break;
+    }
+    if (s.top) {
+        out += " TOP " + s.top->count.text;
+        if (s.top->percent) out += " PERCENT";
+    }
+    for (size_t i = 0; i < s.items.size(); ++i) {
+        out += i ? ", " : " ";
+        const SelectItem& it = s.items[i];
+        switch (it.kind) {
+            case SelectItem::Kind::Star:
+                out += '*';
+                break;
+            case SelectItem::Kind::TableStar:
+                qname(it.table);
+                out += ".*";
+                break;
+            case SelectItem::Kind::Expr:
+                expr(*it.expr);
+                if (it.alias) {
+                    out += " AS ";
+                    name(*it.alias);
+                }
+                break;
+        }
+    }
+    if (s.into) {
+        out += " INTO ";
+        name(*s.into);
+    }
+    if (!s.from.empty()) {
+        out += " FROM ";
+        fromList(s.from);
+    }
+    if (s.where) {
+        out += " WHERE ";
+        expr(*s.where);
+    }
+    if (!s.groupBy.empty()) {
+        out += " GROUP BY ";
+        exprs(s.groupBy, 0);
+    }
+    if (s.having) {
+        out += " HAVING ";
+        expr(*s.having);
+    }
+}
+
+void Printer::orderBy(const std::vector<OrderItem>& items) {
+    if (items.empty()) return;
+    out += " ORDER BY ";
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i) out += ", ";
+        expr(*items[i].expr);
+        if (items[i].explicitDirection) out += items[i].descending ? " DESC" : " ASC";
+    }
+}
+
+void Printer::term(const QueryTerm& t) {
+    switch (t.kind) {
+        case QueryTerm::Kind::Select:
+            select(*t.select);
+            break;
+        case QueryTerm::Kind::Table:
+            out += "TABLE ";
+            name(t.table);
+            break;
+        case QueryTerm::Kind::Nested:
+            out += '(';
+            query(*t.nested);
+            out += ')';
+            break;
+    }
+}
+
+void Printer::query(const Query& q) {
+    if (q.transform) {
+        const Transform& tr = *q.transform;
+        out += "TRANSFORM ";
+        expr(*tr.aggregate);
+        if (tr.alias) {
+            out += " AS ";
+            name(*tr.alias);
+        }
+        out += ' ';
+        term(q.terms.front());
+        orderBy(q.orderBy);
+        out += " PIVOT ";
+        expr(*tr.pivot);
+        if (tr.hasInList) {
+            out += " IN (";
+            exprs(tr.inList, 0);
+            out += ')';
+        }
+    } else {
+        for (size_t i = 0; i < q.terms.size(); ++i) {
+            if (i)
+                out += i - 1 < q.unionAll.size() && q.unionAll[i - 1] ? " UNION ALL " : " UNION ";
+            term(q.terms[i]);
+        }
+        orderBy(q.orderBy);
+    }
+    if (q.ownerAccess) out += " WITH OWNERACCESS OPTION";
+}
+
+void Printer::type(const TypeName& t) {
+    out += t.name;
+    if (t.args.empty()) return;
+    out += '(';
+    for (size_t i = 0; i < t.args.size(); ++i) {
+        if (i) out += ", ";
+        out += std::to_string(t.args[i]);
+    }
+    out += ')';
+}
+
+void Printer::params(const std::vector<ParamDecl>& ps) {
+    for (size_t i = 0; i < ps.size(); ++i) {
+        if (i) out += ", ";
+        name(ps[i].name);
+        out += ' ';
+        type(ps[i].type);
+    }
+}
+
+void Printer::references(const References& r) {
+    out += "REFERENCES ";
+    name(r.table);
+    if (!r.columns.empty()) {
+        out += ' ';
+        names(r.columns);
+    }
+    if (r.onUpdate != RefAction::None)
+        out += std::string(" ON UPDATE ") + refActionText(r.onUpdate);
+    if (r.onDelete != RefAction::None)
+        out += std::string(" ON DELETE ") + refActionText(r.onDelete);
+}
+
+void Printer::constraint(const Constraint& c, bool table) {
+    if (c.name) {
+        out += "CONSTRAINT ";
+        name(*c.name);
+        out += ' ';
+    }
+    switch (c.kind) {
+        case Constraint::Kind::PrimaryKey:
+            out += "PRIMARY KEY";
+            break;
+        case Constraint::Kind::Unique:
+            out += "UNIQUE";
+            break;
+        case Constraint::Kind::NotNull:
+            out += "NOT NULL";
+            break;
+        case Constraint::Kind::ForeignKey:
+            if (table) {
+                out += "FOREIGN KEY ";
+                if (c.noIndex) out += "NO INDEX ";
+                names(c.columns);
+                out += ' ';
+            }
+            references(c.references);
+            break;
+        case Constraint::Kind::Check:
+            out += "CHECK (";
+            expr(*c.check);
+            out += ')';
+            break;
+    }
+    if (table && c.kind != Constraint::Kind::ForeignKey && c.kind != Constraint::Kind::Check) {
+        out += ' ';
+        names(c.columns);
+    }
+}
+
+void Printer::column(const ColumnDef& c) {
+    name(c.name);
+    out += ' ';
+    type(c.type);
+    if (c.notNull) out += *c.notNull ? " NOT NULL" : " NULL";
+    if (c.defaultValue) {
+        out += " DEFAULT ";
+        expr(*c.defaultValue);
+    }
+    if (c.compression) out += " WITH COMPRESSION";
+    for (const auto& k : c.constraints) {
+        out += ' ';
+        constraint(k, false);
+    }
+}
+
+void Printer::statement(const Statement& s) {
+    if (s.hasParameters) {
+        out += "PARAMETERS ";
+        params(s.parameters);
+        out += "; ";
+    }
+    body(s);
+}
+
+void Printer::body(const Statement& s) {
+    if (s.query) return query(*s.query);
+    std::visit([this](const auto& b) { stmt(b); }, s.body);
+}
+
+void Printer::stmt(const InsertStmt& i) {
+    out += "INSERT INTO ";
+    name(i.table);
+    if (i.hasColumnList) {
+        out += ' ';
+        names(i.columns);
+    }
+    if (i.query) {
+        out += ' ';
+        query(*i.query);
+    } else {
+        out += " VALUES (";
+        exprs(i.values, 0);
+        out += ')';
+    }
+}
+
+void Printer::stmt(const UpdateStmt& u) {
+    out += u.distinctRow ? "UPDATE DISTINCTROW " : "UPDATE ";
+    from(*u.target);
+    out += " SET ";
+    for (size_t i = 0; i < u.assignments.size(); ++i) {
+        if (i) out += ", ";
+        qname(u.assignments[i].column);
+        out += " = ";
+        expr(*u.assignments[i].value);
+    }
+    if (u.where) {
+        out += " WHERE ";
+        expr(*u.where);
+    }
+}
+
+void Printer::stmt(const DeleteStmt& d) {
+    out += d.distinctRow ? "DELETE DISTINCTROW" : "DELETE";
+    if (d.star) out += " *";
+    for (size_t i = 0; i < d.tables.size(); ++i) {
+        out += i ? ", " : " ";
+        qname(d.tables[i]);
+        out += ".*";
+    }
+    out += " FROM ";
+    fromList(d.from);
+    if (d.where) {
+        out += " WHERE ";
+        expr(*d.where);
+    }
+}
+
+void Printer::stmt(const CreateTableStmt& c) {
+    out += c.temporary ? "CREATE TEMPORARY TABLE " : "CREATE TABLE ";
+    name(c.table);
+    out += " (";
+    bool first = true;
+    for (const auto& col : c.columns) {
+        if (!first) out += ", ";
+        first = false;
+        column(col);
+    }
+    for (const auto& k : c.constraints) {
+        out += ", ";
+        constraint(k, true);
+    }
+    out += ')';
+}
+
+void Printer::stmt(const AlterTableStmt& a) {
+    out += "ALTER TABLE ";
+    name(a.table);
+    const char* col = a.columnKeyword ? "COLUMN " : "";
+    switch (a.action) {
+        case AlterTableStmt::Action::AddColumn:
+            out += std::string(" ADD ") + col;
+            column(a.column);
+            break;
+        case AlterTableStmt::Action::AlterColumn:
+            out += std::string(" ALTER ") + col;
+            column(a.column);
+            break;
+        case AlterTableStmt::Action::DropColumn:
+            out += std::string(" DROP ") + col;
+            name(a.name);
+            break;
+        case AlterTableStmt::Action::AddConstraint:
+            out += " ADD ";
+            constraint(a.constraint, true);
+            break;
+        case AlterTableStmt::Action::DropConstraint:
+            out += " DROP CONSTRAINT ";
+            name(a.name);
+            break;
+    }
+}
+
+void Printer::stmt(const CreateIndexStmt& c) {
+    out += c.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ";
+    name(c.index);
+    out += " ON ";
+    name(c.table);
+    out += " (";
+    for (size_t i = 0; i < c.columns.size(); ++i) {
+        if (i) out += ", ";
+        name(c.columns[i].name);
+        if (c.columns[i].explicitDirection) out += c.columns[i].descending ? " DESC" : " ASC";
+    }
+    out += ')';
+    if (c.primary || c.disallowNull || c.ignoreNull) {
+        out += " WITH";
+        if (c.primary) out += " PRIMARY";
+        if (c.disallowNull) out += " DISALLOW NULL";
+        if (c.ignoreNull) out += " IGNORE NULL";
+    }
+}
+
+void Printer::stmt(const DropStmt& d) {
+    switch (m_kind) {
+        case StatementKind::DropIndex:
+            out += "DROP INDEX ";
+            name(d.name);
+            out += " ON ";
+            name(d.table);
+            return;
+        case StatementKind::DropView:
+            out += "DROP VIEW ";
+            break;
+        case StatementKind::DropProcedure:
+            out += "DROP PROCEDURE ";
+            break;
+        default:
+            out += "DROP TABLE ";
+            break;
+    }
+    name(d.name);
+}
+
+void Printer::stmt(const CreateViewStmt& v) {
+    out += "CREATE VIEW ";
+    name(v.view);
+    if (!v.columns.empty()) {
+        out += ' ';
+        names(v.columns);
+    }
+    out += " AS ";
+    query(*v.query);
+}
+
+void Printer::stmt(const CreateProcedureStmt& p) {
+    out += "CREATE PROCEDURE ";
+    name(p.procedure);
+    if (p.parenthesised) {
+        out += " (";
+        params(p.params);
+        out += ')';
+    } else if (!p.params.empty()) {
+        out += ' ';
+        params(p.params);
+    }
+    out += " AS ";
+    const StatementKind saved = m_kind;
+    m_kind = p.body->kind;
+    body(*p.body);
+    m_kind = saved;
+}
+
+void Printer::stmt(const ExecuteStmt& e) {
+    out += e.shortForm ? "EXEC " : "EXECUTE ";
+    name(e.procedure);
+    if (!e.args.empty()) {
+        out += ' ';
+        exprs(e.args, 0);
+    }
+}
+
+void Printer::stmt(const TransactionStmt& t) {
+    switch (t.kind) {
+        case TransactionStmt::Kind::Begin:
+            out += "BEGIN";
+            break;
+        case TransactionStmt::Kind::Commit:
+            out += "COMMIT";
+            break;
+        case TransactionStmt::Kind::Rollback:
+            out += "ROLLBACK";
+            break;
+    }
+    if (!t.trailer.empty()) out += ' ' + t.trailer;
+}
+
+}  // namespace detail
+
+std::string print(const Statement& s) {
+    detail::Printer p(false);
+    p.m_kind = s.kind;
+    p.statement(s);
     return p.out;
 }
 
 std::string dump(const Statement& s) {
-    Printer p(true);
+    detail::Printer p(true);
     p.m_kind = s.kind;
     p.out = std::string("[") + statementKindName(s.kind) + "] ";
     p.statement(s);
-    return p.out;
-}
-
-std::string dump(const Expr& e) {
-    Printer p(true);
-    p.expr(e);
     return p.out;
 }
 
