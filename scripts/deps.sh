@@ -28,6 +28,7 @@ PACKAGES=(
     "qt6-base-dev        Qt 6 Widgets, Print Support and Test for the program"
     "libgl-dev           OpenGL headers that Qt 6 Gui's CMake package asks for"
     "fonts-liberation    Liberation Sans stands in for Arial, the windows' font"
+    "desktop-file-utils  desktop-file-validate checks the installed desktop entry"
 )
 
 names=()

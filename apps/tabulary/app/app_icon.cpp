@@ -7,10 +7,8 @@
 
 namespace tab::gui {
 
-namespace {
-
 // A table sheet: white rounded card, blue header band, light grid below.
-QPixmap tableGlyph(int size) {
+QImage applicationIconImage(int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
 
@@ -55,14 +53,13 @@ QPixmap tableGlyph(int size) {
     painter.setBrush(Qt::NoBrush);
     painter.drawPath(outline);
     painter.end();
-    return QPixmap::fromImage(image);
+    return image;
 }
-
-}  // namespace
 
 QIcon applicationIcon() {
     QIcon icon;
-    for (const int size : {16, 32, 48, 64}) icon.addPixmap(tableGlyph(size));
+    for (const int size : {16, 32, 48, 64})
+        icon.addPixmap(QPixmap::fromImage(applicationIconImage(size)));
     return icon;
 }
 

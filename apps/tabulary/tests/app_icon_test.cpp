@@ -17,21 +17,32 @@ TEST(AppIcon, HasTheFourSizes) {
     EXPECT_EQ(icon.availableSizes(), expected);
 }
 
+void expectTableGlyph(const QImage& drawn, int size) {
+    const QImage image = drawn.convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(image.size(), QSize(size, size));
+    // Corners are left transparent by the rounded card.
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(image.pixel(size - 1, size - 1)), 0);
+    // The header band is blue; the body's middle cell is white.
+    const QColor band = image.pixelColor(size / 2, size / 4);
+    EXPECT_GT(band.blue(), band.red() + 40) << band.name().toStdString();
+    const QColor cell = image.pixelColor(size / 2, size * 5 / 8);
+    EXPECT_GE(cell.lightness(), 230) << cell.name().toStdString();
+}
+
 TEST(AppIcon, EachSizeIsATableGlyph) {
     const QIcon icon = tab::gui::applicationIcon();
     for (const int size : {16, 32, 48, 64}) {
         SCOPED_TRACE(size);
-        const QImage image =
-            icon.pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32);
-        ASSERT_EQ(image.size(), QSize(size, size));
-        // Corners are left transparent by the rounded card.
-        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
-        EXPECT_EQ(qAlpha(image.pixel(size - 1, size - 1)), 0);
-        // The header band is blue; the body's middle cell is white.
-        const QColor band = image.pixelColor(size / 2, size / 4);
-        EXPECT_GT(band.blue(), band.red() + 40) << band.name().toStdString();
-        const QColor cell = image.pixelColor(size / 2, size * 5 / 8);
-        EXPECT_GE(cell.lightness(), 230) << cell.name().toStdString();
+        expectTableGlyph(icon.pixmap(QSize(size, size)).toImage(), size);
+    }
+}
+
+// The sizes the build renders for the desktop's icon theme.
+TEST(AppIcon, ThemeSizesAreTableGlyphs) {
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        SCOPED_TRACE(size);
+        expectTableGlyph(tab::gui::applicationIconImage(size), size);
     }
 }
 
