@@ -1,0 +1,104 @@
+// The FROM clause: tables, saved queries and derived tables become sources
+// of the query level, joins nest as SQLite writes them.
+#include "translator_internal.h"
+
+namespace tab::accsql::translation {
+namespace {
+
+std::string quoteId(std::string_view name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+void Translator::addSource(Level& L, Source s, Span span) {
+    for (const Source& o : L.sources)
+        if (sameName(o.exposed, s.exposed))
+            fail(span, "The name '" + s.exposed +
+                           "' is used for two sources of the FROM clause; give one of them an "
+                           "alias");
+    L.sources.push_back(std::move(s));
+}
+
+// A query used as a source exposes its result columns c1, c2, ... under
+// their Access names.
+Source Translator::derivedSource(const QOut& q, std::string exposed) {
+    Source s;
+    s.exposed = std::move(exposed);
+    s.alias = newAlias();
+    for (size_t i = 0; i < q.cols.size(); ++i)
+        s.cols.push_back(
+            {q.cols[i].name, q.cols[i].type, q.cols[i].size, "\"c" + std::to_string(i + 1) + "\""});
+    return s;
+}
+
+std::string Translator::fromItem(const FromItem& f, Level& L) {
+    switch (f.kind) {
+        case FromItem::Kind::Table:
+            return tableSource(f, L);
+        case FromItem::Kind::Derived:
+            return derivedTable(f, L);
+        case FromItem::Kind::Join:
+            return join(f, L);
+    }
+    throw Failure{Error(Errc::Internal, "unknown FROM item")};
+}
+
+// A name in FROM: a table's virtual table, or a saved query translated in place.
+std::string Translator::tableSource(const FromItem& f, Level& L) {
+    auto entry = m_catalog.find(f.table.text);
+    if (!entry)
+        fail(f.table.span, "Cannot find the input table or query '" + f.table.text +
+                               "'; make sure it exists and its name is spelled correctly");
+    std::string exposed = f.alias ? f.alias->text : entry->name;
+    if (entry->kind == CatalogEntry::Kind::Other)
+        fail(f.table.span, entry->reason, Errc::Unsupported);
+    if (entry->kind == CatalogEntry::Kind::View) {
+        QOut q = view(*entry, f.table.span);
+        Source s = derivedSource(q, exposed);
+        std::string sql = "(" + q.sql + ") AS " + s.alias;
+        addSource(L, std::move(s), f.span);
+        return sql;
+    }
+    Source s;
+    s.exposed = exposed;
+    s.alias = newAlias();
+    s.rowid = true;
+    for (const SourceColumn& c : entry->columns)
+        s.cols.push_back({c.name, c.type, c.size, quoteId(c.name)});
+    std::string sql = quoteId(entry->sqliteName) + " AS " + s.alias;
+    addSource(L, std::move(s), f.span);
+    return sql;
+}
+
+std::string Translator::derivedTable(const FromItem& f, Level& L) {
+    QOut q = query(*f.query, nullptr);
+    // Access's own name for a derived table written without an alias.
+    Source s = derivedSource(q, f.alias ? f.alias->text : "%$##@_Alias");
+    std::string sql = "(" + q.sql + ") AS " + s.alias;
+    addSource(L, std::move(s), f.span);
+    return sql;
+}
+
+// Both sides become sources first, so ON sees the columns of either.
+std::string Translator::join(const FromItem& f, Level& L) {
+    std::string left = fromItem(*f.left, L);
+    std::string right = fromItem(*f.right, L);
+    const char* saved = L.clause;
+    L.clause = "a JOIN's ON";
+    L.aggAllowed = false;
+    Tx on = expr(*f.on, L);
+    L.clause = saved;
+    if (on.agg) fail(f.on->span, "Cannot have an aggregate function in a JOIN's ON");
+    const char* kind = f.join == JoinType::Inner  ? " INNER JOIN "
+                       : f.join == JoinType::Left ? " LEFT JOIN "
+                                                  : " RIGHT JOIN ";
+    return "(" + left + kind + right + " ON " + cond(on) + ")";
+}
+
+}  // namespace tab::accsql::translation
