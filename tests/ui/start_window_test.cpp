@@ -9,10 +9,12 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <functional>
 
 #include "app/application.h"
 #include "app/procedure_error.h"
 #include "app/product.h"
+#include "app/settings_store.h"
 #include "app/start_window.h"
 #include "app/theme.h"
 #include "db/engine_check.h"
@@ -157,30 +159,78 @@ TEST_F(StartWindowTest, ClosingEitherWindowEndsTheProgramButBackDoesNot) {
     }
 }
 
-TEST_F(StartWindowTest, SettingsAreWrittenKeystrokeByKeystroke) {
-    Application app;
-    ASSERT_TRUE(app.start());
-    Form1& f1 = app.startWindow();
-    auto* text1 = child<QLineEdit>(f1, "Text1");
-    const QString typed = QStringLiteral("/srv/a b.mdb");
-    for (qsizetype i = 0; i < typed.size(); ++i) {
-        QTest::keyClicks(text1, typed.mid(i, 1));
-        EXPECT_TRUE(
-            world.settingsText().contains(QStringLiteral("Database=") + typed.left(i + 1) + u'\n'))
-            << world.settingsText().toStdString();
-    }
-    QTest::keyClicks(child<QLineEdit>(f1, "Text2"), QStringLiteral("p w"));
-    EXPECT_TRUE(world.settingsText().contains(QStringLiteral("Password=p w\n")));
-    EXPECT_EQ(child<QLineEdit>(f1, "Text2")->echoMode(), QLineEdit::Password);
-    struct stat st {};
-    ASSERT_EQ(::stat(world.configFile().toUtf8().constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+TEST_F(StartWindowTest, SettingsAreWrittenKeystrokeByKeystrokeAndSyncedWhenTheySettle) {
+    const QString db = database();
+    struct Case {
+        const char* settledBy;
+        const char* box;
+        const char* key;
+        QString typed;
+        bool focusInBox;  // else the focus is on "Next >" while typing
+        std::function<void(Application&, QLineEdit* box)> settle;
+    };
+    const Case cases[] = {
+        {"Tab out of the box", "Text1", "Database", QStringLiteral("/srv/a b.mdb"), true,
+         [](Application&, QLineEdit* box) { QTest::keyClick(box, Qt::Key_Tab); }},
+        {"click into the other box", "Text2", "Password", QStringLiteral("p w"), true,
+         [](Application& app, QLineEdit*) {
+             QTest::mouseClick(child<QLineEdit>(app.startWindow(), "Text1"), Qt::LeftButton);
+         }},
+        {"\"Next >\"", "Text1", "Database", db, false,
+         [](Application& app, QLineEdit*) {
+             QTest::keyClick(child<QPushButton>(app.startWindow(), "PushButton3"), Qt::Key_Space);
+             EXPECT_NE(app.loadedWorkspace(), nullptr);
+         }},
+        {"closing the start window", "Text2", "Password", QStringLiteral("secret"), false,
+         [](Application& app, QLineEdit*) { app.startWindow().close(); }},
+        {"the program ended elsewhere", "Text1", "Database", QStringLiteral("/x.mdb"), false,
+         [](Application&, QLineEdit*) { services().endProgram(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settledBy);
+        TestWorld w;
+        w.installFixedFiles();
+        Application app;
+        ASSERT_TRUE(app.start());
+        Form1& f1 = app.startWindow();
+        f1.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&f1));
+        auto* box = child<QLineEdit>(f1, c.box);
+        if (c.focusInBox)
+            box->setFocus();
+        else
+            child<QPushButton>(f1, "PushButton3")->setFocus();
+        SyncSettings();
+        const long long syncs = settingsSyncCounts().syncs;
 
-    // What the next start reads.
-    Application next;
-    ASSERT_TRUE(next.start());
-    EXPECT_EQ(child<QLineEdit>(next.startWindow(), "Text1")->text(), typed);
-    EXPECT_EQ(child<QLineEdit>(next.startWindow(), "Text2")->text(), QStringLiteral("p w"));
+        // Each keystroke is in the file at once, and none syncs the disk.
+        const QString entry = QString::fromLatin1(c.key) + u'=';
+        for (qsizetype i = 0; i < c.typed.size(); ++i) {
+            QTest::keyClicks(box, c.typed.mid(i, 1));
+            EXPECT_TRUE(w.settingsText().contains(entry + c.typed.left(i + 1) + u'\n'))
+                << i << ": " << w.settingsText().toStdString();
+            EXPECT_EQ(settingsSyncCounts().syncs, syncs) << i;
+        }
+        // Typed where the case says, so that the sync comes from its settling.
+        ASSERT_EQ(box->hasFocus(), c.focusInBox);
+        c.settle(app, box);
+        EXPECT_EQ(settingsSyncCounts().syncs, syncs + 1);
+        SyncSettings();  // nothing was left pending
+        EXPECT_EQ(settingsSyncCounts().syncs, syncs + 1);
+
+        struct stat st {};
+        ASSERT_EQ(::stat(w.configFile().toUtf8().constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_EQ(box->echoMode(), QString::fromLatin1(c.box) == QStringLiteral("Text2")
+                                       ? QLineEdit::Password
+                                       : QLineEdit::Normal);
+        // What the next start reads.
+        services().resetEnded();
+        Application next;
+        ASSERT_TRUE(next.start());
+        EXPECT_EQ(child<QLineEdit>(next.startWindow(), c.box)->text(), c.typed);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }
 
 TEST_F(StartWindowTest, ASettingThatCannotBeWrittenIsToldOnceAndTypingGoesOn) {

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QStringList>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +13,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <utility>
 
 #include "app/app_paths.h"
 #include "app/failure.h"
@@ -246,7 +249,8 @@ void replaceFile(const QString& path, const QByteArray& content) {
         // The umask may have taken bits away; the file is exactly 0600.
         if (::fchmod(fd, 0600) != 0) failNow("Cannot protect", path);
         writeAll(fd, content, path);
-        if (::fsync(fd) != 0) failNow("Cannot write", path);
+        // No fsync here: SyncSettings does it once the value settles. The
+        // close still reports the write errors a network file system defers.
         const int closed = ::close(fd);
         fd = -1;
         if (closed != 0 && errno != EINTR) failNow("Cannot write", path);
@@ -257,6 +261,36 @@ void replaceFile(const QString& path, const QByteArray& content) {
         ::unlink(tempName.constData());
         throw;
     }
+}
+
+// Settings files written since the last sync; one in practice, more only
+// when the settings path changed in between.
+QStringList& pendingFiles() {
+    static QStringList files;
+    return files;
+}
+
+SettingsSyncCounts& counts() {
+    static SettingsSyncCounts c;
+    return c;
+}
+
+// fsync of the settings file `path` or of its folder. Gone since it was
+// written (or a link now in its place): nothing of ours left to sync.
+void syncOne(const QString& name, bool folder, const QString& path) {
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW | (folder ? O_DIRECTORY : O_NONBLOCK);
+    const int fd = ::open(QFile::encodeName(name).constData(), flags);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR || error == ELOOP) return;
+        fail("Cannot sync", path, error);
+    }
+    ++counts().fsyncs;
+    const int synced = ::fsync(fd);
+    const int error = errno;
+    ::close(fd);
+    // Some file systems cannot sync a folder; the file itself is synced.
+    if (synced != 0 && !(folder && error == EINVAL)) fail("Cannot write", path, error);
 }
 
 bool validKey(const QString& key) {
@@ -325,6 +359,28 @@ void WriteSetting(const QString& key, const QString& value) {
         out.append('\n');
     }
     replaceFile(path, out);
+    if (!pendingFiles().contains(path)) pendingFiles().append(path);
+}
+
+void SyncSettings() {
+    if (pendingFiles().isEmpty()) return;
+    const QStringList files = std::exchange(pendingFiles(), {});
+    ++counts().syncs;
+    std::exception_ptr failure;
+    for (const QString& path : files) {
+        try {
+            syncOne(path, false, path);
+            // The rename lives in the folder.
+            syncOne(QFileInfo(path).absolutePath(), true, path);
+        } catch (const Failure&) {
+            if (!failure) failure = std::current_exception();
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+SettingsSyncCounts settingsSyncCounts() {
+    return counts();
 }
 
 }  // namespace tab::gui

@@ -4,6 +4,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <functional>
+#include <utility>
 
 #include "app/app_icon.h"
 #include "app/app_paths.h"
@@ -26,16 +28,25 @@ namespace tab::gui {
 
 namespace {
 
-// A one-line text box that selects its whole text when it gets the focus.
+// A one-line text box that selects its whole text when it gets the focus
+// and tells when it loses it.
 class TextBox : public QLineEdit {
 public:
-    explicit TextBox(QWidget* parent) : QLineEdit(parent) {}
+    TextBox(std::function<void()> focusLost, QWidget* parent)
+        : QLineEdit(parent), m_focusLost(std::move(focusLost)) {}
 
 protected:
     void focusInEvent(QFocusEvent* event) override {
         QLineEdit::focusInEvent(event);
         setSelection(0, static_cast<int>(text().size()));
     }
+    void focusOutEvent(QFocusEvent* event) override {
+        QLineEdit::focusOutEvent(event);
+        m_focusLost();
+    }
+
+private:
+    std::function<void()> m_focusLost;
 };
 
 }  // namespace
@@ -52,14 +63,16 @@ Form1::Form1(Application& app) : m_app(app) {
     placeTwips(Frame1, 120, 120, 7800, 1335);
     Label5 = namedControl<QLabel>("Label5", Frame1, QStringLiteral("MDB or ACCDB File:"));
     placeTwips(Label5, 240, 345, 1935, 255);
-    Text1 = namedControl<TextBox>("Text1", Frame1);
+    // The value typed is stored keystroke by keystroke and made durable once
+    // it settles: when the box loses the focus, on "Next >" and at the end.
+    Text1 = namedControl<TextBox>("Text1", Frame1, [this] { syncSettings(); });
     placeTwips(Text1, 2280, 300, 4695, 345);
     PushButton6 = namedButton("PushButton6", QStringLiteral("..."), Frame1);
     placeTwips(PushButton6, 7080, 300, 450, 345);
     lblPassword =
         namedControl<QLabel>("lblPassword", Frame1, QStringLiteral("Password (if required):"));
     placeTwips(lblPassword, 240, 840, 1950, 225);
-    Text2 = namedControl<TextBox>("Text2", Frame1);
+    Text2 = namedControl<TextBox>("Text2", Frame1, [this] { syncSettings(); });
     Text2->setEchoMode(QLineEdit::Password);
     placeTwips(Text2, 2280, 800, 5265, 345);
     PushButton1 = namedButton("PushButton1", QStringLiteral("Load Sample/Example Database"), this);
@@ -135,6 +148,7 @@ void Form1::PushButton1_Click() {
 }
 
 void Form1::PushButton3_Click() {
+    syncSettings();
     Guard g(QStringLiteral("Form1.PushButton3_Click"));
     if (!g.test(100, [&] { return PathExists(Text1->text()); })) return;
     g.line(102, [&] { AddTablesToAccessListbox(m_app.workspace().List1(), *this); });
@@ -164,16 +178,27 @@ void Form1::writeSetting(const QString& key, const QString& value) {
     try {
         WriteSetting(key, value);
     } catch (const Failure& f) {
-        // Said once a run: the window stays usable, the value is not kept.
-        if (m_settingFailureShown) return;
-        m_settingFailureShown = true;
-        services().dialogs().message(
-            {applicationTitle(),
-             QStringLiteral(
-                 "The database and password cannot be remembered for the next start:\r\n") +
-                 f.description(),
-             BoxIcon::Warning, BoxButtons::Ok});
+        settingFailed(f);
     }
+}
+
+void Form1::syncSettings() {
+    try {
+        SyncSettings();
+    } catch (const Failure& f) {
+        settingFailed(f);
+    }
+}
+
+void Form1::settingFailed(const Failure& f) {
+    // Said once a run: the window stays usable, the value is not kept.
+    if (m_settingFailureShown) return;
+    m_settingFailureShown = true;
+    services().dialogs().message(
+        {applicationTitle(),
+         QStringLiteral("The database and password cannot be remembered for the next start:\r\n") +
+             f.description(),
+         BoxIcon::Warning, BoxButtons::Ok});
 }
 
 void Form1::Text1_Change() {
@@ -190,6 +215,7 @@ void Form1::showAgain() {
 
 void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
+    syncSettings();
     services().endProgram();
 }
 

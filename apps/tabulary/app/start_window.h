@@ -16,6 +16,7 @@ class QPushButton;
 namespace tab::gui {
 
 class Application;
+class Failure;
 class WindowPointer;
 
 class Form1 : public QWidget, public ConnectionSettings {
@@ -44,6 +45,9 @@ protected:
 
 private:
     void writeSetting(const QString& key, const QString& value);
+    // SyncSettings, failures told like those of writeSetting.
+    void syncSettings();
+    void settingFailed(const Failure& f);
 
     Application& m_app;
     WindowPointer* m_pointer;

@@ -9,9 +9,11 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <utility>
@@ -24,11 +26,25 @@
 
 using tab::gui::Failure;
 using tab::gui::ReadSetting;
+using tab::gui::settingsSyncCounts;
+using tab::gui::SettingsSyncCounts;
+using tab::gui::SyncSettings;
 using tab::gui::WriteSetting;
 
 using tab::gui::testing::modeOf;
 using tab::gui::testing::runningAsRoot;
 using tab::gui::testing::UmaskGuard;
+
+namespace {
+long long g_fsyncCalls = 0;
+}  // namespace
+
+// Every fsync of this program passes here (the store is linked in), so the
+// tests see the syncs the store really makes, not only those it counts.
+extern "C" int fsync(int fd) {
+    ++g_fsyncCalls;
+    return static_cast<int>(::syscall(SYS_fsync, fd));
+}
 
 namespace {
 
@@ -141,6 +157,79 @@ TEST_F(Settings, ValuesComeBackExactly) {
     }
     EXPECT_EQ(settingsBytes().count('\n'), qsizetype{std::size(values)} + 1);
     EXPECT_TRUE(settingsBytes().startsWith("[Tabulary]\nKey0=plain\nKey1= a b \n"));
+}
+
+TEST_F(Settings, WritesAreStoredAtOnceAndSyncedOnlyWhenAsked) {
+    SyncSettings();  // whatever an earlier test left pending
+    const SettingsSyncCounts start = settingsSyncCounts();
+    const long long startCalls = g_fsyncCalls;
+    const QByteArray config = QFile::encodeName(configFolder());
+    const QByteArray otherConfig = QFile::encodeName(path(QStringLiteral("other/config")));
+    const auto write = [](const char* key, const char* value) {
+        WriteSetting(QString::fromLatin1(key), QString::fromLatin1(value));
+    };
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        long long syncs;   // since the start
+        long long fsyncs;  // since the start: counted by the store and really made
+        QByteArray file;   // afterwards
+    };
+    const QByteArray both = "[Tabulary]\nDatabase=C:\nPassword=p\n";
+    const Step steps[] = {
+        {"sync with nothing written", SyncSettings, 0, 0, "<unreadable>"},
+        {"first write", [&] { write("Database", "C"); }, 0, 0, "[Tabulary]\nDatabase=C\n"},
+        {"more writes",
+         [&] {
+             write("Database", "C:");
+             write("Password", "p");
+         },
+         0, 0, both},
+        {"sync: the file and its folder", SyncSettings, 1, 2, both},
+        {"sync again: nothing pending", SyncSettings, 1, 2, both},
+        {"file removed before the sync: its folder only",
+         [&] {
+             write("Database", "D");
+             QFile::remove(settingsFile());
+             SyncSettings();
+         },
+         2, 3, "<unreadable>"},
+        {"two settings paths, one sync",
+         [&] {
+             write("A", "1");
+             qputenv("XDG_CONFIG_HOME", otherConfig);
+             write("A", "2");
+             qputenv("XDG_CONFIG_HOME", config);
+             SyncSettings();
+         },
+         3, 7, "[Tabulary]\nA=1\n"},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act();
+        EXPECT_EQ(settingsSyncCounts().syncs - start.syncs, step.syncs);
+        EXPECT_EQ(settingsSyncCounts().fsyncs - start.fsyncs, step.fsyncs);
+        EXPECT_EQ(g_fsyncCalls - startCalls, step.fsyncs);
+        EXPECT_EQ(settingsBytes(), step.file);
+    }
+
+    // A sync that fails names the file, and what failed is not pending any
+    // more. A pipe in the file's place cannot be synced.
+    write("A", "3");
+    ASSERT_TRUE(QFile::remove(settingsFile()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(settingsFile()).constData(), 0600), 0);
+    try {
+        SyncSettings();
+        ADD_FAILURE() << "no Failure";
+    } catch (const Failure& failure) {
+        EXPECT_TRUE(failure.description().contains(settingsFile())) << failure.what();
+        EXPECT_TRUE(failure.description().contains(QString::fromLocal8Bit(std::strerror(EINVAL))))
+            << failure.what();
+    }
+    const SettingsSyncCounts failed = settingsSyncCounts();
+    SyncSettings();
+    EXPECT_EQ(settingsSyncCounts().syncs, failed.syncs);
+    EXPECT_EQ(settingsSyncCounts().fsyncs, failed.fsyncs);
 }
 
 TEST_F(Settings, FileAndFolderAreOwnerOnlyWhateverTheUmask) {
@@ -419,17 +508,17 @@ TEST_F(AppPaths, SettingsFileFollowsXdgConfigHome) {
     }
 }
 
-TEST_F(AppPaths, TempSetIsUsedUnchanged) {
+// TEMP naming no folder is not made: the private folder is used instead.
+TEST_F(AppPaths, TempNamingNoFolderIsNotUsed) {
     const QString values[] = {path(QStringLiteral("not-there")),
                               path(QStringLiteral("not-there")) + QLatin1Char('/'),
                               QStringLiteral("relative/dir/")};
     for (const QString& value : values) {
         SCOPED_TRACE(value.toStdString());
         qputenv("TEMP", QFile::encodeName(value));
-        EXPECT_EQ(tab::gui::tempFolder(), value);
+        EXPECT_EQ(tab::gui::tempFolder(), path(QStringLiteral("state/tabulary")));
         EXPECT_FALSE(QFileInfo::exists(value));
     }
-    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("state"))));
 }
 
 TEST_F(AppPaths, TempFolderIsAPrivateFolderInTheStateHome) {
