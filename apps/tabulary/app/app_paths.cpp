@@ -50,6 +50,22 @@ bool makePrivateFolder(const QString& folder) {
     return S_ISDIR(info.st_mode);
 }
 
+// A folder that only we can change. A shared one, like the system's folder
+// for temporary files, would let other users read the history or put files
+// of their own in its place.
+bool isFolderOnlyWeChange(const QString& folder) {
+    struct stat info {};
+    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0) return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// A trailing separator would make lstat follow a link at the last component.
+QString withoutTrailingSeparators(QString path) {
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
+    return path;
+}
+
 }  // namespace
 
 QString applicationFolder() {
@@ -62,8 +78,8 @@ void setApplicationFolder(const QString& folder) {
 }
 
 QString tempFolder() {
-    const QString temp = qEnvironmentVariable("TEMP");
-    if (!temp.isEmpty()) return temp;
+    const QString temp = withoutTrailingSeparators(qEnvironmentVariable("TEMP"));
+    if (!temp.isEmpty() && isFolderOnlyWeChange(temp)) return temp;
 
     const QString folder =
         xdgFolder("XDG_STATE_HOME", ".local/state") + QStringLiteral("/tabulary");

@@ -11,7 +11,10 @@ QString applicationFolder();
 // Tests run the windows against a folder of their own.
 void setApplicationFolder(const QString& folder);
 
-// "TEMP" when set and not empty, used unchanged. Otherwise the private folder
+// The work folder, without a trailing separator. "TEMP" when it names a
+// folder only we can change: a real folder (not a symbolic link) owned by the
+// current user and writable by neither group nor others. Otherwise (unset,
+// empty, missing, a shared or another user's folder) the private folder
 // "tabulary" in the XDG state home ($XDG_STATE_HOME, else ~/.local/state),
 // created owner-only (0700) when missing; "" when it cannot be created.
 QString tempFolder();

@@ -69,6 +69,49 @@ inline int sequenceLength(const unsigned char* p, qsizetype left) {
     return length;
 }
 
+Failure linkRefused(const QString& path) {
+    return Failure(QStringLiteral("The work file \"%1\" is a symbolic link; it is not opened "
+                                  "through a link.")
+                       .arg(path),
+                   ELOOP);
+}
+
+// Checked on the open descriptor, so the file cannot be swapped after the check.
+void refuseIfNotOurs(int fd, const struct stat& info, const QString& path) {
+    if (info.st_uid == ::geteuid()) return;
+    ::close(fd);
+    throw Failure(QStringLiteral("The work file \"%1\" belongs to another user; it is neither read "
+                                 "nor written.")
+                      .arg(path),
+                  EPERM);
+}
+
+// Reads an open file to its end and closes it.
+QString readAndClose(int fd, const QString& path, off_t size) {
+    QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(size));
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got == 0) break;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(fd);
+            throw Failure(
+                QStringLiteral("Cannot read the file \"%1\": %2").arg(path, osMessage(error)),
+                error);
+        }
+        if (bytes.size() + got >= kReadLimit) {
+            ::close(fd);
+            throw Failure(QStringLiteral("The file \"%1\" is too large to read.").arg(path));
+        }
+        bytes.append(buffer, got);
+    }
+    ::close(fd);
+    return decodeText(bytes);
+}
+
 void writeAll(int fd, QByteArrayView bytes, const QString& path) {
     const char* data = bytes.data();
     qsizetype left = bytes.size();
@@ -107,18 +150,15 @@ int openWorkFile(const QString& path, bool truncate) {
     }
     if (fd < 0) {
         const int error = errno;
-        if (error == ELOOP)
-            throw Failure(
-                QStringLiteral("The work file \"%1\" is a symbolic link; it is not opened "
-                               "through a link.")
-                    .arg(path),
-                error);
+        if (error == ELOOP) throw linkRefused(path);
         throw Failure(
             QStringLiteral("Cannot open the work file \"%1\": %2").arg(path, osMessage(error)),
             error);
     }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool known = ::fstat(fd, &info) == 0;
+    if (known) refuseIfNotOurs(fd, info, path);
+    if (!known || !S_ISREG(info.st_mode)) {
         ::close(fd);
         throw Failure(QStringLiteral("The work file \"%1\" is not a regular file.").arg(path));
     }
@@ -199,28 +239,45 @@ QString ReadTextFile(const QString& path) {
         throw Failure(QStringLiteral("Cannot open the file \"%1\": %2").arg(path, osMessage(error)),
                       error);
     }
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;
-            ::close(fd);
-            throw Failure(
-                QStringLiteral("Cannot read the file \"%1\": %2").arg(path, osMessage(error)),
-                error);
-        }
-        if (bytes.size() + got >= kReadLimit) {
-            ::close(fd);
-            throw Failure(QStringLiteral("The file \"%1\" is too large to read.").arg(path));
-        }
-        bytes.append(buffer, got);
+    return readAndClose(fd, path, info.st_size);
+}
+
+QString ReadWorkFile(const QString& path) {
+    if (path.isEmpty()) return QString();
+    // Opened first and checked on the descriptor; O_NONBLOCK keeps a FIFO
+    // from blocking before it is refused.
+    const int fd =
+        ::open(nativePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) return QString();
+        if (error == ELOOP) throw linkRefused(path);
+        throw Failure(QStringLiteral("Cannot open the file \"%1\": %2").arg(path, osMessage(error)),
+                      error);
     }
-    ::close(fd);
-    return decodeText(bytes);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw Failure(QStringLiteral("Cannot read the file \"%1\": %2").arg(path, osMessage(error)),
+                      error);
+    }
+    refuseIfNotOurs(fd, info, path);
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw Failure(QStringLiteral("The work file \"%1\" is not a regular file.").arg(path));
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (info.st_size == 0) {
+        ::close(fd);
+        return QStringLiteral("empty file");
+    }
+    if (info.st_size >= kReadLimit) {
+        ::close(fd);
+        throw Failure(QStringLiteral("The file \"%1\" is too large to read.").arg(path));
+    }
+    return readAndClose(fd, path, info.st_size);
 }
 
 void DeleteFileQuietly(const QString& path) {

@@ -16,6 +16,12 @@ bool PathExists(const QString& path);
 // existing, non-empty file cannot be opened or read.
 QString ReadTextFile(const QString& path);
 
+// A work file's text (the history), as ReadTextFile gives it, but only from
+// a regular file of ours reached without a symbolic link: a file of another
+// user could have been planted, so it is refused, as is anything else that
+// exists there.
+QString ReadWorkFile(const QString& path);
+
 // Lets pending window messages run once, then deletes the file, trying a
 // second, forcing way when the first fails. Never reports anything.
 void DeleteFileQuietly(const QString& path);
@@ -27,7 +33,8 @@ QString decodeText(QByteArrayView bytes);
 QByteArray encodeText(const QString& text);
 
 // Work files (history, print work file): created owner-only (0600), never
-// opened through a symbolic link. Throw Failure on any error.
+// opened through a symbolic link, refused when they belong to another user.
+// Throw Failure on any error.
 void appendToWorkFile(const QString& path, QByteArrayView bytes);
 
 // A work file opened for appending, written and closed in steps of their

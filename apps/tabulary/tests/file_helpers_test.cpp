@@ -1,5 +1,6 @@
-// File helpers: text decoding, reading, existence, quiet deletion and the
-// owner-only work files, each against a private temporary folder.
+// File helpers: text decoding, reading, existence, quiet deletion, the
+// owner-only work files and the work folder, each against a private
+// temporary folder.
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -7,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -15,15 +17,22 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/app_paths.h"
 #include "app/failure.h"
 #include "app/file_helpers.h"
 #include "posix_test_support.h"
 #include "tabulary/base/text_codec.h"
+
+// Readable paths in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 using tab::gui::Failure;
 
@@ -49,6 +58,40 @@ bool isSymlink(const QString& path) {
     struct stat info {};
     return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
 }
+
+// A user no test runs as; giving a file to it needs root.
+constexpr uid_t kOtherUser = 65534;
+
+bool giveToOtherUser(const QString& path) {
+    return ::chown(QFile::encodeName(path).constData(), kOtherUser, kOtherUser) == 0;
+}
+
+// Puts the named variables back as they were when the scope ends.
+class EnvironmentGuard {
+public:
+    explicit EnvironmentGuard(std::initializer_list<const char*> names) {
+        for (const char* name : names)
+            m_saved.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+    }
+    ~EnvironmentGuard() {
+        for (const Saved& s : m_saved) {
+            if (s.set)
+                qputenv(s.name, s.value);
+            else
+                qunsetenv(s.name);
+        }
+    }
+    EnvironmentGuard(const EnvironmentGuard&) = delete;
+    EnvironmentGuard& operator=(const EnvironmentGuard&) = delete;
+
+private:
+    struct Saved {
+        const char* name;
+        bool set;
+        QByteArray value;
+    };
+    std::vector<Saved> m_saved;
+};
 
 bool hasSanitizer() {
 #if defined(__SANITIZE_ADDRESS__)
@@ -570,6 +613,177 @@ TEST_F(FileHelpers, WorkFilesInAReadOnlyFolderThrow) {
         }
     }
     ::chmod(QFile::encodeName(folder).constData(), 0755);
+}
+
+// --- Work files of another user ---------------------------------------------
+
+TEST_F(FileHelpers, WorkFilesOfAnotherUserAreNeitherReadNorWritten) {
+    struct Operation {
+        const char* name;
+        bool checksOwner;
+        std::function<QString(const QString&)> run;  // what it read, if anything
+        QString result;                              // on our own file
+        QByteArray after;                            // our own file afterwards
+    };
+    const Operation operations[] = {
+        {"ReadWorkFile", true, [](const QString& p) { return tab::gui::ReadWorkFile(p); },
+         QStringLiteral("one\r\n"), "one\r\n"},
+        {"appendToWorkFile", true,
+         [](const QString& p) {
+             tab::gui::appendToWorkFile(p, "two\r\n");
+             return QString();
+         },
+         QString(), "one\r\ntwo\r\n"},
+        {"WorkFile::openForAppend", true,
+         [](const QString& p) {
+             tab::gui::WorkFile file;
+             file.openForAppend(p);
+             file.write("two\r\n");
+             file.close();
+             return QString();
+         },
+         QString(), "one\r\ntwo\r\n"},
+        {"replaceWorkFile", true,
+         [](const QString& p) {
+             tab::gui::replaceWorkFile(p, "two\r\n");
+             return QString();
+         },
+         QString(), "two\r\n"},
+        // Fixed files beside the program belong to root and must stay readable.
+        {"ReadTextFile", false, [](const QString& p) { return tab::gui::ReadTextFile(p); },
+         QStringLiteral("one\r\n"), "one\r\n"},
+    };
+    int index = 0;
+    for (const Operation& op : operations) {
+        for (const bool foreign : {false, true}) {
+            SCOPED_TRACE(std::string(op.name) + (foreign ? ", another user's file" : ", ours"));
+            if (foreign && !runningAsRoot()) continue;
+            const QString p = write(QStringLiteral("owned%1").arg(index++), "one\r\n");
+            if (foreign) {
+                ASSERT_TRUE(giveToOtherUser(p));
+            }
+            if (foreign && op.checksOwner) {
+                try {
+                    op.run(p);
+                    ADD_FAILURE() << "no Failure";
+                } catch (const Failure& failure) {
+                    EXPECT_TRUE(failure.description().contains(p)) << failure.what();
+                    EXPECT_TRUE(
+                        failure.description().contains(QStringLiteral("belongs to another user")))
+                        << failure.what();
+                }
+                EXPECT_EQ(read(p), "one\r\n");
+            } else {
+                QString result;
+                EXPECT_NO_THROW(result = op.run(p));
+                EXPECT_EQ(result, op.result);
+                EXPECT_EQ(read(p), op.after);
+            }
+        }
+    }
+}
+
+TEST_F(FileHelpers, ReadWorkFileCases) {
+    const QString target = write(QStringLiteral("target"), "secret");
+    link(target, path(QStringLiteral("link")));
+    link(path(QStringLiteral("nowhere")), path(QStringLiteral("dangling")));
+    ASSERT_TRUE(QDir().mkdir(path(QStringLiteral("folder"))));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path(QStringLiteral("fifo"))).constData(), 0600), 0);
+    struct Case {
+        const char* name;
+        QString path;
+        bool throws;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"missing", path(QStringLiteral("missing")), false, QString()},
+        {"in a missing folder", path(QStringLiteral("missing/LogFile.log")), false, QString()},
+        {"empty path", QString(), false, QString()},
+        {"zero length", write(QStringLiteral("zero"), QByteArray()), false,
+         QStringLiteral("empty file")},
+        {"text", write(QStringLiteral("text"), "a\r\ncaf\xE9"), false,
+         QStringLiteral("a\r\ncaf") + QChar(0xE9)},
+        {"link to our file", path(QStringLiteral("link")), true, QString()},
+        {"dangling link", path(QStringLiteral("dangling")), true, QString()},
+        {"folder", path(QStringLiteral("folder")), true, QString()},
+        // Without a writer a FIFO must fail at once, not block.
+        {"fifo", path(QStringLiteral("fifo")), true, QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.throws) {
+            try {
+                tab::gui::ReadWorkFile(c.path);
+                ADD_FAILURE() << "no Failure";
+            } catch (const Failure& failure) {
+                EXPECT_TRUE(failure.description().contains(c.path)) << failure.what();
+            }
+        } else {
+            EXPECT_EQ(tab::gui::ReadWorkFile(c.path), c.expected);
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("nowhere"))));
+}
+
+// --- The work folder ------------------------------------------------------------
+
+TEST_F(FileHelpers, TempIsUsedOnlyWhenItNamesAPrivateFolderOfOurs) {
+    const EnvironmentGuard environment({"TEMP", "XDG_STATE_HOME"});
+    qputenv("XDG_STATE_HOME", QFile::encodeName(path(QStringLiteral("state"))));
+    const QString privateFolder = path(QStringLiteral("state/tabulary"));
+    const auto folder = [&](const char* name, mode_t mode) {
+        const QString p = path(QString::fromLatin1(name));
+        EXPECT_TRUE(QDir().mkdir(p));
+        EXPECT_EQ(::chmod(QFile::encodeName(p).constData(), mode), 0);
+        return p;
+    };
+    const QString ours = folder("ours", 0700);
+    const QString readable = folder("readable", 0755);
+    const QString shared = folder("shared", 0777);
+    const QString group = folder("group", 0770);
+    const QString others = folder("others", 0702);
+    const QString sticky = folder("sticky", 01777);
+    const QString foreign = folder("foreign", 0700);
+    const bool gaveAway = runningAsRoot() && giveToOtherUser(foreign);
+    link(ours, path(QStringLiteral("link")));
+    const QString file = write(QStringLiteral("file"), "x");
+    const QString missing = path(QStringLiteral("missing"));
+
+    struct Case {
+        const char* name;
+        bool set;
+        QString value;
+        QString expected;
+        bool needsOtherUser = false;
+    };
+    const Case cases[] = {
+        {"unset", false, QString(), privateFolder},
+        {"empty", true, QString(), privateFolder},
+        {"private folder of ours", true, ours, ours},
+        {"ours, readable by others", true, readable, readable},
+        {"trailing separators left out", true, ours + QStringLiteral("//"), ours},
+        {"writable by everyone", true, shared, privateFolder},
+        {"writable by the group", true, group, privateFolder},
+        {"writable by others", true, others, privateFolder},
+        {"sticky and shared", true, sticky, privateFolder},
+        {"owned by another user", true, foreign, privateFolder, true},
+        {"link to a folder of ours", true, path(QStringLiteral("link")), privateFolder},
+        {"link with a trailing separator", true, path(QStringLiteral("link/")), privateFolder},
+        {"a file", true, file, privateFolder},
+        {"missing", true, missing, privateFolder},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsOtherUser && !gaveAway) continue;
+        if (c.set)
+            qputenv("TEMP", QFile::encodeName(c.value));
+        else
+            qunsetenv("TEMP");
+        EXPECT_EQ(tab::gui::tempFolder(), c.expected);
+    }
+    EXPECT_EQ(modeOf(privateFolder), mode_t{0700});
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_EQ(modeOf(shared), mode_t{0777});
 }
 
 }  // namespace

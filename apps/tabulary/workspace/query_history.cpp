@@ -16,7 +16,7 @@ QList<QPair<QString, QString>> historyEntries(const QString& text) {
 }
 
 void LoadHistory(HistoryList& list, const QString& historyFilePath) {
-    const QString text = ReadTextFile(historyFilePath);
+    const QString text = ReadWorkFile(historyFilePath);
     const auto entries = historyEntries(text);
     list.clearEntries();
     list.addEntries(entries);

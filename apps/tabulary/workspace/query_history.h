@@ -14,7 +14,8 @@ class HistoryList;
 // its 0-based index (at least five digits) and the piece.
 QList<QPair<QString, QString>> historyEntries(const QString& text);
 
-// Rebuilds the list from the file; failures reach the caller.
+// Rebuilds the list from the file, read as a work file (ReadWorkFile: never
+// another user's); failures reach the caller.
 void LoadHistory(HistoryList& list, const QString& historyFilePath);
 
 }  // namespace tab::gui
