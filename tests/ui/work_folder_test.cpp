@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include "app/application.h"
-#include "app/procedure_error.h"
 #include "tests/posix_test_support.h"
 #include "ui_support.h"
 #include "workspace/query_box.h"
@@ -87,7 +86,7 @@ TEST(WorkFolder, AHistoryFileOfAnotherUserIsNeitherReadNorAppendedTo) {
     QTest::mouseClick(child<QPushButton>(*f2, "PushButton1"), Qt::LeftButton);
     EXPECT_EQ(child<QGroupBox>(*f2, "Frame1")->title(),
               QStringLiteral("Results - Number of Records: 1"));
-    const QStringList executeErrors = world.dialogs->errorTexts().mid(1);
+    const QStringList executeErrors = world.dialogs->errorTexts().mid(loadErrors.size());
     const QString execute = errorOf(executeErrors, QStringLiteral("Form2.PushButton1_Click"));
     EXPECT_FALSE(execute.isEmpty()) << executeErrors.join(u'\n').toStdString();
     EXPECT_TRUE(execute.contains(QStringLiteral("Form2.PushButton1_Click at line 142\r\r")))
