@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QMouseEvent>
+#include <QTimer>
 
 #include "app/app_paths.h"
 #include "app/failure.h"
@@ -84,6 +85,10 @@ TestWorld::TestWorld() {
     QDir().mkpath(home());
     QDir().mkpath(appFolder());
     QDir().mkpath(tempFolder());
+    // A work folder is used only when nobody else may write to it, whatever
+    // the umask left.
+    QFile::setPermissions(tempFolder(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("HOME", home().toUtf8());
     qputenv("XDG_CONFIG_HOME", (home() + QStringLiteral("/config")).toUtf8());
     qputenv("XDG_STATE_HOME", (home() + QStringLiteral("/state")).toUtf8());
@@ -115,6 +120,13 @@ TestWorld::TestWorld() {
 
 TestWorld::~TestWorld() {
     services().setGuardHooks(nullptr);
+    if (services().programEnded()) {
+        // Ending the program outside a running loop leaves Qt's "quit now"
+        // set, and every later modal dialog would return at once; a main
+        // loop's own run clears it.
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
     services().resetEnded();
     for (const auto& [name, value] : m_savedEnv) {
         if (value)

@@ -145,18 +145,48 @@ TEST_F(WorkspaceTest, PointerFollowsTheMouseOverEveryControl) {
     EXPECT_EQ(f2.pointer().value(), kPointerDefault);
 }
 
-TEST_F(WorkspaceTest, AFailingFieldListingIsReportedOnceAndResetsThePointer) {
-    Form2& f2 = open();
-    ASSERT_TRUE(QFile::remove(db));
-    child<QListWidget>(f2, "List1")->setCurrentRow(1);
-    const QStringList errors = world.dialogs->errorTexts();
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_TRUE(errors[0].contains(
-        QStringLiteral("\r\nin Ravelin2021/08/31.Form2.List1_Click at line 102\r\r")))
-        << errors[0].toStdString();
-    EXPECT_EQ(f2.pointer().value(), kPointerDefault);
-    // The fields of the table listed before stay, the query box is untouched.
-    EXPECT_EQ(items(child<QListWidget>(f2, "List2")), (QStringList{"Year"}));
+TEST_F(WorkspaceTest, AFailingFieldListingIsReportedOnceAndLeavesNoOtherTablesFields) {
+    const struct {
+        const char* how;
+        int line;
+    } cases[] = {{"file gone", 102}, {"table unreadable", 104}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        TestWorld w;
+        w.installFixedFiles();
+        const QString file = w.path(QStringLiteral("shop.mdb"));
+        ASSERT_TRUE(QFile::copy(db, file));
+        w.writeSettings(file, QString());
+        Application a;
+        ASSERT_TRUE(a.start());
+        Form2& f2 = *a.loadedWorkspace();
+        auto* list1 = child<QListWidget>(f2, "List1");
+        auto* list2 = child<QListWidget>(f2, "List2");
+        auto* text1 = child<QueryBox>(f2, "Text1");
+        list1->setCurrentRow(2);
+        ASSERT_EQ(items(list2), (QStringList{"OrderID", "Amount", "Ship Date"}));
+        text1->setText(QStringLiteral("kept"));
+        if (c.line == 102) {
+            ASSERT_TRUE(QFile::remove(file));
+        } else {
+            w.hooks.failProcedure = QStringLiteral("Form2.List1_Click");
+            w.hooks.failOrdinal = 2;  // 100, 102, then 104
+        }
+        list1->setCurrentRow(1);
+        const QStringList errors = w.dialogs->errorTexts();
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(
+            QStringLiteral("\r\nin Ravelin2021/08/31.Form2.List1_Click at line ") +
+            QString::number(c.line) + QStringLiteral("\r\r")))
+            << errors[0].toStdString();
+        EXPECT_EQ(f2.pointer().value(), kPointerDefault);
+        // "Tables" shows the new table; "Fields" holds nothing of the old one,
+        // so a field click cannot compose over the wrong table.
+        EXPECT_EQ(list1->currentItem()->text(), QStringLiteral("Customers"));
+        EXPECT_TRUE(items(list2).isEmpty());
+        EXPECT_EQ(text1->text(), QStringLiteral("kept"));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }
 
 TEST_F(WorkspaceTest, HistoryIsLoadedNewestFirst) {

@@ -4,6 +4,7 @@
 
 #include "app/services.h"
 #include "app/start_window.h"
+#include "app/window_lifetime.h"
 #include "workspace/workspace_window.h"
 
 namespace tab::gui {
@@ -16,6 +17,7 @@ Application::Application() : m_form1(std::make_unique<Form1>(*this)) {
 
 Application::~Application() {
     delete m_form2;
+    deleteUnloadedWindows();
 }
 
 bool Application::start() {
@@ -33,9 +35,8 @@ Form2& Application::workspace() {
     return *m_form2;
 }
 
-void Application::workspaceUnloaded(Form2* form) {
+void Application::workspaceClosing(Form2* form) {
     if (m_form2 == form) m_form2 = nullptr;
-    form->deleteLater();
 }
 
 }  // namespace tab::gui

@@ -22,12 +22,13 @@ public:
     // The workspace, created and loaded first when it is not loaded.
     Form2& workspace();
     Form2* loadedWorkspace() const { return m_form2; }
-    // Called by the workspace as it unloads.
-    void workspaceUnloaded(Form2* form);
+    // Called by the workspace as its unload begins: from then on workspace()
+    // loads a fresh one.
+    void workspaceClosing(Form2* form);
 
 private:
     std::unique_ptr<Form1> m_form1;
-    Form2* m_form2 = nullptr;  // deletes itself when it unloads
+    Form2* m_form2 = nullptr;  // deleted after it unloads (UnloadableWindow)
 };
 
 }  // namespace tab::gui

@@ -18,7 +18,12 @@ void ShowProcedureError(const QString& description, const QString& source, long 
                                   BoxButtons::Ok});
 }
 
-Guard::Guard(QString procedure) : m_procedure(std::move(procedure)) {}
+Guard::Guard(QString procedure, const UnloadableWindow* window)
+    : m_procedure(std::move(procedure)), m_window(window) {}
+
+bool Guard::abandoned() const {
+    return services().programEnded() || (m_window && m_window->unloaded());
+}
 
 QString Guard::source() const {
     return QStringLiteral("in Ravelin2021/08/31.") + m_procedure + u' ';
@@ -45,13 +50,20 @@ bool Guard::run(int number, const std::function<void()>& statement) {
 }
 
 bool Guard::line(int number, const std::function<void()>& statement) {
+    if (abandoned()) return false;
     return run(number, statement);
 }
 
 bool Guard::test(int number, const std::function<bool()>& condition) {
+    if (abandoned()) return false;
     bool result = true;
     run(number, [&] { result = condition(); });
     return result;
+}
+
+bool Guard::lineEvenIfUnloaded(int number, const std::function<void()>& statement) {
+    if (services().programEnded()) return false;
+    return run(number, statement);
 }
 
 }  // namespace tab::gui

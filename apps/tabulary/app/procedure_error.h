@@ -8,11 +8,17 @@
 //
 // A failure is any exception from the statement, also from procedures it
 // calls that have no guard of their own; a guarded callee reports its own.
+//
+// Once the program has ended, or the window the procedure belongs to has been
+// unloaded under it (inside a message pump), its remaining steps are skipped:
+// line() returns false and test() false without running or reporting.
 #pragma once
 
 #include <QString>
 #include <functional>
 #include <optional>
+
+#include "app/window_lifetime.h"
 
 namespace tab::gui {
 
@@ -36,7 +42,7 @@ public:
 class Guard {
 public:
     // `procedure` is "Window.Handler", e.g. "Form1.Form_Load".
-    explicit Guard(QString procedure);
+    explicit Guard(QString procedure, const UnloadableWindow* window = nullptr);
 
     const QString& procedure() const { return m_procedure; }
     // "in Ravelin2021/08/31.Form1.Form_Load "
@@ -47,11 +53,20 @@ public:
     // A numbered test. A failing test counts as true, so the step it guards
     // runs next.
     bool test(int number, const std::function<bool()>& condition);
+    // A step that still runs when the window has been unloaded, for work
+    // that outlives it (the history record of a statement that ran); not
+    // after the program has ended.
+    bool lineEvenIfUnloaded(int number, const std::function<void()>& statement);
+
+    // The remaining steps will be skipped.
+    bool abandoned() const;
 
 private:
     bool run(int number, const std::function<void()>& statement);
 
+    HandlerScope m_scope;
     QString m_procedure;
+    const UnloadableWindow* m_window;
     int m_ordinal = 0;
 };
 

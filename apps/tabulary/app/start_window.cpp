@@ -1,6 +1,7 @@
 #include "app/start_window.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -151,7 +152,14 @@ void Form1::PushButton3_Click() {
     syncSettings();
     Guard g(QStringLiteral("Form1.PushButton3_Click"));
     if (!g.test(100, [&] { return PathExists(Text1->text()); })) return;
-    g.line(102, [&] { AddTablesToAccessListbox(m_app.workspace().List1(), *this); });
+    Form2* filled = nullptr;
+    g.line(102, [&] {
+        filled = &m_app.workspace();
+        AddTablesToAccessListbox(filled->List1(), *this);
+    });
+    // "< Back" pressed while the first table's fields were listed: the
+    // start window stays. (The window is not deleted while this runs.)
+    if (filled && filled->unloaded()) return;
     g.line(104, [&] { m_app.workspace().show(); });
     g.line(106, [&] {
         hide();
@@ -169,7 +177,14 @@ void Form1::PushButton6_Click() {
             "Microsoft 2007 Database (*.accdb)|*.accdb|");
         CommonDialog1.filterIndex = 1;
     });
-    g.line(108, [&] { CommonDialog1.fileName = services().dialogs().openFile(CommonDialog1); });
+    g.line(108, [&] {
+        // Opens where the file in the box lies, when its folder exists.
+        const QString current = Text1->text();
+        const QFileInfo folder(QFileInfo(current).absolutePath());
+        CommonDialog1.folder =
+            !current.isEmpty() && folder.isDir() ? folder.absoluteFilePath() : QString();
+        CommonDialog1.fileName = services().dialogs().openFile(CommonDialog1);
+    });
     if (!g.test(110, [&] { return !CommonDialog1.fileName.isEmpty(); })) return;
     g.line(112, [&] { Text1->setText(CommonDialog1.fileName); });
 }

@@ -132,7 +132,7 @@ Form2::Form2(Application& app) : m_app(app) {
 }
 
 void Form2::Form_Load() {
-    Guard g(QStringLiteral("Form2.Form_Load"));
+    Guard g(QStringLiteral("Form2.Form_Load"), this);
     g.line(100, [&] { ApplyColourTheme(this); });
     g.line(102, [&] { setWindowIcon(applicationIcon()); });
     const QString cursorFile = applicationFolder() + QStringLiteral("/HAND-M.CUR");
@@ -158,7 +158,7 @@ void Form2::Form_Load() {
 }
 
 void Form2::Form_QueryUnload() {
-    Guard g(QStringLiteral("Form2.Form_QueryUnload"));
+    Guard g(QStringLiteral("Form2.Form_QueryUnload"), this);
     if (g.test(100, [&] { return !ReturningToStart; })) {
         g.line(102, [&] { services().endProgram(); });
         if (services().programEnded()) return;
@@ -168,9 +168,11 @@ void Form2::Form_QueryUnload() {
 }
 
 void Form2::closeEvent(QCloseEvent* event) {
+    // "Next >" pressed inside the pumps below loads a fresh workspace.
+    m_app.workspaceClosing(this);
     Form_QueryUnload();
     event->accept();
-    m_app.workspaceUnloaded(this);
+    unload(this);
 }
 
 void Form2::Text1_Change() {
@@ -180,22 +182,33 @@ void Form2::Text1_Change() {
 }
 
 void Form2::List1_Click() {
-    Guard g(QStringLiteral("Form2.List1_Click"));
+    Guard g(QStringLiteral("Form2.List1_Click"), this);
     const unsigned generation = ++m_listingGeneration;
-    const auto stop = [&] { m_pointer->set(kPointerDefault); };
+    const auto stop = [&] {
+        if (!g.abandoned()) m_pointer->set(kPointerDefault);
+    };
+    // A listing that fails before its first field leaves no other table's
+    // fields behind, which the next field click would compose over.
+    const auto failBeforeFields = [&] {
+        if (!g.abandoned()) {
+            const QScopedValueRollback filling(m_fillingFields, true);
+            List2->clear();
+        }
+        stop();
+    };
     const QString table = m_list1->selectedName();
     if (!g.line(100, [&] { m_pointer->set(kPointerBusy); })) return stop();
     std::unique_ptr<ado::Connection> connection;
     if (!g.line(102, [&] {
             connection = openConnection(m_app.startWindow(), {ado::kModeReadWrite, 0});
         }))
-        return stop();
+        return failBeforeFields();
     std::optional<ado::Recordset> recordset;
     if (!g.line(104, [&] {
             recordset.emplace(take(ado::openRecordset(
                 *connection, (QStringLiteral("SELECT * FROM `") + table + u'`').toStdString())));
         }))
-        return stop();
+        return failBeforeFields();
     if (!g.line(106, [&] {
             const QScopedValueRollback filling(m_fillingFields, true);
             List2->clear();
@@ -206,13 +219,14 @@ void Form2::List1_Click() {
         bool superseded = false;
         if (!g.line(108, [&] {
                 letPendingMessagesRun();
-                superseded = generation != m_listingGeneration;
+                // A newer listing has filled the list and reset the pointer,
+                // or the window has gone.
+                superseded = generation != m_listingGeneration || unloaded();
                 if (superseded) return;
                 const QScopedValueRollback filling(m_fillingFields, true);
                 List2->addItem(QString::fromStdString(field.name));
             }))
             return stop();
-        // A newer listing has filled the list and reset the pointer.
         if (superseded) return;
     }
     if (!g.line(110, [&] { m_pointer->set(kPointerDefault); })) stop();
@@ -244,7 +258,7 @@ struct RecordsetObject {
 }  // namespace
 
 void Form2::PushButton1_Click() {
-    Guard g(QStringLiteral("Form2.PushButton1_Click"));
+    Guard g(QStringLiteral("Form2.PushButton1_Click"), this);
     std::unique_ptr<ado::Connection> connection;
     std::optional<RecordsetObject> recordset;
     const auto conn = [&]() -> ado::Connection& {
@@ -256,6 +270,12 @@ void Form2::PushButton1_Click() {
         return *recordset;
     };
     int32_t recordsAffected = 0;
+    // Set once the statement has gone to the database: its history record is
+    // written even when the window is unloaded meanwhile.
+    bool sent = false;
+    const auto historyStep = [&](int number, const std::function<void()>& statement) {
+        return sent ? g.lineEvenIfUnloaded(number, statement) : g.line(number, statement);
+    };
     g.line(100, [&] {
         CreationFailure failure;
         connection = services().connections().create(failure);
@@ -277,6 +297,7 @@ void Form2::PushButton1_Click() {
             g.line(122, [&] { rs().cursorLocation = ado::kCursorClient; });
             g.line(124, [&] {
                 if (!conn().isOpen()) throw Failure(QStringLiteral("The connection is not open."));
+                sent = true;
                 auto opened = std::make_shared<ado::Recordset>(
                     take(ado::openRecordset(conn(), Text1->text().toStdString())));
                 // A static cursor fetches every record here.
@@ -297,6 +318,7 @@ void Form2::PushButton1_Click() {
         } else {
             g.line(138, [&] {
                 if (!conn().isOpen()) throw Failure(QStringLiteral("The connection is not open."));
+                sent = true;
                 recordsAffected = take(ado::execute(conn(), Text1->text().toStdString()));
             });
             g.line(140, [&] {
@@ -307,21 +329,22 @@ void Form2::PushButton1_Click() {
             });
         }
         WorkFile history;
-        g.line(142, [&] { history.openForAppend(HistoryFilePath); });
-        g.line(144, [&] { history.write(encodeText(Text1->text() + QStringLiteral("\r\n"))); });
-        g.line(146, [&] { history.close(); });
+        historyStep(142, [&] { history.openForAppend(HistoryFilePath); });
+        historyStep(144,
+                    [&] { history.write(encodeText(Text1->text() + QStringLiteral("\r\n"))); });
+        historyStep(146, [&] { history.close(); });
         g.line(148, [&] { LoadHistory(*ListView1, HistoryFilePath); });
     }
     g.line(150, [&] { m_pointer->set(kPointerDefault); });
 }
 
 void Form2::PushButton2_Click() {
-    Guard g(QStringLiteral("Form2.PushButton2_Click"));
+    Guard g(QStringLiteral("Form2.PushButton2_Click"), this);
     g.line(100, [&] { Text1->setText(QString()); });
 }
 
 void Form2::PushButton5_Click() {
-    Guard g(QStringLiteral("Form2.PushButton5_Click"));
+    Guard g(QStringLiteral("Form2.PushButton5_Click"), this);
     g.line(100, [&] {
         services().dialogs().message(
             {applicationTitle(),
@@ -333,7 +356,7 @@ void Form2::PushButton5_Click() {
 }
 
 void Form2::PushButton3_Click() {
-    Guard g(QStringLiteral("Form2.PushButton3_Click"));
+    Guard g(QStringLiteral("Form2.PushButton3_Click"), this);
     g.line(102, [&] { DeleteFileQuietly(HistoryFilePath); });
     g.line(104, [&] { ListView1->clearEntries(); });
 }
@@ -366,7 +389,7 @@ bool Form2::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form2::PushButton4_Click() {
-    Guard g(QStringLiteral("Form2.PushButton4_Click"));
+    Guard g(QStringLiteral("Form2.PushButton4_Click"), this);
     g.line(100, [&] { ReturningToStart = true; });
     g.line(102, [&] { m_app.startWindow().showAgain(); });
     g.line(104, [&] { close(); });

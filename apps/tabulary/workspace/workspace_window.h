@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include "app/window_lifetime.h"
+
 class QGroupBox;
 class QListWidget;
 class QMenu;
@@ -18,7 +20,7 @@ class ResultsGrid;
 class TableList;
 class WindowPointer;
 
-class Form2 : public QWidget {
+class Form2 : public QWidget, public UnloadableWindow {
 public:
     explicit Form2(Application& app);
 
