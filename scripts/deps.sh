@@ -29,6 +29,8 @@ PACKAGES=(
     "libgl-dev           OpenGL headers that Qt 6 Gui's CMake package asks for"
     "fonts-liberation    Liberation Sans stands in for Arial, the windows' font"
     "desktop-file-utils  desktop-file-validate checks the installed desktop entry"
+    "xvfb                a virtual X server: window titles as X11 shows them"
+    "libxcb1-dev         the title test reads them back through xcb"
 )
 
 names=()

@@ -153,9 +153,9 @@ TEST(FileDialogFilter, CommonDialogFormBecomesQtFilters) {
     EXPECT_EQ(
         qtFilters(QStringLiteral("All Microsoft Databases (*.mdb,*.accdb)|*.*db|Microsoft Database "
                                  "(*.mdb)|*.mdb|Microsoft 2007 Database (*.accdb)|*.accdb|")),
-        (QStringList{QStringLiteral("All Microsoft Databases [*.mdb,*.accdb] (*.*db)"),
-                     QStringLiteral("Microsoft Database [*.mdb] (*.mdb)"),
-                     QStringLiteral("Microsoft 2007 Database [*.accdb] (*.accdb)")}));
+        (QStringList{QStringLiteral("All Microsoft Databases (*.mdb,*.accdb) (*.*db)"),
+                     QStringLiteral("Microsoft Database (*.mdb) (*.mdb)"),
+                     QStringLiteral("Microsoft 2007 Database (*.accdb) (*.accdb)")}));
     EXPECT_EQ(qtFilters(QStringLiteral("Text|*.txt;*.csv")),
               QStringList{QStringLiteral("Text (*.txt *.csv)")});
     EXPECT_TRUE(qtFilters(QString()).isEmpty());

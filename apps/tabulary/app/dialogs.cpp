@@ -14,10 +14,7 @@ QStringList qtFilters(const QString& commonDialogFilter) {
         QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
         if (description.isEmpty() && patterns.isEmpty()) continue;
         for (QString& p : patterns) p = p.trimmed();
-        // Qt strips a "(...)" it finds in the description and shows ours.
-        QString shown = description;
-        shown.replace(u'(', u'[').replace(u')', u']');
-        filters << QStringLiteral("%1 (%2)").arg(shown, patterns.join(u' '));
+        filters << QStringLiteral("%1 (%2)").arg(description, patterns.join(u' '));
     }
     return filters;
 }
@@ -31,6 +28,12 @@ QWidget* dialogParent() {
 
 QString runFileDialog(const FileDialog& request, QFileDialog::AcceptMode mode) {
     QFileDialog dialog(dialogParent(), request.title);
+    // Qt's own dialog on every desktop: a native one would show the
+    // patterns in place of the descriptions.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // The descriptions as they are, without Qt's "(patterns)"; set before
+    // the filters, which read it.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
@@ -43,6 +46,7 @@ QString runFileDialog(const FileDialog& request, QFileDialog::AcceptMode mode) {
         const int index = request.filterIndex - 1;
         if (index >= 0 && index < filters.size()) dialog.selectNameFilter(filters[index]);
     }
+    if (!request.folder.isEmpty()) dialog.setDirectory(request.folder);
     if (!request.fileName.isEmpty()) dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QStringList files = dialog.selectedFiles();

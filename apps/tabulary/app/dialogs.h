@@ -25,6 +25,7 @@ struct FileDialog {
     QString filter;       // the common dialog's form: "Desc|pattern|Desc|pattern|"
     int filterIndex = 1;  // 1-based, as the common dialog counts
     QString fileName;     // initial name
+    QString folder;       // the folder it opens in; "" for the default
 };
 
 class Dialogs {
@@ -38,7 +39,9 @@ public:
 };
 
 // "Desc|*.a;*.b|Desc2|*.c|" → {"Desc (*.a *.b)", "Desc2 (*.c)"}. A trailing
-// separator and an entry without pattern are tolerated.
+// separator and an entry without pattern are tolerated. Qt takes the last
+// parenthesised group as the patterns, so a description may hold brackets of
+// its own; the dialog shows the descriptions alone.
 QStringList qtFilters(const QString& commonDialogFilter);
 
 // Real dialogs; the parent is the program's active window.

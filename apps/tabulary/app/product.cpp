@@ -1,7 +1,5 @@
 #include "app/product.h"
 
-#include <QGuiApplication>
-
 namespace tab::gui {
 
 namespace {
@@ -24,8 +22,9 @@ QString applicationTitle() {
 }
 
 void SetApplicationTitle() {
+    // Not Qt's display name: on X11 and Wayland Qt appends that to every
+    // window title (" — Tabulary"), and each window's title is its own.
     g_applicationTitle = applicationTitleFrom(kProductTitle);
-    QGuiApplication::setApplicationDisplayName(g_applicationTitle);
 }
 
 }  // namespace tab::gui
