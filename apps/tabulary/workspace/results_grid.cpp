@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "app/failure.h"
-#include "tabulary/jet/value_text.h"
+#include "tabulary/ado/text.h"
 
 namespace tab::gui {
 
@@ -34,7 +34,7 @@ QString RecordsetModel::text(qsizetype row, int column) const {
     if (!m_rows || row < 0 || row >= rows() || column < 0) return {};
     const auto& values = (*m_rows)[static_cast<size_t>(row)];
     if (static_cast<size_t>(column) >= values.size()) return {};
-    return QString::fromStdString(jet::valueToText(values[static_cast<size_t>(column)]));
+    return QString::fromStdString(ado::valueText(values[static_cast<size_t>(column)]));
 }
 
 QVariant RecordsetModel::data(const QModelIndex& index, int role) const {

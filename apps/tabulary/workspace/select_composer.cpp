@@ -1,14 +1,11 @@
 #include "workspace/select_composer.h"
 
-#include "tabulary/accsql/lexer.h"
+#include "tabulary/ado/text.h"
 
 namespace tab::gui {
 
 QString sqlName(const QString& name) {
-    const std::string utf8 = name.toStdString();
-    const bool plain =
-        !name.isEmpty() && !name.front().isDigit() && accsql::isRegularIdentifier(utf8);
-    return plain ? name : u'[' + name + u']';
+    return QString::fromStdString(ado::quoteName(name.toStdString()));
 }
 
 QString composeSelect(const QString& table, const QStringList& selectedFields) {

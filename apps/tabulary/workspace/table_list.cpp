@@ -1,6 +1,6 @@
 #include "workspace/table_list.h"
 
-#include "tabulary/sqlbridge/collation.h"
+#include "tabulary/ado/text.h"
 
 namespace tab::gui {
 
@@ -13,7 +13,7 @@ public:
 
     bool operator<(const QListWidgetItem& other) const override {
         const auto& o = static_cast<const TableItem&>(other);
-        const int c = sqlbridge::compareAccessText(m_utf8, o.m_utf8);
+        const int c = ado::compareNames(m_utf8, o.m_utf8);
         // Names equal but for case keep a fixed order.
         return c != 0 ? c < 0 : m_utf8 < o.m_utf8;
     }
