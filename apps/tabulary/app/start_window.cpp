@@ -36,6 +36,10 @@ public:
     TextBox(std::function<void()> focusLost, QWidget* parent)
         : QLineEdit(parent), m_focusLost(std::move(focusLost)) {}
 
+    // The window is going: the focus it loses while Qt takes it down is no
+    // value settling, and the window is no longer there to tell.
+    void forgetFocusLost() { m_focusLost = nullptr; }
+
 protected:
     void focusInEvent(QFocusEvent* event) override {
         QLineEdit::focusInEvent(event);
@@ -43,7 +47,7 @@ protected:
     }
     void focusOutEvent(QFocusEvent* event) override {
         QLineEdit::focusOutEvent(event);
-        m_focusLost();
+        if (m_focusLost) m_focusLost();
     }
 
 private:
@@ -103,6 +107,11 @@ Form1::Form1(Application& app) : m_app(app) {
     connect(PushButton1, &QPushButton::clicked, this, [this] { PushButton1_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
     connect(PushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
+}
+
+Form1::~Form1() {
+    static_cast<TextBox*>(Text1)->forgetFocusLost();
+    static_cast<TextBox*>(Text2)->forgetFocusLost();
 }
 
 QString Form1::databasePath() const {

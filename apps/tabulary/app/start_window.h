@@ -22,6 +22,7 @@ class WindowPointer;
 class Form1 : public QWidget, public ConnectionSettings {
 public:
     explicit Form1(Application& app);
+    ~Form1() override;
 
     // ConnectionSettings: the two boxes as they stand.
     QString databasePath() const override;
