@@ -25,27 +25,13 @@
 #include "workspace/results_grid.h"
 #include "workspace/workspace_window.h"
 
+#include "window_bench_support.h"
+
 using namespace tab::gui;
+using tab::bench::median;
+using tab::bench::PrintingDialogs;
 
 namespace {
-
-// Every box is printed and answered; the benchmark fails on any.
-class PrintingDialogs : public Dialogs {
-public:
-    int boxes = 0;
-    BoxAnswer message(const MessageBox& box) override {
-        ++boxes;
-        std::fprintf(stderr, "box: %s\n%s\n", qPrintable(box.title), qPrintable(box.text));
-        return BoxAnswer::No;
-    }
-    QString openFile(const FileDialog&) override { return {}; }
-    QString saveFile(const FileDialog&) override { return {}; }
-};
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 void report(const char* what, const std::vector<double>& ms, double target) {
     const double m = median(ms);

@@ -36,6 +36,7 @@
 #include "app/services.h"
 #include "app/settings_store.h"
 #include "app/start_window.h"
+#include "window_bench_support.h"
 
 namespace {
 
@@ -55,21 +56,10 @@ extern "C" int fdatasync(int fd) {
 }
 
 using namespace tab::gui;
+using tab::bench::median;
+using tab::bench::PrintingDialogs;
 
 namespace {
-
-// Every box is printed; the benchmark fails on any.
-class PrintingDialogs : public Dialogs {
-public:
-    int boxes = 0;
-    BoxAnswer message(const MessageBox& box) override {
-        ++boxes;
-        std::fprintf(stderr, "box: %s\n%s\n", qPrintable(box.title), qPrintable(box.text));
-        return BoxAnswer::No;
-    }
-    QString openFile(const FileDialog&) override { return {}; }
-    QString saveFile(const FileDialog&) override { return {}; }
-};
 
 // The start-up's once-in-a-hundred visit to the maker's site never comes.
 class NoBrowser : public Browser {
@@ -81,11 +71,6 @@ public:
     void seedFromTimeOfDay() override {}
     double uniform() override { return 0.5; }
 };
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 const char* fileSystemName(const QString& folder) {
     struct statfs info {};
