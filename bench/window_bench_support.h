@@ -20,6 +20,7 @@ public:
     }
     QString openFile(const gui::FileDialog&) override { return {}; }
     QString saveFile(const gui::FileDialog&) override { return {}; }
+    QAction* popupMenu(QMenu&, const QPoint&) override { return nullptr; }
 };
 
 inline double median(std::vector<double> v) {

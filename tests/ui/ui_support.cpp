@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QTimer>
 
@@ -35,6 +36,23 @@ QString ScriptedDialogs::openFile(const FileDialog& dialog) {
 
 QString ScriptedDialogs::saveFile(const FileDialog& dialog) {
     return openFile(dialog);
+}
+
+QAction* ScriptedDialogs::popupMenu(QMenu& menu, const QPoint& at) {
+    ShownMenu shown{{}, at};
+    for (QAction* action : menu.actions()) shown.items << action->text();
+    menus.push_back(shown);
+    if (menuChoices.empty()) return nullptr;
+    const QString choice = menuChoices.front();
+    menuChoices.pop_front();
+    for (QAction* action : menu.actions()) {
+        if (action->text() == choice) {
+            action->trigger();
+            return action;
+        }
+    }
+    ADD_FAILURE() << "no menu item " << choice.toStdString();
+    return nullptr;
 }
 
 QStringList ScriptedDialogs::errorTexts() const {

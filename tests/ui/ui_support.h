@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QListWidget>
+#include <QPoint>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -39,10 +40,18 @@ public:
     std::deque<BoxAnswer> answers;  // for Yes/No boxes; default No
     std::deque<QString> files;      // for file dialogs; default cancelled
     std::function<void(const MessageBox&)> onMessage;
+    // Popup menus shown: their items' texts and where.
+    struct ShownMenu {
+        QStringList items;
+        QPoint at;
+    };
+    std::vector<ShownMenu> menus;
+    std::deque<QString> menuChoices;  // an item's text; default dismissed
 
     BoxAnswer message(const MessageBox& box) override;
     QString openFile(const FileDialog& dialog) override;
     QString saveFile(const FileDialog& dialog) override;
+    QAction* popupMenu(QMenu& menu, const QPoint& at) override;
 
     // The texts of the "Application Error" boxes, in order.
     QStringList errorTexts() const;

@@ -31,8 +31,8 @@ QString xdgFolder(const char* variable, const char* fallbackUnderHome) {
     return QDir::cleanPath(homeFolder() + QLatin1Char('/') + QLatin1String(fallbackUnderHome));
 }
 
-// Creates `folder` and its missing parents, each owner-only, as XDG asks of
-// base folders made by a program.
+}  // namespace
+
 bool makePrivateFolder(const QString& folder) {
     const QByteArray name = QFile::encodeName(folder);
     struct stat info {};
@@ -49,6 +49,8 @@ bool makePrivateFolder(const QString& folder) {
     }
     return S_ISDIR(info.st_mode);
 }
+
+namespace {
 
 // A folder that only we can change. A shared one, like the system's folder
 // for temporary files, would let other users read the history or put files
@@ -92,6 +94,10 @@ QString tempFolder() {
     if ((info.st_mode & 07777) != 0700 && info.st_uid == ::geteuid())
         ::chmod(name.constData(), 0700);
     return folder;
+}
+
+QString userTemplatesFolder() {
+    return xdgFolder("XDG_DATA_HOME", ".local/share") + QStringLiteral("/tabulary/templates");
 }
 
 QString settingsFilePath() {

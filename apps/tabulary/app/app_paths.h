@@ -19,6 +19,14 @@ void setApplicationFolder(const QString& folder);
 // created owner-only (0700) when missing; "" when it cannot be created.
 QString tempFolder();
 
+// Where the user keeps templates of their own: $XDG_DATA_HOME/tabulary/templates,
+// else ~/.local/share/tabulary/templates. Not created here.
+QString userTemplatesFolder();
+
+// Creates `folder` and its missing parents, each owner-only (0700), as XDG
+// asks of folders made by a program. True when it is a folder afterwards.
+bool makePrivateFolder(const QString& folder);
+
 // $XDG_CONFIG_HOME/Quillmoor.ini, else ~/.config/Quillmoor.ini.
 QString settingsFilePath();
 

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QMenu>
 #include <QMessageBox>
 
 namespace tab::gui {
@@ -96,6 +97,10 @@ QString QtDialogs::openFile(const FileDialog& dialog) {
 
 QString QtDialogs::saveFile(const FileDialog& dialog) {
     return runFileDialog(dialog, QFileDialog::AcceptSave);
+}
+
+QAction* QtDialogs::popupMenu(QMenu& menu, const QPoint& at) {
+    return menu.exec(at);
 }
 
 }  // namespace tab::gui

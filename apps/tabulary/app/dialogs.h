@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+class QAction;
+class QMenu;
+class QPoint;
 class QWidget;
 
 namespace tab::gui {
@@ -36,6 +39,10 @@ public:
     // The chosen full path, or "" when the dialog was cancelled.
     virtual QString openFile(const FileDialog& dialog) = 0;
     virtual QString saveFile(const FileDialog& dialog) = 0;
+    // Shows a popup menu at a point of the screen until an item is chosen
+    // (its action is triggered, as a menu does) or the menu is dismissed;
+    // returns the chosen action or null.
+    virtual QAction* popupMenu(QMenu& menu, const QPoint& at) = 0;
 };
 
 // "Desc|*.a;*.b|Desc2|*.c|" → {"Desc (*.a *.b)", "Desc2 (*.c)"}. A trailing
@@ -50,6 +57,7 @@ public:
     BoxAnswer message(const MessageBox& box) override;
     QString openFile(const FileDialog& dialog) override;
     QString saveFile(const FileDialog& dialog) override;
+    QAction* popupMenu(QMenu& menu, const QPoint& at) override;
 };
 
 }  // namespace tab::gui

@@ -14,6 +14,14 @@ public:
     QString text() const;
     // CR LF, and a lone CR or LF, each start a new line.
     void setText(const QString& text);
+    // The same, as one edit that undo takes back.
+    void replaceText(const QString& text);
+
+    // The caret (the start of a selection) as a position in text(): the
+    // characters before it, a line break counting as its CR LF.
+    int caretPosition() const;
+    // Puts the caret at a position in text(), clamped to the text.
+    void setCaretPosition(int position);
 };
 
 }  // namespace tab::gui

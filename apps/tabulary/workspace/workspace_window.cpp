@@ -1,6 +1,7 @@
 #include "workspace/workspace_window.h"
 
 #include <QCloseEvent>
+#include <QCursor>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -22,6 +23,7 @@
 #include "app/theme.h"
 #include "db/connections.h"
 #include "tabulary/ado/query.h"
+#include "templating/template_window.h"
 #include "workspace/history_list.h"
 #include "workspace/query_box.h"
 #include "workspace/query_history.h"
@@ -125,6 +127,8 @@ Form2::Form2(Application& app) : m_app(app) {
     connect(PushButton2, &QPushButton::clicked, this, [this] { PushButton2_Click(); });
     connect(PushButton3, &QPushButton::clicked, this, [this] { PushButton3_Click(); });
     connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
+    connect(PushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
+    connect(PushButton7, &QPushButton::clicked, this, [this] { PushButton7_Click(); });
     connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
     // A double-click anywhere in the list, as the list view reports it.
     ListView1->viewport()->installEventFilter(this);
@@ -352,6 +356,28 @@ void Form2::PushButton5_Click() {
                  "Double click on the history above the add to Query Command. Please email ") +
                  kSupportEmail + QStringLiteral(" if you have any questions."),
              BoxIcon::None, BoxButtons::Ok});
+    });
+}
+
+Form3* Form2::templateWindow() const {
+    return static_cast<Form3*>(m_form3.data());
+}
+
+void Form2::PushButton6_Click() {
+    Guard g(QStringLiteral("Form2.PushButton6_Click"), this);
+    // A chosen item's command runs from its action before the menu returns.
+    g.line(106, [&] { services().dialogs().popupMenu(*mnuSaveAs, QCursor::pos()); });
+}
+
+void Form2::PushButton7_Click() {
+    Guard g(QStringLiteral("Form2.PushButton7_Click"), this);
+    g.line(100, [&] {
+        // Loaded afresh each time, so the folders are listed again.
+        auto* form3 = new Form3(*this);
+        m_form3 = form3;
+        form3->Form_Load();
+        if (!form3->unloaded() && !services().programEnded()) form3->exec();
+        form3->unloadWindow();
     });
 }
 

@@ -2,6 +2,7 @@
 // and the history.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include "app/window_lifetime.h"
@@ -14,6 +15,7 @@ class QPushButton;
 namespace tab::gui {
 
 class Application;
+class Form3;
 class HistoryList;
 class QueryBox;
 class ResultsGrid;
@@ -35,12 +37,19 @@ public:
     void PushButton3_Click();  // "Clear History"
     void PushButton4_Click();  // "< Back"
     void PushButton5_Click();  // "Help"
+    void PushButton6_Click();  // "Save Results As"
+    void PushButton7_Click();  // "Insert Query From Template"
     void ListView1_DblClick();
     void ListView1_KeyDown(int keyCode);
 
     ResultsGrid& grid() { return *DataGrid1; }
 
     TableList& List1() { return *m_list1; }
+    const TableList& List1() const { return *m_list1; }
+    const QListWidget& fieldList() const { return *List2; }
+    QueryBox& queryBox() { return *Text1; }
+    // The Insert Template window while it is open.
+    Form3* templateWindow() const;
     WindowPointer& pointer() { return *m_pointer; }
     bool returningToStart() const { return ReturningToStart; }
     const QString& historyFilePath() const { return HistoryFilePath; }
@@ -70,6 +79,7 @@ private:
     QPushButton* PushButton5;
     QPushButton* PushButton3;
     QMenu* mnuSaveAs;
+    QPointer<QWidget> m_form3;
 
     bool ReturningToStart = false;
     QString HistoryFilePath;
