@@ -4,8 +4,11 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include "app/app_paths.h"
@@ -13,6 +16,8 @@
 #include "tabulary/ado/connection.h"
 #include "tabulary/jet/writer.h"
 #include "tabulary/script/create_script.h"
+#include "templating/template_window.h"
+#include "workspace/workspace_window.h"
 
 namespace tab::gui::testing {
 
@@ -203,6 +208,38 @@ void sendDoubleClick(QWidget* w, QPoint at) {
     sendClick(w, at);
     sendMouse(w, QEvent::MouseButtonDblClick, at, Qt::LeftButton);
     sendMouse(w, QEvent::MouseButtonRelease, at, Qt::NoButton);
+}
+
+bool withTemplateWindow(Form2& workspace, const std::function<void(Form3&)>& act) {
+    bool ran = false;
+    // A timer of this scope: it cannot fire after the function has returned.
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &workspace, [&] {
+        Form3* form3 = workspace.templateWindow();
+        if (!form3 || !form3->isVisible()) return;
+        ran = true;
+        act(*form3);
+        form3 = workspace.templateWindow();
+        if (form3 && form3->isVisible()) form3->unloadWindow();
+    });
+    timer.start(0);
+    QTest::mouseClick(workspace.findChild<QPushButton*>(QStringLiteral("PushButton7")),
+                      Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return ran;
+}
+
+void chooseItem(QComboBox* combo, int index) {
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path())) << path.toStdString();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
 void writeDatabase(const QString& path, const std::string& script, const std::string& password) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <QComboBox>
 #include <QDir>
 #include <QListWidget>
 #include <QPoint>
@@ -165,6 +166,26 @@ inline QStringList listedEntries(QTreeWidget* list) {
 // than the workspace, and events beyond its edge would not arrive.
 void sendClick(QWidget* widget, QPoint at);
 void sendDoubleClick(QWidget* widget, QPoint at);
+
+}  // namespace tab::gui::testing
+
+namespace tab::gui {
+class Form2;
+class Form3;
+}  // namespace tab::gui
+
+namespace tab::gui::testing {
+
+// Presses "Insert Query From Template" and runs `act` inside the modal run of
+// the Insert Template window; the window is closed afterwards if `act` left
+// it open. False when the window never ran modally.
+bool withTemplateWindow(Form2& workspace, const std::function<void(Form3&)>& act);
+
+// Chooses item `index` of a combo box as a click in its list does.
+void chooseItem(QComboBox* combo, int index);
+
+// Writes a file, making its folder; fails the test on error.
+void writeFile(const QString& path, const QByteArray& bytes);
 
 // Writes a database from a create script (CREATE TABLE / INSERT), with an
 // optional database password. Fails the test on error.
