@@ -4,6 +4,7 @@
 // branch).
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include "app/product.h"
 #include "app/start_window.h"
 #include "app/theme.h"
+#include "templating/template_window.h"
 #include "ui_support.h"
 #include "workspace/query_box.h"
 #include "workspace/results_grid.h"
@@ -116,6 +118,62 @@ std::function<void(Application&, TestWorld&)> clickOnWorkspace(const char* butto
         QTest::mouseClick(child<QPushButton>(workspaceOf(app), button), Qt::LeftButton);
     };
 }
+
+// What the template window showed while it was open.
+struct TemplateProbe {
+    int templates = -1;
+    int fragments = -1;
+    QString box;
+    bool openAfterClick = false;
+};
+TemplateProbe g_probe;
+
+// One template in each folder.
+void templateFiles(TestWorld& w, const QString& db) {
+    w.writeSettings(db, QString());
+    const QString root = w.appFolder() + QStringLiteral("/templates/");
+    testing::writeFile(root + QStringLiteral("queries/select/A.txt"), "SELECT * FROM {table}");
+    testing::writeFile(root + QStringLiteral("queries/B.txt"), "DELETE FROM {table}");
+    testing::writeFile(root + QStringLiteral("fragments/W.txt"), " AND");
+}
+
+// Starts with the database open and acts inside the template window.
+std::function<void(Application&, TestWorld&)> inTemplateWindow(std::function<void(Form3&)> act) {
+    return [act](Application& app, TestWorld&) {
+        g_probe = {};
+        app.start();
+        testing::withTemplateWindow(workspaceOf(app), [&](Form3& f3) {
+            g_probe.templates = child<QComboBox>(f3, "Combo1")->count();
+            g_probe.fragments = child<QComboBox>(f3, "Combo2")->count();
+            act(f3);
+            g_probe.box = child<QueryBox>(f3, "Text1")->text();
+        });
+    };
+}
+
+// Puts "abc" in the template box with the caret at `caret` and inserts the fragment.
+std::function<void(Form3&)> insertFragmentAt(int caret) {
+    return [caret](Form3& f3) {
+        auto* box = child<QueryBox>(f3, "Text1");
+        box->setText(QStringLiteral("abc"));
+        box->setCaretPosition(caret);
+        child<QComboBox>(f3, "Combo2")->setCurrentIndex(0);
+        QTest::mouseClick(child<QPushButton>(f3, "PushButton3"), Qt::LeftButton);
+    };
+}
+
+// Chooses the template, then presses a button of the window.
+std::function<void(Form3&)> chooseThenPress(const char* button) {
+    return [button](Form3& f3) {
+        testing::chooseItem(child<QComboBox>(f3, "Combo1"), 0);
+        QTest::mouseClick(child<QPushButton>(f3, button), Qt::LeftButton);
+        g_probe.openAfterClick = f3.isVisible();
+    };
+}
+
+const char* const kTemplateLoad =
+    "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 130 132 134 136 138 140 142 "
+    "144 146 148 150 152 154 156";
 
 std::vector<Scenario> scenarios() {
     auto remembered = [](TestWorld& w, const QString& db) { w.writeSettings(db, QString()); };
@@ -415,6 +473,147 @@ std::vector<Scenario> scenarios() {
              EXPECT_EQ(historyText(w) == QStringLiteral("<missing>"), position != 0);
              EXPECT_EQ(child<QTreeWidget>(workspaceOf(app), "ListView1")->topLevelItemCount(),
                        position == 1 ? 2 : 0);
+         }},
+        {"Save Results As",
+         "Form2.PushButton6_Click",
+         remembered,
+         clickOnWorkspace("PushButton6"),
+         "106",
+         {},
+         {},
+         [](Application&, TestWorld& w, int) { EXPECT_TRUE(w.dialogs->menus.empty()); }},
+        {"Insert Query From Template",
+         "Form2.PushButton7_Click",
+         templateFiles,
+         inTemplateWindow([](Form3&) {}),
+         "100",
+         {},
+         {},
+         [](Application&, TestWorld& w, int) {
+             EXPECT_TRUE(w.hooks.linesOf(QStringLiteral("Form3.Form_Load")).empty());
+         }},
+        {"template window load",
+         "Form3.Form_Load",
+         templateFiles,
+         inTemplateWindow([](Form3&) {}),
+         kTemplateLoad,
+         // A folder not listed (its shipped files, or the merged list, missing)
+         // adds nothing; an item not added to the list gets no entry.
+         {{6,
+           "100 102 104 106 108 110 112 114 116 126 128 130 132 134 136 138 140 142 144 146 "
+           "148 150 152 154 156"},
+          {8,
+           "100 102 104 106 108 110 112 114 116 126 128 130 132 134 136 138 140 142 144 146 "
+           "148 150 152 154 156"},
+          {11,
+           "100 102 104 106 108 110 112 114 116 118 120 122 126 128 130 132 134 136 138 140 "
+           "142 144 146 148 150 152 154 156"},
+          {13,
+           "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 130 140 142 144 146 "
+           "148 150 152 154 156"},
+          {15,
+           "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 130 140 142 144 146 "
+           "148 150 152 154 156"},
+          {18,
+           "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 130 132 134 136 140 "
+           "142 144 146 148 150 152 154 156"},
+          {22,
+           "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 130 132 134 136 138 "
+           "140 142 144 146 148"},
+          {24,
+           "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 130 132 134 136 138 "
+           "140 142 144 146 148"},
+          {27,
+           "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 130 132 134 136 138 "
+           "140 142 144 146 148 150 152 154"}},
+         {},
+         [](Application&, TestWorld&, int position) {
+             const std::set<int> oneTemplate{6, 8, 11, 12, 13, 15, 18, 19};
+             const std::set<int> noFragment{22, 24, 27, 28};
+             EXPECT_EQ(g_probe.templates, oneTemplate.count(position) ? 1 : 2) << position;
+             EXPECT_EQ(g_probe.fragments, noFragment.count(position) ? 0 : 1) << position;
+         }},
+        {"template chosen",
+         "Form3.Combo1_Click",
+         templateFiles,
+         inTemplateWindow([](Form3& f3) {
+             child<QueryBox>(f3, "Text1")->setText(QStringLiteral("keep"));
+             testing::chooseItem(child<QComboBox>(f3, "Combo1"), 0);
+         }),
+         "100 102 104 106",
+         // A template that cannot be read leaves the box as it was.
+         {{0, "100"}, {1, "100 102"}},
+         {},
+         [](Application&, TestWorld&, int position) {
+             EXPECT_EQ(g_probe.box, position == 3 ? QStringLiteral("SELECT * FROM alpha")
+                                                  : QStringLiteral("keep"))
+                 << position;
+         }},
+        {"template filled",
+         "Form3.Text1_Change",
+         templateFiles,
+         inTemplateWindow(
+             [](Form3& f3) { testing::chooseItem(child<QComboBox>(f3, "Combo1"), 0); }),
+         "100",
+         {},
+         {},
+         [](Application&, TestWorld&, int) {
+             EXPECT_EQ(g_probe.box, QStringLiteral("SELECT * FROM {table}"));
+         }},
+        {"fragment at the end",
+         "Form3.PushButton3_Click",
+         templateFiles,
+         inTemplateWindow(insertFragmentAt(3)),
+         "100 102 104 106 110 110",
+         // Without the caret's position it goes in at the start.
+         {{0, "100"}, {2, "100 102 104 106 110 112 112"}, {3, "100 102 104 106 108"}},
+         {},
+         [](Application&, TestWorld&, int position) {
+             const QString expected = position == 0 || position == 1 || position == 5
+                                          ? QStringLiteral("abc")
+                                      : position == 2 ? QStringLiteral(" ANDabc")
+                                                      : QStringLiteral("abc AND");
+             EXPECT_EQ(g_probe.box, expected) << position;
+         }},
+        {"fragment in the middle",
+         "Form3.PushButton3_Click",
+         templateFiles,
+         inTemplateWindow(insertFragmentAt(1)),
+         "100 102 104 106 108",
+         {{0, "100"}, {2, "100 102 104 106 110 112 112"}},
+         {},
+         nullptr},
+        {"fragment at the start",
+         "Form3.PushButton3_Click",
+         templateFiles,
+         inTemplateWindow(insertFragmentAt(0)),
+         "100 102 104 106 110 112 112",
+         {{0, "100"}, {3, "100 102 104 106 108"}, {4, "100 102 104 106 110 110"}},
+         {},
+         nullptr},
+        {"Insert Template",
+         "Form3.PushButton1_Click",
+         templateFiles,
+         inTemplateWindow(chooseThenPress("PushButton1")),
+         "100 102",
+         {},
+         {},
+         [](Application& app, TestWorld&, int position) {
+             // The window closes even when the query could not be set.
+             EXPECT_EQ(g_probe.openAfterClick, position == 1);
+             EXPECT_EQ(child<QueryBox>(workspaceOf(app), "Text1")->text(),
+                       position == 0 ? QString() : QStringLiteral("SELECT * FROM alpha"));
+         }},
+        {"Cancel",
+         "Form3.PushButton2_Click",
+         templateFiles,
+         inTemplateWindow(chooseThenPress("PushButton2")),
+         "100",
+         {},
+         {},
+         [](Application& app, TestWorld&, int) {
+             EXPECT_TRUE(g_probe.openAfterClick);
+             EXPECT_EQ(child<QueryBox>(workspaceOf(app), "Text1")->text(), QString());
          }},
     };
 }
