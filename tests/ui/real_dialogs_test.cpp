@@ -12,6 +12,7 @@
 #include <QFileSystemModel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -23,6 +24,7 @@
 #include "app/procedure_error.h"
 #include "app/product.h"
 #include "app/start_window.h"
+#include "templating/template_window.h"
 #include "ui_support.h"
 #include "workspace/workspace_window.h"
 
@@ -232,6 +234,47 @@ TEST_F(RealDialogsTest, PlatformWindowTitlesAreTheTitlesAlone) {
         b.open();
         EXPECT_EQ(seen, QString::fromLatin1(b.title));
     }
+}
+
+// "Save Results As" pops the real menu up at the pointer; Escape dismisses
+// it. The template window is a modal window titled as designed.
+TEST_F(RealDialogsTest, SaveResultsAsMenuAndTheTemplateWindow) {
+    world.writeSettings(db, QString());
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form2* f2 = app.loadedWorkspace();
+    ASSERT_NE(f2, nullptr);
+    useRealDialogs();
+    QCursor::setPos(f2->mapToGlobal(QPoint(40, 400)));
+    const QPoint pointer = QCursor::pos();
+    QStringList items;
+    QPoint shownAt;
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [&, timer] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu || !menu->isVisible()) return;
+        timer->stop();
+        timer->deleteLater();
+        for (QAction* a : menu->actions()) items << a->text();
+        shownAt = menu->geometry().topLeft();
+        QTest::keyClick(menu, Qt::Key_Escape);
+    });
+    timer->start();
+    QTest::mouseClick(child<QPushButton>(*f2, "PushButton6"), Qt::LeftButton);
+    EXPECT_EQ(items, (QStringList{"TXT", "SQL", "XLS", "CSV", "PDF", "XML"}));
+    EXPECT_EQ(shownAt, pointer);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+
+    QString title = QStringLiteral("<not opened>");
+    bool modal = false;
+    EXPECT_TRUE(testing::withTemplateWindow(*f2, [&](Form3& f3) {
+        modal = QApplication::activeModalWidget() == &f3;
+        title = platformTitle(&f3);
+        if (title.isEmpty()) title = f3.windowTitle();
+    }));
+    EXPECT_TRUE(modal);
+    EXPECT_EQ(title, QStringLiteral("Insert Template"));
 }
 
 }  // namespace
