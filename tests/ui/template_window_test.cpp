@@ -447,5 +447,84 @@ TEST_F(TemplateWindowTest, SaveResultsAsOpensItsMenuAtThePointerBeforeAnyExecuti
     EXPECT_TRUE(world.dialogs->boxes.empty());
 }
 
+// The shipped library on the sample database: every SELECT template, filled
+// from the workspace's selection, inserted and executed, runs; so do "All
+// rows" and the join with the WHERE fragment added at the end.
+TEST(ShippedTemplates, EverySelectTemplateRunsOnTheSample) {
+    TestWorld world;
+    world.installFixedFiles(false, false, true);
+    const QString built = QStringLiteral(TABULARY_APP_BUILD_DIR "/templates");
+    QStringList selects;
+    for (const char* folder : {"queries/select", "queries", "fragments"}) {
+        const QString from = built + u'/' + q(folder);
+        const QStringList names = GetFilesInFolder(from, QStringLiteral("*.txt"));
+        for (const QString& name : names) {
+            QFile f(from + u'/' + name);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << name.toStdString();
+            writeFile(world.appFolder() + QStringLiteral("/templates/") + q(folder) + u'/' + name,
+                      f.readAll());
+        }
+        if (q(folder) == QStringLiteral("queries/select")) selects = names;
+    }
+    ASSERT_GE(selects.size(), 11);
+    world.writeSettings(world.appFolder() + QStringLiteral("/Samples/sample.mdb"), QString());
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form2& f2 = *app.loadedWorkspace();
+    auto* query = child<QueryBox>(f2, "Text1");
+
+    const struct {
+        const char* table;
+        QStringList fields;  // clicked in this order; the last is current
+    } selections[] = {
+        {"Orders", list({"CustomerID", "OrderDate"})},
+        {"Order Details", list({"OrderID", "Quantity"})},
+        {"Employees", list({"Title", "HireDate"})},
+    };
+    struct Run {
+        QString chosen;
+        QString fragment;  // added at the end of the filled template
+    };
+    std::vector<Run> runs;
+    for (const QString& name : selects) runs.push_back({templateDisplayName(name), QString()});
+    runs.push_back({QStringLiteral("All rows"), QStringLiteral("WHERE")});
+    runs.push_back({QStringLiteral("Join to itself"), QStringLiteral("WHERE")});
+    for (const auto& s : selections) {
+        auto* list1 = child<QListWidget>(f2, "List1");
+        list1->setCurrentItem(list1->findItems(q(s.table), Qt::MatchExactly).value(0));
+        auto* list2 = child<QListWidget>(f2, "List2");
+        list2->clearSelection();
+        for (const QString& field : s.fields) {
+            QListWidgetItem* item = list2->findItems(field, Qt::MatchExactly).value(0);
+            ASSERT_NE(item, nullptr) << field.toStdString();
+            list2->scrollToItem(item);
+            testing::sendClick(list2->viewport(), list2->visualItemRect(item).center());
+        }
+        for (const Run& run : runs) {
+            SCOPED_TRACE(std::string(s.table) + ": " + run.chosen.toStdString() + " " +
+                         run.fragment.toStdString());
+            EXPECT_TRUE(withTemplateWindow(f2, [&](Form3& f3) {
+                auto* combo1 = child<QComboBox>(f3, "Combo1");
+                const int index = combo1->findText(run.chosen);
+                ASSERT_GE(index, 0);
+                chooseItem(combo1, index);
+                if (!run.fragment.isEmpty()) {
+                    auto* combo2 = child<QComboBox>(f3, "Combo2");
+                    combo2->setCurrentIndex(combo2->findText(run.fragment));
+                    ASSERT_GE(combo2->currentIndex(), 0);
+                    QTest::mouseClick(child<QPushButton>(f3, "PushButton3"), Qt::LeftButton);
+                }
+                QTest::mouseClick(child<QPushButton>(f3, "PushButton1"), Qt::LeftButton);
+            }));
+            EXPECT_FALSE(query->text().contains(u'{')) << query->text().toStdString();
+            QTest::mouseClick(child<QPushButton>(f2, "PushButton1"), Qt::LeftButton);
+            const QStringList errors = world.dialogs->errorTexts();
+            EXPECT_TRUE(errors.isEmpty()) << query->text().toStdString() << "\n"
+                                          << errors.join(u'\n').toStdString();
+            world.dialogs->boxes.clear();
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tab::gui

@@ -163,8 +163,11 @@ void Form3::Combo1_Click() {
     if (g.test(100, [&] { return Combo1->currentIndex() < 0; })) return;
     QString text;
     // A template that cannot be read leaves the box as it was.
-    if (!g.line(102,
-                [&] { text = ReadTextFile(m_templates.entry(Combo1->currentIndex() + 1).path); }))
+    if (!g.line(102, [&] {
+            // Positions count line breaks as the box holds them.
+            text = QueryBox::withCrLf(
+                ReadTextFile(m_templates.entry(Combo1->currentIndex() + 1).path));
+        }))
         return;
     g.line(104, [&] { writeTemplateBox(text, static_cast<int>(text.size())); });
     g.line(106, [&] { Text1->setFocus(); });
@@ -174,8 +177,10 @@ void Form3::PushButton3_Click() {
     Guard g(QStringLiteral("Form3.PushButton3_Click"), this);
     if (g.test(100, [&] { return Combo2->currentIndex() < 0; })) return;
     QString fragment;
-    g.line(102,
-           [&] { fragment = ReadTextFile(m_fragments.entry(Combo2->currentIndex() + 1).path); });
+    g.line(102, [&] {
+        fragment =
+            QueryBox::withCrLf(ReadTextFile(m_fragments.entry(Combo2->currentIndex() + 1).path));
+    });
     int p = 0;
     g.line(104, [&] { p = Text1->caretPosition(); });
     const QString text = Text1->text();

@@ -33,6 +33,10 @@ QString plainText(const QString& text) {
 
 }  // namespace
 
+QString QueryBox::withCrLf(const QString& text) {
+    return plainText(text).replace(u'\n', QStringLiteral("\r\n"));
+}
+
 void QueryBox::setText(const QString& text) {
     setPlainText(plainText(text));
 }

@@ -14,6 +14,8 @@ public:
     QString text() const;
     // CR LF, and a lone CR or LF, each start a new line.
     void setText(const QString& text);
+    // The text as text() gives it back after setText: every line break CR LF.
+    static QString withCrLf(const QString& text);
     // The same, as one edit that undo takes back.
     void replaceText(const QString& text);
 
