@@ -21,16 +21,17 @@ bool isLineBreak(QChar c) {
 class Enclosures {
 public:
     explicit Enclosures(const QString& text)
-        : m_inBrackets(text.size() + 1), m_inQuotes(text.size() + 1) {
+        : m_inBrackets(text.size() + 1),
+          m_inQuotes(text.size() + 1),
+          m_closeAfter(text.size() + 1),
+          m_quoteAfter(text.size() + 1) {
         const qsizetype n = text.size();
-        // Before: the nearest bracket on the line is an opening one; quotes
-        // opened an odd number of times.
-        std::vector<char> openBefore(n + 1), quotesOpen(n + 1);
+        // Before a position: the nearest bracket on the line is an opening
+        // one; back quotes opened an odd number of times.
         bool open = false, quoted = false;
-        for (qsizetype i = 0; i <= n; ++i) {
-            openBefore[i] = open;
-            quotesOpen[i] = quoted;
-            if (i == n) break;
+        for (qsizetype i = 0; i < n; ++i) {
+            m_inBrackets[i] = open;
+            m_inQuotes[i] = quoted;
             const QChar c = text[i];
             if (isLineBreak(c))
                 open = quoted = false;
@@ -41,29 +42,23 @@ public:
             else if (c == u'`')
                 quoted = !quoted;
         }
-        // After: the nearest bracket on the line is a closing one; a quote
-        // follows on the line.
+        m_inBrackets[n] = open;
+        m_inQuotes[n] = quoted;
+        // From a position on: the nearest bracket on the line is a closing
+        // one; a back quote follows on the line.
         bool close = false, quoteAfter = false;
-        for (qsizetype i = n; i >= 0; --i) {
-            if (i < n) {
-                const QChar c = text[i];
-                if (isLineBreak(c))
-                    close = quoteAfter = false;
-                else if (c == u']')
-                    close = true;
-                else if (c == u'[')
-                    close = false;
-                else if (c == u'`')
-                    quoteAfter = true;
-            }
-            m_closeAfter.push_back(close);
-            m_quoteAfter.push_back(quoteAfter);
-        }
-        std::reverse(m_closeAfter.begin(), m_closeAfter.end());
-        std::reverse(m_quoteAfter.begin(), m_quoteAfter.end());
-        for (qsizetype i = 0; i <= n; ++i) {
-            m_inBrackets[i] = openBefore[i];
-            m_inQuotes[i] = quotesOpen[i];
+        for (qsizetype i = n - 1; i >= 0; --i) {
+            const QChar c = text[i];
+            if (isLineBreak(c))
+                close = quoteAfter = false;
+            else if (c == u']')
+                close = true;
+            else if (c == u'[')
+                close = false;
+            else if (c == u'`')
+                quoteAfter = true;
+            m_closeAfter[i] = close;
+            m_quoteAfter[i] = quoteAfter;
         }
     }
 
