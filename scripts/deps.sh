@@ -31,6 +31,11 @@ PACKAGES=(
     "desktop-file-utils  desktop-file-validate checks the installed desktop entry"
     "xvfb                a virtual X server: window titles as X11 shows them"
     "libxcb1-dev         the title test reads them back through xcb"
+    "libxlsxwriter-dev   the spreadsheet export writes .xlsx workbooks"
+    "fonts-dejavu-core   printed tables: Latin, Greek, Cyrillic and Hebrew"
+    "fonts-noto-cjk      printed tables: Chinese, Japanese and Korean"
+    "poppler-utils       tests read the printed PDF's text back (pdftotext)"
+    "python3-openpyxl    tests read the exported workbook with an independent reader"
 )
 
 names=()

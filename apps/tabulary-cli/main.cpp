@@ -7,12 +7,14 @@
 
 #include "tabulary/accsql/parser.h"
 #include "tabulary/ado/query.h"
+#include "tabulary/ado/text.h"
 #include "tabulary/jet/check.h"
 #include "tabulary/jet/database.h"
 #include "tabulary/jet/saved_query.h"
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value_text.h"
 #include "tabulary/script/create_script.h"
+#include "tabulary/writers/text_documents.h"
 
 using namespace tab;
 using namespace tab::jet;
@@ -32,6 +34,9 @@ const char* kUsage =
     "statements\n"
     "  query FILE SQL [--csv] run an Access SQL statement; rows as tab-separated text (tab, line\n"
     "                         breaks and backslashes escaped as \\t \\n \\r \\\\) or as CSV\n"
+    "    [--format F --output PATH]\n"
+    "                         or the program's own documents: F is txt, csv, xml, xlsx or pdf\n"
+    "                         (txt, csv and xml go to standard output without --output)\n"
     "  explain FILE SQL       print the SQLite statement and the result columns of a query\n";
 
 int fail(const std::string& message) {
@@ -59,27 +64,6 @@ private:
     std::string m_buf;
     bool m_failed = false;
 };
-
-bool needsQuoting(const char* p, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        char ch = p[i];
-        if (ch == ',' || ch == '"' || ch == '\r' || ch == '\n') return true;
-    }
-    return false;
-}
-
-void appendCsvField(std::string& out, const std::string& text) {
-    if (!needsQuoting(text.data(), text.size())) {
-        out += text;
-        return;
-    }
-    out.push_back('"');
-    for (char ch : text) {
-        if (ch == '"') out.push_back('"');
-        out.push_back(ch);
-    }
-    out.push_back('"');
-}
 
 std::string kindText(const CatalogObject& o) {
     std::string k = objectKindName(o.kind);
@@ -165,44 +149,58 @@ int cmdSchema(Database& db, const std::vector<std::string>& args) {
     return out.flush() ? 0 : fail("write error");
 }
 
+// A table's rows as they are read from the file.
+class CursorRows : public writers::TableRows {
+public:
+    CursorRows(Database& db, std::shared_ptr<const TableDef> table)
+        : m_table(*table), m_cursor(db, std::move(table)) {}
+    size_t columnCount() override { return m_table.columns.size(); }
+    void appendCaption(size_t column, std::string& out) override {
+        out += m_table.columns[column].name;
+    }
+    Result<bool> nextRow() override { return m_cursor.next(); }
+    void appendCell(size_t column, std::string& out) override {
+        appendValueText(out, m_cursor.values()[column]);
+    }
+
+private:
+    const TableDef& m_table;
+    TableCursor m_cursor;
+};
+
+// A statement's rows as they come.
+class StatementRows : public writers::TableRows {
+public:
+    explicit StatementRows(std::unique_ptr<ado::RowSource> source) : m_source(std::move(source)) {
+        m_row.resize(m_source->fields().size());
+    }
+    size_t columnCount() override { return m_row.size(); }
+    void appendCaption(size_t column, std::string& out) override {
+        out += m_source->fields()[column].name;
+    }
+    Result<bool> nextRow() override { return m_source->next(m_row); }
+    void appendCell(size_t column, std::string& out) override {
+        ado::appendValueText(out, m_row[column]);
+    }
+
+private:
+    std::unique_ptr<ado::RowSource> m_source;
+    std::vector<jet::Value> m_row;
+};
+
+int writeToStdout(writers::DocumentKind kind, writers::TableRows& rows, const std::string& what) {
+    writers::OutputStream out(1, "standard output");
+    if (auto st = writers::writeDocument(kind, rows, out); !st.ok())
+        return fail(what + ": " + st.error().message());
+    return 0;
+}
+
 int cmdExport(Database& db, const std::vector<std::string>& args) {
     if (args.empty()) return fail("export needs a table name");
     auto t = db.table(args[0]);
     if (!t.ok()) return fail(t.error().message());
-    Out out;
-    std::string& b = out.buf();
-    const auto& cols = (*t)->columns;
-    for (size_t i = 0; i < cols.size(); ++i) {
-        if (i) b.push_back(',');
-        appendCsvField(b, cols[i].name);
-    }
-    b += "\r\n";
-    TableCursor cursor(db, *t);
-    std::string cell;
-    while (true) {
-        auto more = cursor.next();
-        if (!more.ok()) {
-            out.flush();
-            return fail(db.path() + ": " + more.error().message());
-        }
-        if (!*more) break;
-        const auto& vals = cursor.values();
-        for (size_t i = 0; i < vals.size(); ++i) {
-            if (i) b.push_back(',');
-            // Format in place; only the rare field that needs quoting is copied.
-            size_t start = b.size();
-            appendValueText(b, vals[i]);
-            if (needsQuoting(b.data() + start, b.size() - start)) {
-                cell.assign(b, start, std::string::npos);
-                b.resize(start);
-                appendCsvField(b, cell);
-            }
-        }
-        b += "\r\n";
-        out.maybeFlush();
-        if (out.failed()) return fail("write error");
-    }
-    return out.flush() ? 0 : fail("write error");
+    CursorRows rows(db, *t);
+    return writeToStdout(writers::DocumentKind::MinimalCsv, rows, db.path());
 }
 
 int cmdCheck(Database& db, const std::vector<std::string>& args) {
@@ -237,40 +235,61 @@ int cmdQueries(const Database& db) {
     return rc;
 }
 
-void appendTsvField(std::string& out, const std::string& text) {
-    for (char ch : text) {
-        switch (ch) {
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out.push_back(ch);
-        }
+struct Format {
+    const char* name;
+    writers::DocumentKind kind;
+    bool file;  // written only to a file
+};
+// xlsx and pdf are handled apart; their kinds here are unused.
+const Format kFormats[] = {{"txt", writers::DocumentKind::GridText, false},
+                           {"csv", writers::DocumentKind::GridCsv, false},
+                           {"xml", writers::DocumentKind::GridXml, false},
+                           {"xlsx", writers::DocumentKind::GridText, true},
+                           {"pdf", writers::DocumentKind::GridText, true}};
+
+int writeFormatted(const Format& format, writers::TableRows& rows, const std::string& output) {
+    const std::string name = format.name;
+    Status st;
+    if (name == "xlsx" || name == "pdf") {
+        return fail(name + ": not yet");
+    } else if (output.empty()) {
+        return writeToStdout(format.kind, rows, "query");
+    } else {
+        st = writers::writeDocumentFile(format.kind, rows, output);
     }
+    return st.ok() ? 0 : fail(st.error().message());
 }
 
 int cmdQuery(const std::string& file, const std::string& password,
              const std::vector<std::string>& args) {
-    std::string sql;
+    std::string sql, output;
     bool csv = false;
-    for (const auto& a : args) {
-        if (a == "--csv")
+    const Format* format = nullptr;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--csv") {
             csv = true;
-        else if (sql.empty())
+        } else if (a == "--format" || a == "--output") {
+            if (i + 1 >= args.size()) return fail(a + " needs a value");
+            const std::string& v = args[++i];
+            if (a == "--output") {
+                output = v;
+                continue;
+            }
+            for (const Format& f : kFormats)
+                if (v == f.name) format = &f;
+            if (!format) return fail("unknown format " + v + " (txt, csv, xml, xlsx or pdf)");
+        } else if (sql.empty()) {
             sql = a;
-        else
+        } else {
             return fail("query takes one statement; quote it as one argument");
+        }
     }
     if (sql.empty()) return fail("query needs a statement");
+    if (csv && format) return fail("--csv and --format exclude each other");
+    if (!output.empty() && !format) return fail("--output needs --format");
+    if (format && format->file && output.empty())
+        return fail(std::string("--format ") + format->name + " needs --output PATH");
     ado::Connection conn;
     if (auto st = conn.openFile(file, password); !st.ok()) return fail(st.error().message());
     auto parsed = accsql::parse(sql);
@@ -281,39 +300,13 @@ int cmdQuery(const std::string& file, const std::string& password,
         std::printf("%d record(s) affected.\n", *n);
         return 0;
     }
-    auto rs = ado::openRecordset(conn, sql);
-    if (!rs.ok()) return fail(rs.error().message());
-    auto rows = rs->rows();
-    if (!rows.ok()) return fail(rows.error().message());
-    Out out;
-    std::string& b = out.buf();
-    const char* sep = csv ? "," : "\t";
-    const char* eol = csv ? "\r\n" : "\n";
-    auto field = [&](const std::string& text) {
-        if (csv)
-            appendCsvField(b, text);
-        else
-            appendTsvField(b, text);
-    };
-    const auto& fields = rs->fields();
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i) b += sep;
-        field(fields[i].name);
-    }
-    b += eol;
-    std::string cell;
-    for (const auto& row : **rows) {
-        for (size_t i = 0; i < row.size(); ++i) {
-            if (i) b += sep;
-            cell.clear();
-            appendValueText(cell, row[i]);
-            field(cell);
-        }
-        b += eol;
-        out.maybeFlush();
-        if (out.failed()) return fail("write error");
-    }
-    return out.flush() ? 0 : fail("write error");
+    auto source = ado::openForwardOnly(conn, sql);
+    if (!source.ok()) return fail(source.error().message());
+    StatementRows rows(std::move(*source));
+    if (format) return writeFormatted(*format, rows, output);
+    return writeToStdout(
+        csv ? writers::DocumentKind::MinimalCsv : writers::DocumentKind::EscapedTabs, rows,
+        "query");
 }
 
 int cmdExplain(const std::string& file, const std::string& password,

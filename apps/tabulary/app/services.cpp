@@ -9,6 +9,7 @@
 #include <random>
 
 #include "app/product.h"
+#include "export/spreadsheet_program.h"
 #include "tabulary/ado/connection.h"
 
 namespace tab::gui {
@@ -55,7 +56,8 @@ Services::Services()
       m_browser(std::make_unique<DesktopBrowser>()),
       m_random(std::make_unique<TimeSeededRandom>()),
       m_connections(std::make_unique<EngineConnections>()),
-      m_printers(std::make_unique<SystemPrinters>()) {}
+      m_printers(std::make_unique<SystemPrinters>()),
+      m_spreadsheets(makeDesktopSpreadsheetProgram()) {}
 
 Services::~Services() = default;
 

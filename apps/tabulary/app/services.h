@@ -52,6 +52,16 @@ public:
     virtual QStringList names() = 0;
 };
 
+// The user's spreadsheet program, which shows a workbook as a new, untitled
+// document.
+class SpreadsheetProgram {
+public:
+    virtual ~SpreadsheetProgram() = default;
+    virtual bool installed() = 0;
+    // Started, not waited for; false with `error` filled when it cannot be.
+    virtual bool openAsNew(const QString& workbookPath, QString& error) = 0;
+};
+
 class Services {
 public:
     Services();  // the real ones
@@ -62,6 +72,7 @@ public:
     RandomSource& random() { return *m_random; }
     ConnectionFactory& connections() { return *m_connections; }
     PrinterList& printers() { return *m_printers; }
+    SpreadsheetProgram& spreadsheets() { return *m_spreadsheets; }
     GuardHooks* guardHooks() { return m_guardHooks; }
 
     void setDialogs(std::unique_ptr<Dialogs> d) { m_dialogs = std::move(d); }
@@ -69,6 +80,7 @@ public:
     void setRandom(std::unique_ptr<RandomSource> r) { m_random = std::move(r); }
     void setConnections(std::unique_ptr<ConnectionFactory> f) { m_connections = std::move(f); }
     void setPrinters(std::unique_ptr<PrinterList> p) { m_printers = std::move(p); }
+    void setSpreadsheets(std::unique_ptr<SpreadsheetProgram> s) { m_spreadsheets = std::move(s); }
     void setGuardHooks(GuardHooks* hooks) { m_guardHooks = hooks; }
 
     // Ending the program at once: every window closes and the event loop
@@ -83,6 +95,7 @@ private:
     std::unique_ptr<RandomSource> m_random;
     std::unique_ptr<ConnectionFactory> m_connections;
     std::unique_ptr<PrinterList> m_printers;
+    std::unique_ptr<SpreadsheetProgram> m_spreadsheets;
     GuardHooks* m_guardHooks = nullptr;
     bool m_ended = false;
 };

@@ -37,6 +37,13 @@ QString RecordsetModel::text(qsizetype row, int column) const {
     return QString::fromStdString(ado::valueText(values[static_cast<size_t>(column)]));
 }
 
+void RecordsetModel::appendText(qsizetype row, int column, std::string& out) const {
+    if (!m_rows || row < 0 || row >= rows() || column < 0) return;
+    const auto& values = (*m_rows)[static_cast<size_t>(row)];
+    if (static_cast<size_t>(column) < values.size())
+        ado::appendValueText(out, values[static_cast<size_t>(column)]);
+}
+
 QVariant RecordsetModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || role != Qt::DisplayRole) return {};
     return text(index.row(), index.column());
@@ -97,6 +104,10 @@ qsizetype ResultsGrid::currentRow() const {
 
 QString ResultsGrid::cellText(qsizetype row, int column) const {
     return m_model ? m_model->text(row, column) : QString();
+}
+
+void ResultsGrid::appendCellText(qsizetype row, int column, std::string& out) const {
+    if (m_model) m_model->appendText(row, column, out);
 }
 
 }  // namespace tab::gui

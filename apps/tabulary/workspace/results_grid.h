@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QTableView>
 #include <memory>
+#include <string>
 
 #include "tabulary/ado/recordset.h"
 
@@ -21,6 +22,10 @@ public:
     virtual qsizetype rowCount() const = 0;
     virtual qsizetype currentRow() const = 0;  // -1: none
     virtual QString cellText(qsizetype row, int column) const = 0;
+    // The same text appended as UTF-8, without a detour through QString.
+    virtual void appendCellText(qsizetype row, int column, std::string& out) const {
+        out += cellText(row, column).toStdString();
+    }
 };
 
 // The rows of a filled recordset as a table model; cells are turned into
@@ -37,6 +42,7 @@ public:
     qsizetype rows() const { return m_rows ? static_cast<qsizetype>(m_rows->size()) : 0; }
     QString caption(int column) const;
     QString text(qsizetype row, int column) const;
+    void appendText(qsizetype row, int column, std::string& out) const;
 
 private:
     std::shared_ptr<ado::Recordset> m_recordset;
@@ -57,6 +63,7 @@ public:
     qsizetype rowCount() const override;
     qsizetype currentRow() const override;
     QString cellText(qsizetype row, int column) const override;
+    void appendCellText(qsizetype row, int column, std::string& out) const override;
 
 private:
     std::unique_ptr<RecordsetModel> m_model;

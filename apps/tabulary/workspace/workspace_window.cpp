@@ -103,9 +103,14 @@ Form2::Form2(Application& app) : m_app(app) {
 
     mnuSaveAs = new QMenu(QStringLiteral("Save As"), this);
     mnuSaveAs->setObjectName(QStringLiteral("mnuSaveAs"));
-    for (const char* item : {"TXT", "SQL", "XLS", "CSV", "PDF", "XML"}) {
+    const std::pair<const char*, void (Form2::*)()> saveItems[] = {
+        {"TXT", &Form2::mnuTXT_Click}, {"SQL", &Form2::mnuSQL_Click},
+        {"XLS", &Form2::mnuXLS_Click}, {"CSV", &Form2::mnuCSV_Click},
+        {"PDF", &Form2::mnuPDF_Click}, {"XML", &Form2::mnuXML_Click}};
+    for (const auto& [item, handler] : saveItems) {
         QAction* a = mnuSaveAs->addAction(QString::fromLatin1(item));
         a->setObjectName(QStringLiteral("mnu") + QString::fromLatin1(item));
+        connect(a, &QAction::triggered, this, [this, h = handler] { (this->*h)(); });
     }
 
     m_pointer->follow(this, false);

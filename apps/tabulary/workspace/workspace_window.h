@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 
 #include "app/window_lifetime.h"
 
@@ -39,10 +40,18 @@ public:
     void PushButton5_Click();  // "Help"
     void PushButton6_Click();  // "Save Results As"
     void PushButton7_Click();  // "Insert Query From Template"
+    // The "Save Results As" menu's commands.
+    void mnuTXT_Click();
+    void mnuSQL_Click();
+    void mnuXLS_Click();
+    void mnuCSV_Click();
+    void mnuPDF_Click();
+    void mnuXML_Click();
     void ListView1_DblClick();
     void ListView1_KeyDown(int keyCode);
 
     ResultsGrid& grid() { return *DataGrid1; }
+    QMenu& saveAsMenu() { return *mnuSaveAs; }
 
     TableList& List1() { return *m_list1; }
     const TableList& List1() const { return *m_list1; }
@@ -59,6 +68,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // One Save command: the dialog with the command's filter, then `write`.
+    void saveResultsAs(const QString& procedure, const QString& filter,
+                       const std::function<void(const QString& path)>& write);
+
     Application& m_app;
     WindowPointer* m_pointer;
     QPushButton* PushButton4;
@@ -80,6 +93,8 @@ private:
     QPushButton* PushButton3;
     QMenu* mnuSaveAs;
     QPointer<QWidget> m_form3;
+    // The Save dialog's file name, kept for the window's life.
+    QString m_lastSaveName;
 
     bool ReturningToStart = false;
     QString HistoryFilePath;

@@ -411,6 +411,12 @@ Result<Recordset> openRecordset(Connection& connection, std::string_view sql,
     return Recordset(std::move(rows));
 }
 
+Result<std::unique_ptr<RowSource>> openForwardOnly(Connection& connection, std::string_view sql,
+                                                   const QueryOptions& options) {
+    TAB_ASSIGN_OR_RETURN(auto rows, prepareRows(connection, sql, options));
+    return std::unique_ptr<RowSource>(std::move(rows));
+}
+
 Result<int32_t> execute(Connection& connection, std::string_view sql, const QueryOptions& options) {
     TAB_ASSIGN_OR_RETURN(auto rows, prepareRows(connection, sql, options));
     std::vector<jet::Value> row(rows->fields().size());

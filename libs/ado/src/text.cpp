@@ -10,6 +10,10 @@ std::string valueText(const jet::Value& value) {
     return jet::valueToText(value);
 }
 
+void appendValueText(std::string& out, const jet::Value& value) {
+    jet::appendValueText(out, value);
+}
+
 std::string quoteName(std::string_view name) {
     const bool bare = !name.empty() && !(name.front() >= '0' && name.front() <= '9') &&
                       accsql::isRegularIdentifier(name);

@@ -34,6 +34,11 @@ struct QueryOptions {
 Result<Recordset> openRecordset(Connection& connection, std::string_view sql,
                                 const QueryOptions& options = {});
 
+// The rows as the statement gives them, each read once and not kept: for
+// writers that stream a result of any size.
+Result<std::unique_ptr<RowSource>> openForwardOnly(Connection& connection, std::string_view sql,
+                                                   const QueryOptions& options = {});
+
 // Runs a statement; the result is the records affected, -1 for a statement
 // that returns rows (its rows are read and dropped).
 Result<int32_t> execute(Connection& connection, std::string_view sql,

@@ -14,6 +14,7 @@ namespace tab::ado {
 // prints them, dates as YYYY-MM-DD[ HH:MM:SS], GUIDs in braces, binary as 0x
 // and hex.
 std::string valueText(const jet::Value& value);
+void appendValueText(std::string& out, const jet::Value& value);
 
 // The name as it is when Access SQL takes it bare, else in brackets.
 std::string quoteName(std::string_view name);
