@@ -1,0 +1,620 @@
+#include "printing/text_printer.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QFontMetricsF>
+#include <QHash>
+#include <QPageLayout>
+#include <QPagedPaintDevice>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+#include <QTextLayout>
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <tuple>
+
+namespace tab::printing {
+
+namespace {
+
+const QStringView kCrLf = u"\r\n";
+
+// Line breaks inside a value break its cell's line; other controls would
+// print as boxes or nothing.
+QString cleanCell(QStringView raw) {
+    const bool plain = std::none_of(
+        raw.begin(), raw.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
+    if (plain) return raw.toString();
+    QString out;
+    out.reserve(raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const QChar c = raw[i];
+        if (c == u'\r') {
+            out += QChar(QChar::LineSeparator);
+            if (i + 1 < raw.size() && raw[i + 1] == u'\n') ++i;
+        } else if (c == u'\n') {
+            out += QChar(QChar::LineSeparator);
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
+            out += u' ';
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Every field is followed by TAB, so the piece after the last TAB is empty
+// unless the line lost its final TAB.
+QStringList splitFields(QStringView line) {
+    QStringList cells;
+    qsizetype start = 0;
+    while (start < line.size()) {
+        const qsizetype tab = line.indexOf(u'\t', start);
+        if (tab < 0) {
+            cells << cleanCell(line.mid(start));
+            break;
+        }
+        cells << cleanCell(line.mid(start, tab - start));
+        start = tab + 1;
+    }
+    return cells;
+}
+
+}  // namespace
+
+TextTable parseTabSeparated(QByteArrayView document) {
+    QString text = QString::fromUtf8(document);
+    if (text.startsWith(QChar(0xfeff))) text.remove(0, 1);
+
+    TextTable table;
+    bool first = true;
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf(kCrLf, start);
+        const qsizetype next = end < 0 ? text.size() : end + 2;
+        if (end < 0) end = text.size();
+        QStringList cells = splitFields(QStringView(text).mid(start, end - start));
+        if (first)
+            table.header = std::move(cells);
+        else
+            table.rows.push_back(std::move(cells));
+        first = false;
+        start = next;
+    }
+
+    qsizetype columns = table.header.size();
+    for (const QStringList& row : table.rows) columns = std::max(columns, row.size());
+    if (columns == 0) table.rows.clear();
+    while (table.header.size() < columns) table.header << QString();
+    for (QStringList& row : table.rows)
+        while (row.size() < columns) row << QString();
+    return table;
+}
+
+namespace {
+
+constexpr QChar kLineSeparator(QChar::LineSeparator);
+constexpr int kMaxHeaderLines = 3;
+
+QStringList fontFamilies() {
+    // DejaVu covers Latin, Greek, Cyrillic and Hebrew; Noto CJK the Han
+    // ideographs, kana and Hangul.
+    return {QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans CJK JP"),
+            QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Sans CJK KR"),
+            QStringLiteral("Noto Sans CJK TC")};
+}
+
+bool looksNumeric(const QString& s) {
+    qsizetype i = 0;
+    if (i < s.size() && (s[i] == u'-' || s[i] == u'+')) ++i;
+    bool digit = false;
+    for (; i < s.size(); ++i) {
+        const QChar c = s[i];
+        if (c >= u'0' && c <= u'9')
+            digit = true;
+        else if (c != u'.' && c != u',')
+            return false;
+    }
+    return digit;
+}
+
+// One font's measures, with the widths of texts seen before remembered:
+// result columns repeat their values a lot.
+class Measure {
+public:
+    Measure(const QFont& f, QPaintDevice* d) : font(f), device(d), m(f, d) {}
+
+    qreal width(const QString& line) {
+        if (line.isEmpty()) return 0;
+        auto it = m_widths.constFind(line);
+        if (it != m_widths.constEnd()) return *it;
+        const qreal w = m.horizontalAdvance(line);
+        if (m_widths.size() < 200000) m_widths.insert(line, w);
+        return w;
+    }
+    // The widest of its lines.
+    qreal naturalWidth(const QString& text) {
+        if (!text.contains(kLineSeparator)) return width(text);
+        qreal widest = 0;
+        for (QStringView part : QStringView(text).split(kLineSeparator))
+            widest = std::max(widest, width(part.toString()));
+        return widest;
+    }
+
+    QFont font;
+    QPaintDevice* device;
+    QFontMetricsF m;
+
+private:
+    QHash<QString, qreal> m_widths;
+};
+
+QTextOption cellOption(const QString& text, bool alignRight) {
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    const bool rtl = text.isRightToLeft();
+    option.setTextDirection(rtl ? Qt::RightToLeft : Qt::LeftToRight);
+    option.setAlignment(Qt::AlignAbsolute | (alignRight || rtl ? Qt::AlignRight : Qt::AlignLeft));
+    return option;
+}
+
+// Lays out a cell that needs more than a plain line; `maxLines` 0 for all.
+void layOut(QTextLayout& layout, qreal width, int maxLines) {
+    layout.setCacheEnabled(true);
+    layout.beginLayout();
+    int lines = 0;
+    while (maxLines == 0 || lines < maxLines) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) break;
+        line.setLineWidth(width);
+        ++lines;
+    }
+    layout.endLayout();
+}
+
+struct Slice {
+    int row;
+    int fromLine;
+    int toLine;
+};
+
+struct Page {
+    int band = 0;
+    std::vector<Slice> slices;
+};
+
+class TablePrinter {
+public:
+    TablePrinter(const TextTable& table, QPagedPaintDevice& device, const PrintOptions& options)
+        : m_table(table), m_device(device), m_options(options) {}
+
+    bool print(QString& error, PrintedLayout* result);
+
+private:
+    qreal points(qreal pt) const { return pt * m_dpi / 72.0; }
+    void measureColumns();
+    void chooseLayout();
+    int cellLines(const QString& text, qreal width, Measure& measure, int maxLines);
+    void paginate();
+    void drawPage(QPainter& painter, const Page& page, int number);
+    void drawCell(QPainter& painter, Measure& measure, const QString& text, int column,
+                  QPointF topLeft, int fromLine, int toLine);
+
+    const TextTable& m_table;
+    QPagedPaintDevice& m_device;
+    PrintOptions m_options;
+    qreal m_dpi = 72;
+
+    std::unique_ptr<Measure> m_body, m_head, m_foot;
+    qreal m_pitch = 0, m_headPitch = 0, m_padX = 0, m_padY = 0;
+
+    std::vector<qreal> m_natural;  // per column, padding included
+    std::vector<bool> m_numeric;
+    std::vector<qreal> m_width;
+    std::vector<std::pair<int, int>> m_bands;  // [first, last) columns
+    bool m_landscape = false;
+    qreal m_pageWidth = 0, m_pageHeight = 0;
+
+    std::vector<int> m_headerLines;         // per band
+    std::vector<std::vector<int>> m_lines;  // per row, per column
+    std::vector<Page> m_pages;
+};
+
+void TablePrinter::measureColumns() {
+    const int columns = m_table.columnCount();
+    m_natural.assign(columns, 0);
+    m_numeric.assign(columns, false);
+    std::vector<bool> anyValue(columns, false), allNumbers(columns, true);
+    for (int c = 0; c < columns; ++c) m_natural[c] = m_head->naturalWidth(m_table.header[c]);
+    for (const QStringList& row : m_table.rows) {
+        for (int c = 0; c < columns; ++c) {
+            const QString& cell = row[c];
+            if (cell.isEmpty()) continue;
+            m_natural[c] = std::max(m_natural[c], m_body->naturalWidth(cell));
+            anyValue[c] = true;
+            if (allNumbers[c] && !looksNumeric(cell)) allNumbers[c] = false;
+        }
+    }
+    const qreal least = m_body->m.averageCharWidth() * 3;
+    for (int c = 0; c < columns; ++c) {
+        m_natural[c] = std::max(m_natural[c], least) + 2 * m_padX;
+        m_numeric[c] = anyValue[c] && allNumbers[c];
+    }
+}
+
+// Portrait when the table fits across; landscape otherwise, the widest
+// columns narrowed until it fits, or, when even that would leave them too
+// narrow to read, the columns printed in bands.
+void TablePrinter::chooseLayout() {
+    const int columns = m_table.columnCount();
+    const qreal cap = points(m_options.maxColumnPoints) + 2 * m_padX;
+    std::vector<qreal> wanted(columns);
+    qreal total = 0;
+    for (int c = 0; c < columns; ++c) total += wanted[c] = std::min(m_natural[c], cap);
+
+    QPageLayout layout = m_device.pageLayout();
+    const qreal mm = m_options.marginMillimetres;
+    layout.setUnits(QPageLayout::Millimeter);
+    // A printer that cannot print as near the edge keeps its own margins.
+    const QMarginsF least = layout.minimumMargins();
+    layout.setMargins(QMarginsF(std::max(mm, least.left()), std::max(mm, least.top()),
+                                std::max(mm, least.right()), std::max(mm, least.bottom())));
+    auto widthIn = [&](QPageLayout::Orientation o) {
+        QPageLayout l = layout;
+        l.setOrientation(o);
+        return points(l.paintRect(QPageLayout::Point).width());
+    };
+    const qreal portrait = widthIn(QPageLayout::Portrait);
+    m_landscape = total > portrait;
+    layout.setOrientation(m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
+    m_device.setPageLayout(layout);
+    const QRectF paint = layout.paintRect(QPageLayout::Point);
+    m_pageWidth = points(paint.width());
+    m_pageHeight = points(paint.height());
+
+    m_width = wanted;
+    m_bands.clear();
+    if (total <= m_pageWidth) {
+        m_bands.emplace_back(0, columns);
+        return;
+    }
+    // The narrowing cap: every column wider than `level` is cut to it.
+    std::vector<qreal> sorted = wanted;
+    std::sort(sorted.begin(), sorted.end());
+    qreal below = 0, level = 0;
+    for (int i = 0; i < columns; ++i) {
+        const qreal rest = static_cast<qreal>(columns - i);
+        const qreal candidate = (m_pageWidth - below) / rest;
+        if (candidate <= sorted[i]) {
+            level = candidate;
+            break;
+        }
+        below += sorted[i];
+    }
+    const qreal readable = points(72) + 2 * m_padX;
+    if (level >= std::min(readable, cap)) {
+        for (qreal& w : m_width) w = std::min(w, level);
+        m_bands.emplace_back(0, columns);
+        return;
+    }
+    for (qreal& w : m_width) w = std::min(w, m_pageWidth);
+    int first = 0;
+    qreal used = 0;
+    for (int c = 0; c < columns; ++c) {
+        if (c > first && used + m_width[c] > m_pageWidth) {
+            m_bands.emplace_back(first, c);
+            first = c;
+            used = 0;
+        }
+        used += m_width[c];
+    }
+    m_bands.emplace_back(first, columns);
+}
+
+int TablePrinter::cellLines(const QString& text, qreal width, Measure& measure, int maxLines) {
+    if (text.isEmpty()) return 1;
+    const qreal content = width - 2 * m_padX;
+    if (!text.contains(kLineSeparator) && measure.width(text) <= content) return 1;
+    QTextLayout layout(text, measure.font, measure.device);
+    layout.setTextOption(cellOption(text, false));
+    layOut(layout, content, maxLines);
+    return std::max(1, layout.lineCount());
+}
+
+void TablePrinter::paginate() {
+    const int columns = m_table.columnCount();
+    const std::size_t rows = m_table.rows.size();
+    m_lines.assign(rows, std::vector<int>(columns, 1));
+    for (std::size_t r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c)
+            m_lines[r][c] = cellLines(m_table.rows[r][c], m_width[c], *m_body, 0);
+
+    const qreal footer = m_foot->m.lineSpacing() * 2;
+    m_pages.clear();
+    m_headerLines.assign(m_bands.size(), 1);
+    for (std::size_t b = 0; b < m_bands.size(); ++b) {
+        const auto [first, last] = m_bands[b];
+        int headerLines = 1;
+        for (int c = first; c < last; ++c)
+            headerLines = std::max(
+                headerLines, cellLines(m_table.header[c], m_width[c], *m_head, kMaxHeaderLines));
+        m_headerLines[b] = headerLines;
+        const qreal header = headerLines * m_headPitch + 2 * m_padY + points(2);
+        const qreal room = std::max(m_pageHeight - header - footer, m_pitch + 2 * m_padY);
+
+        m_pages.push_back({static_cast<int>(b), {}});
+        qreal y = 0;
+        for (std::size_t r = 0; r < rows; ++r) {
+            int lines = 1;
+            for (int c = first; c < last; ++c) lines = std::max(lines, m_lines[r][c]);
+            const qreal height = lines * m_pitch + 2 * m_padY;
+            if (y > 0 && y + height > room && height <= room) {
+                m_pages.push_back({static_cast<int>(b), {}});
+                y = 0;
+            }
+            // A row taller than what is left goes on in pieces, a line at least
+            // per page.
+            int line = 0;
+            while (line < lines) {
+                int fit = static_cast<int>(std::floor((room - y - 2 * m_padY) / m_pitch));
+                if (fit < 1 && y > 0) {
+                    m_pages.push_back({static_cast<int>(b), {}});
+                    y = 0;
+                    continue;
+                }
+                fit = std::clamp(fit, 1, lines - line);
+                m_pages.back().slices.push_back({static_cast<int>(r), line, line + fit});
+                y += fit * m_pitch + 2 * m_padY;
+                line += fit;
+                if (line < lines) {
+                    m_pages.push_back({static_cast<int>(b), {}});
+                    y = 0;
+                }
+            }
+        }
+    }
+}
+
+void TablePrinter::drawCell(QPainter& painter, Measure& measure, const QString& text, int column,
+                            QPointF topLeft, int fromLine, int toLine) {
+    if (text.isEmpty()) return;
+    const qreal content = m_width[column] - 2 * m_padX;
+    const qreal pitch = &measure == m_head.get() ? m_headPitch : m_pitch;
+    const qreal ascent = measure.m.ascent();
+    const bool right = m_numeric[column];
+    const qreal x = topLeft.x() + m_padX;
+    if (!text.contains(kLineSeparator)) {
+        const qreal w = measure.width(text);
+        if (w <= content) {
+            if (fromLine > 0) return;
+            const bool rtl = text.isRightToLeft();
+            painter.setLayoutDirection(rtl ? Qt::RightToLeft : Qt::LeftToRight);
+            const qreal left = right || rtl ? x + content - w : x;
+            painter.drawText(QPointF(left, topLeft.y() + m_padY + ascent), text);
+            return;
+        }
+    }
+    QTextLayout layout(text, measure.font, measure.device);
+    layout.setTextOption(cellOption(text, right));
+    layOut(layout, content, toLine);
+    painter.setLayoutDirection(Qt::LeftToRight);
+    for (int i = fromLine; i < std::min(toLine, layout.lineCount()); ++i) {
+        QTextLine line = layout.lineAt(i);
+        // Every line on the same pitch, whichever fallback font it used.
+        line.setPosition(QPointF(0, 0));
+        const qreal baseline = topLeft.y() + m_padY + (i - fromLine) * pitch + ascent;
+        line.draw(&painter, QPointF(x, baseline - line.ascent()));
+    }
+}
+
+void TablePrinter::drawPage(QPainter& painter, const Page& page, int number) {
+    const auto [first, last] = m_bands[page.band];
+    qreal tableWidth = 0;
+    for (int c = first; c < last; ++c) tableWidth += m_width[c];
+
+    painter.setFont(m_head->font);
+    painter.setPen(Qt::black);
+    const int headerLines = m_headerLines[page.band];
+    qreal x = 0;
+    for (int c = first; c < last; ++c) {
+        painter.save();
+        painter.setClipRect(QRectF(x, 0, m_width[c], headerLines * m_headPitch + 2 * m_padY));
+        drawCell(painter, *m_head, m_table.header[c], c, QPointF(x, 0), 0, headerLines);
+        painter.restore();
+        x += m_width[c];
+    }
+    qreal y = headerLines * m_headPitch + 2 * m_padY;
+    painter.setPen(QPen(Qt::black, points(0.8)));
+    painter.drawLine(QPointF(0, y), QPointF(tableWidth, y));
+    y += points(2);
+
+    painter.setFont(m_body->font);
+    const QPen text(Qt::black);
+    const QPen rule(QColor(0xc8, 0xc8, 0xc8), points(0.3));
+    for (const Slice& s : page.slices) {
+        const QStringList& row = m_table.rows[s.row];
+        painter.setPen(text);
+        x = 0;
+        for (int c = first; c < last; ++c) {
+            drawCell(painter, *m_body, row[c], c, QPointF(x, y), s.fromLine, s.toLine);
+            x += m_width[c];
+        }
+        y += (s.toLine - s.fromLine) * m_pitch + 2 * m_padY;
+        painter.setPen(rule);
+        painter.drawLine(QPointF(0, y), QPointF(tableWidth, y));
+    }
+
+    painter.setFont(m_foot->font);
+    painter.setPen(QColor(0x40, 0x40, 0x40));
+    painter.setLayoutDirection(Qt::LeftToRight);
+    const QString footer =
+        QStringLiteral("Page %1 of %2").arg(number).arg(static_cast<int>(m_pages.size()));
+    const qreal w = m_foot->m.horizontalAdvance(footer);
+    painter.drawText(QPointF((m_pageWidth - w) / 2, m_pageHeight - m_foot->m.descent()), footer);
+}
+
+bool TablePrinter::print(QString& error, PrintedLayout* result) {
+    m_dpi = m_device.logicalDpiY();
+    if (m_dpi <= 0) m_dpi = 72;
+    QFont body;
+    body.setFamilies(fontFamilies());
+    body.setPointSizeF(m_options.pointSize);
+    QFont bold = body;
+    bold.setBold(true);
+    QFont foot = body;
+    foot.setPointSizeF(std::max(6.0, m_options.pointSize - 1));
+    m_body = std::make_unique<Measure>(body, &m_device);
+    m_head = std::make_unique<Measure>(bold, &m_device);
+    m_foot = std::make_unique<Measure>(foot, &m_device);
+    m_pitch = m_body->m.lineSpacing();
+    m_headPitch = m_head->m.lineSpacing();
+    m_padX = points(m_options.pointSize * 0.4);
+    m_padY = points(m_options.pointSize * 0.2);
+
+    measureColumns();
+    chooseLayout();
+    paginate();
+
+    QPainter painter;
+    if (!painter.begin(&m_device)) {
+        error = QStringLiteral("The printer could not be started.");
+        return false;
+    }
+    for (std::size_t i = 0; i < m_pages.size(); ++i) {
+        if (i > 0 && !m_device.newPage()) {
+            error = QStringLiteral("The printer could not start a new page.");
+            painter.end();
+            return false;
+        }
+        drawPage(painter, m_pages[i], static_cast<int>(i) + 1);
+    }
+    if (!painter.end()) {
+        error = QStringLiteral("The printer could not finish the document.");
+        return false;
+    }
+    if (result) {
+        result->landscape = m_landscape;
+        result->bands = static_cast<int>(m_bands.size());
+        result->pages = static_cast<int>(m_pages.size());
+        result->firstRowOfPage.clear();
+        for (const Page& p : m_pages)
+            result->firstRowOfPage.push_back(p.slices.empty() ? -1 : p.slices.front().row);
+    }
+    return true;
+}
+
+void repairCode(QByteArray& pdf, qsizetype digitsAt) {
+    bool ok = false;
+    const uint code = pdf.mid(digitsAt, 4).toUInt(&ok, 16);
+    if (!ok || code < 0x2e80 || code > 0x2fdf) return;
+    const QString unified =
+        QString(QChar(static_cast<char16_t>(code))).normalized(QString::NormalizationForm_KC);
+    if (unified.size() != 1 || unified[0].unicode() == code) return;
+    const QByteArray hex =
+        QByteArray::number(unified[0].unicode(), 16).toUpper().rightJustified(4, '0');
+    for (int i = 0; i < 4; ++i) pdf[digitsAt + i] = hex[i];
+}
+
+// The tokens of one line of a bfchar or bfrange list: each <XXXX>'s digit
+// position, '[' and ']' as -2 and -3.
+std::vector<qsizetype> lineTokens(const QByteArray& pdf, qsizetype from, qsizetype to) {
+    std::vector<qsizetype> tokens;
+    for (qsizetype i = from; i < to; ++i) {
+        if (pdf[i] == '[') {
+            tokens.push_back(-2);
+        } else if (pdf[i] == ']') {
+            tokens.push_back(-3);
+        } else if (pdf[i] == '<') {
+            const qsizetype close = pdf.indexOf('>', i);
+            if (close < 0 || close > to) break;
+            bool four = close - i == 5;
+            for (qsizetype k = i + 1; four && k < close; ++k)
+                four = std::isxdigit(static_cast<unsigned char>(pdf[k])) != 0;
+            tokens.push_back(four ? i + 1 : -1);
+            i = close;
+        }
+    }
+    return tokens;
+}
+
+void repairList(QByteArray& pdf, qsizetype from, qsizetype to, bool ranges) {
+    qsizetype line = from;
+    while (line < to) {
+        qsizetype eol = pdf.indexOf('\n', line);
+        if (eol < 0 || eol > to) eol = to;
+        const std::vector<qsizetype> t = lineTokens(pdf, line, eol);
+        if (!ranges) {
+            if (t.size() == 2 && t[1] >= 0) repairCode(pdf, t[1]);
+        } else if (t.size() >= 3 && t[0] >= 0 && t[1] >= 0) {
+            if (t[2] == -2) {
+                for (std::size_t i = 3; i < t.size() && t[i] != -3; ++i)
+                    if (t[i] >= 0) repairCode(pdf, t[i]);
+            } else if (t.size() == 3 && t[2] >= 0 && pdf.mid(t[0], 4) == pdf.mid(t[1], 4)) {
+                repairCode(pdf, t[2]);
+            }
+        }
+        line = eol + 1;
+    }
+}
+
+}  // namespace
+
+void repairToUnicodeMaps(QByteArray& pdf) {
+    qsizetype at = 0;
+    while ((at = pdf.indexOf("begincmap", at)) >= 0) {
+        const qsizetype end = pdf.indexOf("endcmap", at);
+        if (end < 0) return;
+        for (const auto& [open, close, ranges] : {std::tuple{"beginbfchar", "endbfchar", false},
+                                                  std::tuple{"beginbfrange", "endbfrange", true}}) {
+            qsizetype list = at;
+            while ((list = pdf.indexOf(open, list)) >= 0 && list < end) {
+                const qsizetype stop = pdf.indexOf(close, list);
+                if (stop < 0 || stop > end) break;
+                repairList(pdf, list, stop, ranges);
+                list = stop;
+            }
+        }
+        at = end;
+    }
+}
+
+bool printTable(const TextTable& table, QPagedPaintDevice& device, QString& error,
+                PrintedLayout* layout, const PrintOptions& options) {
+    return TablePrinter(table, device, options).print(error, layout);
+}
+
+bool renderTableToPdf(const TextTable& table, QByteArray& pdf, QString& error,
+                      PrintedLayout* layout, const PrintOptions& options) {
+    QBuffer buffer(&pdf);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        QPdfWriter writer(&buffer);
+        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setCreator(QStringLiteral("Tabulary"));
+        if (!printTable(table, writer, error, layout, options)) return false;
+    }
+    buffer.close();
+    repairToUnicodeMaps(pdf);
+    return true;
+}
+
+bool printTabSeparatedToPdf(const QByteArray& document, const QString& pdfPath, QString& error,
+                            PrintedLayout* layout) {
+    QByteArray pdf;
+    if (!renderTableToPdf(parseTabSeparated(document), pdf, error, layout)) return false;
+    QSaveFile file(pdfPath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        error = QStringLiteral("%1 cannot be written: %2").arg(pdfPath, file.errorString());
+        return false;
+    }
+    if (file.write(pdf) != pdf.size() || !file.commit()) {
+        error = QStringLiteral("%1 cannot be written: %2").arg(pdfPath, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tab::printing
