@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf_output.h"
 #include "tabulary/accsql/parser.h"
 #include "tabulary/ado/query.h"
 #include "tabulary/ado/text.h"
@@ -15,6 +16,7 @@
 #include "tabulary/jet/value_text.h"
 #include "tabulary/script/create_script.h"
 #include "tabulary/writers/text_documents.h"
+#include "tabulary/writers/xlsx_workbook.h"
 
 using namespace tab;
 using namespace tab::jet;
@@ -250,8 +252,10 @@ const Format kFormats[] = {{"txt", writers::DocumentKind::GridText, false},
 int writeFormatted(const Format& format, writers::TableRows& rows, const std::string& output) {
     const std::string name = format.name;
     Status st;
-    if (name == "xlsx" || name == "pdf") {
-        return fail(name + ": not yet");
+    if (name == "xlsx") {
+        st = writers::writeXlsxDocument(rows, output);
+    } else if (name == "pdf") {
+        st = cli::printRowsToPdf(rows, output);
     } else if (output.empty()) {
         return writeToStdout(format.kind, rows, "query");
     } else {
