@@ -482,6 +482,30 @@ std::vector<Scenario> scenarios() {
          {},
          {},
          [](Application&, TestWorld& w, int) { EXPECT_TRUE(w.dialogs->menus.empty()); }},
+        // Printing the results to PDF: the PDF printer is the default only
+        // for the job; a work file left behind only when deleting it fails.
+        {"Save Results As PDF",
+         "Form2.mnuPDF_Click",
+         remembered,
+         [](Application& app, TestWorld& w) {
+             execute("SELECT * FROM alpha")(app, w);
+             w.dialogs->files = {w.path(QStringLiteral("alpha.pdf"))};
+             workspaceOf(app).mnuPDF_Click();
+         },
+         "100 102 104 106 108 110 112 114 116",
+         {{0, "100 102 104"}, {1, "100 102 104"}},
+         {{0, 1}},
+         [](Application&, TestWorld& w, int position) {
+             const std::set<int> noPdf{0, 1, 4, 5, 6};
+             EXPECT_EQ(QFile::exists(w.path(QStringLiteral("alpha.pdf"))), !noPdf.count(position));
+             EXPECT_EQ(QFile::exists(w.tempFolder() + QStringLiteral("/tmp.txt")), position == 7);
+             EXPECT_EQ(w.printers->programDefault.value_or(QString()),
+                       position == 3 || position == 8 ? kPdfPrinterName
+                       : position < 2                 ? QString()
+                                                      : QStringLiteral("Office Laser"));
+             // The default not changed: the job goes to the system's printer.
+             EXPECT_EQ(w.printers->printed.size(), position == 4 ? 1u : 0u);
+         }},
         {"Insert Query From Template",
          "Form2.PushButton7_Click",
          templateFiles,

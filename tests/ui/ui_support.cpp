@@ -81,6 +81,16 @@ QStringList FixedPrinters::names() {
     return list;
 }
 
+QString FixedPrinters::systemDefault() {
+    if (failDefault) throw Failure(QStringLiteral("The default printer cannot be read."), 1801);
+    return system;
+}
+
+void FixedPrinters::printDocument(const QString& printer, const QByteArray& tabSeparated) {
+    if (failPrint) throw Failure(printer + QStringLiteral(" is out of paper."));
+    printed.emplace_back(printer, tabSeparated);
+}
+
 std::optional<QString> TracingHooks::injectFailure(const QString& procedure, int, int ordinal) {
     if (procedure == failProcedure && ordinal == failOrdinal) return failDescription;
     return std::nullopt;

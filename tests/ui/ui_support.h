@@ -82,8 +82,15 @@ public:
 class FixedPrinters : public PrinterList {
 public:
     QStringList list;
-    bool fail = false;
+    bool fail = false;  // names() fails
+    QString system = QStringLiteral("Office Laser");
+    bool failDefault = false;  // systemDefault() fails
+    // What went to a system printer, recorded instead of printed.
+    std::vector<std::pair<QString, QByteArray>> printed;
+    bool failPrint = false;
     QStringList names() override;
+    QString systemDefault() override;
+    void printDocument(const QString& printer, const QByteArray& tabSeparated) override;
 };
 
 // Traces every numbered statement and fails the one chosen.

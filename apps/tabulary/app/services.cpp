@@ -2,14 +2,17 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QPrinter>
 #include <QPrinterInfo>
 #include <QTime>
 #include <QUrl>
 #include <QWidget>
 #include <random>
 
+#include "app/failure.h"
 #include "app/product.h"
 #include "export/spreadsheet_program.h"
+#include "printing/text_printer.h"
 #include "tabulary/ado/connection.h"
 
 namespace tab::gui {
@@ -46,6 +49,15 @@ public:
         QStringList names = QPrinterInfo::availablePrinterNames();
         if (!names.contains(kPdfPrinterName)) names << kPdfPrinterName;
         return names;
+    }
+    QString systemDefault() override { return QPrinterInfo::defaultPrinterName(); }
+    void printDocument(const QString& printer, const QByteArray& tabSeparated) override {
+        QPrinter device(QPrinterInfo::printerInfo(printer), QPrinter::HighResolution);
+        if (!device.isValid()) throw Failure(printer + QStringLiteral(" is not available."));
+        device.setDocName(kProductTitle);
+        QString error;
+        if (!printing::printTable(printing::parseTabSeparated(tabSeparated), device, error))
+            throw Failure(error);
     }
 };
 

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 #include "app/dialogs.h"
 
@@ -45,11 +46,22 @@ public:
     virtual std::unique_ptr<ado::Connection> create(CreationFailure& failure) = 0;
 };
 
-// The installed printers, in the system's order.
+// The installed printers, in the system's order, and printing on one of
+// the system's own (the PDF printer is the program's and needs none).
 class PrinterList {
 public:
     virtual ~PrinterList() = default;
     virtual QStringList names() = 0;
+    // The system's default printer; "" when it has none.
+    virtual QString systemDefault() = 0;
+    // Prints the text printer's table of a tab-separated document on
+    // `printer`; throws Failure when it cannot.
+    virtual void printDocument(const QString& printer, const QByteArray& tabSeparated) = 0;
+
+    // The program's default printer, a setting of this run only (the
+    // user's own printer configuration is never changed); unset until the
+    // program first asks for it.
+    std::optional<QString> programDefault;
 };
 
 // The user's spreadsheet program, which shows a workbook as a new, untitled

@@ -1,7 +1,11 @@
 #include "export/printers.h"
 
+#include <QFile>
+
+#include "app/failure.h"
 #include "app/product.h"
 #include "app/services.h"
+#include "printing/text_printer.h"
 
 namespace tab::gui {
 
@@ -23,6 +27,75 @@ void CheckPdfPrinterInstalled() {
         if (name == kPdfPrinterName) return;
     services().dialogs().message(
         {applicationTitle(), missingPdfPrinterText(), BoxIcon::None, BoxButtons::Ok});
+}
+
+namespace {
+
+void showPrinterError(long number, const QString& description, const QString& where) {
+    const QString crlf = QStringLiteral("\r\n");
+    services().dialogs().message({applicationTitle(),
+                                  QStringLiteral("Error No: ") + QString::number(number) + crlf +
+                                      description + crlf + QStringLiteral("Has occured in ") +
+                                      where + crlf +
+                                      QStringLiteral("Please contact Technical Support"),
+                                  BoxIcon::None, BoxButtons::Ok});
+}
+
+}  // namespace
+
+QString GetDefaultPrinter() {
+    PrinterList& printers = services().printers();
+    try {
+        if (!printers.programDefault) {
+            const QString system = printers.systemDefault();
+            printers.programDefault = system.isEmpty() ? kPdfPrinterName : system;
+        }
+        return *printers.programDefault;
+    } catch (const Failure& f) {
+        showPrinterError(f.number(), f.description(),
+                         QStringLiteral("modPrinters.GetDefaultPrinter"));
+    } catch (const std::exception& e) {
+        showPrinterError(0, QString::fromUtf8(e.what()),
+                         QStringLiteral("modPrinters.GetDefaultPrinter"));
+    }
+    return {};
+}
+
+bool ChangeDefaultPrinter(const QString& name) {
+    PrinterList& printers = services().printers();
+    try {
+        if (!printers.names().contains(name, Qt::CaseSensitive)) return false;
+        printers.programDefault = name;
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void TextPrinterJob::start() {
+    const QString printer = GetDefaultPrinter();
+    if (printer != kPdfPrinterName) {
+        services().printers().printDocument(printer, m_document);
+        return;
+    }
+    FileDialog dialog;
+    dialog.title = QStringLiteral("Save PDF File As");
+    dialog.filter = QStringLiteral("PDF Files (*.pdf)|*.pdf");
+    dialog.fileName = QStringLiteral("Results.pdf");
+    const QString path = services().dialogs().saveFile(dialog);
+    if (path.isEmpty()) return;
+    QString error;
+    if (!printing::printTabSeparatedToPdf(m_document, path, error)) throw Failure(error);
+}
+
+TextPrinterJob OpenInTextPrinter(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Failure(path + QStringLiteral(" cannot be read: ") + file.errorString());
+    QByteArray document = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw Failure(path + QStringLiteral(" cannot be read: ") + file.errorString());
+    return TextPrinterJob(std::move(document));
 }
 
 }  // namespace tab::gui
