@@ -91,6 +91,20 @@ void FixedPrinters::printDocument(const QString& printer, const QByteArray& tabS
     printed.emplace_back(printer, tabSeparated);
 }
 
+bool RecordingSpreadsheets::openAsNew(const QString& workbookPath, QString& error) {
+    opened << workbookPath;
+    if (openFailure) {
+        error = *openFailure;
+        return false;
+    }
+    QDir().mkpath(copyFolder);
+    const QString copy = copyFolder + QStringLiteral("/opened-") + QString::number(opened.size()) +
+                         QStringLiteral(".xlsx");
+    EXPECT_TRUE(QFile::copy(workbookPath, copy)) << workbookPath.toStdString();
+    copies << copy;
+    return true;
+}
+
 std::optional<QString> TracingHooks::injectFailure(const QString& procedure, int, int ordinal) {
     if (procedure == failProcedure && ordinal == failOrdinal) return failDescription;
     return std::nullopt;
@@ -148,6 +162,10 @@ TestWorld::TestWorld() {
     p->list = {QStringLiteral("Office Laser"), QStringLiteral("Quillmoor PDF Writer")};
     printers = p.get();
     s.setPrinters(std::move(p));
+    auto sp = std::make_unique<RecordingSpreadsheets>();
+    sp->copyFolder = m_root.path() + QStringLiteral("/opened");
+    spreadsheets = sp.get();
+    s.setSpreadsheets(std::move(sp));
     s.setGuardHooks(&hooks);
 }
 

@@ -93,6 +93,23 @@ public:
     void printDocument(const QString& printer, const QByteArray& tabSeparated) override;
 };
 
+// Stands in for the spreadsheet program: records every workbook handed to it
+// and copies it at once, as the work file may go when the command ends.
+class RecordingSpreadsheets : public SpreadsheetProgram {
+public:
+    bool present = true;
+    std::optional<QString> openFailure;  // openAsNew fails with this text
+    int queries = 0;                     // calls of installed()
+    QStringList opened;
+    QStringList copies;  // in copyFolder, "opened-N.xlsx" for the Nth workbook opened
+    QString copyFolder;
+    bool installed() override {
+        ++queries;
+        return present;
+    }
+    bool openAsNew(const QString& workbookPath, QString& error) override;
+};
+
 // Traces every numbered statement and fails the one chosen.
 class TracingHooks : public GuardHooks {
 public:
@@ -140,6 +157,7 @@ public:
     FixedRandom* random;
     FailingConnections* connections;
     FixedPrinters* printers;
+    RecordingSpreadsheets* spreadsheets;
     TracingHooks hooks;
 
 private:

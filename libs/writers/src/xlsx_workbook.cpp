@@ -26,9 +26,13 @@ std::string folderOf(const std::string& path) {
 }
 
 std::string withThousands(uint64_t n) {
-    std::string digits = std::to_string(n);
-    for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-    return digits;
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
 }
 
 bool inRanges(uint32_t cp, const std::pair<uint32_t, uint32_t>* ranges, size_t count) {
