@@ -53,7 +53,7 @@ bool isNameChar(int32_t c) {
            (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
 }
 
-bool isValidName(std::string_view s) {
+bool validName(std::string_view s) {
     if (s.empty()) return false;
     for (size_t i = 0, n = 0; i < s.size(); i += n) {
         const int32_t c = decodeAt(s, i, n);
@@ -295,7 +295,7 @@ void appendXmlText(std::string& out, std::string_view text) {
 }
 
 void appendXmlName(std::string& out, std::string_view caption) {
-    if (isValidName(caption)) {
+    if (validName(caption)) {
         out += caption;
         return;
     }
@@ -314,6 +314,10 @@ void appendXmlName(std::string& out, std::string_view caption) {
         else
             appendEscape(out, static_cast<uint32_t>(c));
     }
+}
+
+bool isXmlName(std::string_view text) {
+    return validName(text);
 }
 
 Status writeDocument(DocumentKind kind, TableRows& rows, OutputStream& out) {

@@ -41,5 +41,7 @@ void appendXmlText(std::string& out, std::string_view text);
 // character a name cannot hold (at its place) as _xHHHH_, as Microsoft's
 // XML exports encode names.
 void appendXmlName(std::string& out, std::string_view caption);
+// A name XML 1.0 takes as an element name, without a colon.
+bool isXmlName(std::string_view text);
 
 }  // namespace tab::writers
