@@ -506,6 +506,43 @@ std::vector<Scenario> scenarios() {
              // The default not changed: the job goes to the system's printer.
              EXPECT_EQ(w.printers->printed.size(), position == 4 ? 1u : 0u);
          }},
+        // Save Results As > XLS on two rows of one column. A failing bound
+        // runs no turn of its loop; a cell reference left at 0 (110, 120) is
+        // refused by its cell; without the application object (106) the steps
+        // on it fail, those on the workbook do nothing.
+        {"Save Results As XLS",
+         "Form2.mnuXLS_Click",
+         remembered,
+         [](Application& app, TestWorld& w) {
+             execute("select * from alpha")(app, w);
+             workspaceOf(app).mnuXLS_Click();
+         },
+         "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 130 132 134 136 138 "
+         "124 126 128 130 132 134 136 138 140 142 144",
+         {{6,
+           "100 102 104 106 108 110 112 120 122 124 126 128 130 132 134 136 138 124 126 128 "
+           "130 132 134 136 138 140 142 144"},
+          {11, "100 102 104 106 108 110 112 114 116 118 120 122 140 142 144"},
+          {14,
+           "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 136 138 124 126 128 "
+           "130 132 134 136 138 140 142 144"},
+          {22,
+           "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 130 132 134 136 138 "
+           "124 126 128 136 138 140 142 144"}},
+         {{3, 2}, {5, 1}, {10, 1}},
+         [](Application& app, TestWorld& w, int position) {
+             const bool shown = position != 3 && position != 4 && position != 29;
+             EXPECT_EQ(w.spreadsheets->copies.size(), shown ? 1 : 0);
+             // Only a workbook the program got stays in the work folder.
+             EXPECT_EQ(QDir(w.tempFolder())
+                           .entryList({QStringLiteral("tabulary-results-*.xlsx")}, QDir::Files)
+                           .size(),
+                       shown ? 1 : 0);
+             // ExcelIsInstalled asks, then the application object's creation.
+             EXPECT_EQ(w.spreadsheets->queries, position == 1 || position == 3 ? 1 : 2);
+             EXPECT_EQ(workspaceOf(app).pointer().value(),
+                       position == 30 ? kPointerBusy : kPointerDefault);
+         }},
         {"Insert Query From Template",
          "Form2.PushButton7_Click",
          templateFiles,
