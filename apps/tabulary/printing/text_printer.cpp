@@ -211,9 +211,10 @@ private:
     qreal m_pitch = 0, m_headPitch = 0, m_padX = 0, m_padY = 0;
 
     std::vector<qreal> m_natural;  // per column, padding included
+    std::vector<qreal> m_least;    // as narrow as a column gets before bands
     std::vector<bool> m_numeric;
     std::vector<qreal> m_width;
-    std::vector<std::pair<int, int>> m_bands;  // [first, last) columns
+    std::vector<std::vector<int>> m_bands;  // the columns of each, in order
     bool m_landscape = false;
     qreal m_pageWidth = 0, m_pageHeight = 0;
 
@@ -227,26 +228,34 @@ void TablePrinter::measureColumns() {
     m_natural.assign(columns, 0);
     m_numeric.assign(columns, false);
     std::vector<bool> anyValue(columns, false), allNumbers(columns, true);
+    std::vector<qreal> values(columns, 0);
     for (int c = 0; c < columns; ++c) m_natural[c] = m_head->naturalWidth(m_table.header[c]);
     for (const QStringList& row : m_table.rows) {
         for (int c = 0; c < columns; ++c) {
             const QString& cell = row[c];
             if (cell.isEmpty()) continue;
-            m_natural[c] = std::max(m_natural[c], m_body->naturalWidth(cell));
+            values[c] = std::max(values[c], m_body->naturalWidth(cell));
+            m_natural[c] = std::max(m_natural[c], values[c]);
             anyValue[c] = true;
             if (allNumbers[c] && !looksNumeric(cell)) allNumbers[c] = false;
         }
     }
-    const qreal least = m_body->m.averageCharWidth() * 3;
+    // A column may get as narrow as its values (up to a readable width) or a
+    // few characters; a longer heading then wraps.
+    const qreal chars = m_body->m.averageCharWidth() * 4;
+    const qreal readable = points(72);
+    m_least.assign(columns, 0);
     for (int c = 0; c < columns; ++c) {
-        m_natural[c] = std::max(m_natural[c], least) + 2 * m_padX;
+        m_least[c] = std::max(std::min(values[c], readable), chars) + 2 * m_padX;
+        m_natural[c] = std::max(m_natural[c], chars) + 2 * m_padX;
+        m_least[c] = std::min(m_least[c], m_natural[c]);
         m_numeric[c] = anyValue[c] && allNumbers[c];
     }
 }
 
-// Portrait when the table fits across; landscape otherwise, the widest
-// columns narrowed until it fits, or, when even that would leave them too
-// narrow to read, the columns printed in bands.
+// Portrait when the table fits across; landscape otherwise, the columns
+// narrowed until it fits, or, when even that would leave them too narrow to
+// read, printed in bands.
 void TablePrinter::chooseLayout() {
     const int columns = m_table.columnCount();
     const qreal cap = points(m_options.maxColumnPoints) + 2 * m_padX;
@@ -276,41 +285,44 @@ void TablePrinter::chooseLayout() {
 
     m_width = wanted;
     m_bands.clear();
+    std::vector<int> all(columns);
+    for (int c = 0; c < columns; ++c) all[c] = c;
     if (total <= m_pageWidth) {
-        m_bands.emplace_back(0, columns);
+        m_bands.push_back(all);
         return;
     }
-    // The narrowing cap: every column wider than `level` is cut to it.
-    std::vector<qreal> sorted = wanted;
-    std::sort(sorted.begin(), sorted.end());
-    qreal below = 0, level = 0;
-    for (int i = 0; i < columns; ++i) {
-        const qreal rest = static_cast<qreal>(columns - i);
-        const qreal candidate = (m_pageWidth - below) / rest;
-        if (candidate <= sorted[i]) {
-            level = candidate;
-            break;
+    // Narrowed in proportion to what each column can give up.
+    qreal narrowest = 0;
+    for (int c = 0; c < columns; ++c) narrowest += std::min(m_least[c], wanted[c]);
+    if (narrowest <= m_pageWidth) {
+        const qreal share = (m_pageWidth - narrowest) / (total - narrowest);
+        for (int c = 0; c < columns; ++c) {
+            const qreal floor = std::min(m_least[c], wanted[c]);
+            m_width[c] = floor + (wanted[c] - floor) * share;
         }
-        below += sorted[i];
-    }
-    const qreal readable = points(72) + 2 * m_padX;
-    if (level >= std::min(readable, cap)) {
-        for (qreal& w : m_width) w = std::min(w, level);
-        m_bands.emplace_back(0, columns);
+        m_bands.push_back(all);
         return;
     }
+    // Each band after the first starts with the first column again (the
+    // key, mostly), when it leaves room for another, so its rows can be told.
     for (qreal& w : m_width) w = std::min(w, m_pageWidth);
-    int first = 0;
-    qreal used = 0;
-    for (int c = 0; c < columns; ++c) {
-        if (c > first && used + m_width[c] > m_pageWidth) {
-            m_bands.emplace_back(first, c);
-            first = c;
+    const bool repeatFirst = m_width[0] * 2 <= m_pageWidth / 2;
+    std::vector<int> band{0};
+    qreal used = m_width[0];
+    for (int c = 1; c < columns; ++c) {
+        if (used + m_width[c] > m_pageWidth) {
+            m_bands.push_back(band);
+            band.clear();
             used = 0;
+            if (repeatFirst) {
+                band.push_back(0);
+                used = m_width[0];
+            }
         }
+        band.push_back(c);
         used += m_width[c];
     }
-    m_bands.emplace_back(first, columns);
+    m_bands.push_back(band);
 }
 
 int TablePrinter::cellLines(const QString& text, qreal width, Measure& measure, int maxLines) {
@@ -335,9 +347,9 @@ void TablePrinter::paginate() {
     m_pages.clear();
     m_headerLines.assign(m_bands.size(), 1);
     for (std::size_t b = 0; b < m_bands.size(); ++b) {
-        const auto [first, last] = m_bands[b];
+        const std::vector<int>& band = m_bands[b];
         int headerLines = 1;
-        for (int c = first; c < last; ++c)
+        for (int c : band)
             headerLines = std::max(
                 headerLines, cellLines(m_table.header[c], m_width[c], *m_head, kMaxHeaderLines));
         m_headerLines[b] = headerLines;
@@ -348,7 +360,7 @@ void TablePrinter::paginate() {
         qreal y = 0;
         for (std::size_t r = 0; r < rows; ++r) {
             int lines = 1;
-            for (int c = first; c < last; ++c) lines = std::max(lines, m_lines[r][c]);
+            for (int c : band) lines = std::max(lines, m_lines[r][c]);
             const qreal height = lines * m_pitch + 2 * m_padY;
             if (y > 0 && y + height > room && height <= room) {
                 m_pages.push_back({static_cast<int>(b), {}});
@@ -410,15 +422,15 @@ void TablePrinter::drawCell(QPainter& painter, Measure& measure, const QString& 
 }
 
 void TablePrinter::drawPage(QPainter& painter, const Page& page, int number) {
-    const auto [first, last] = m_bands[page.band];
+    const std::vector<int>& band = m_bands[page.band];
     qreal tableWidth = 0;
-    for (int c = first; c < last; ++c) tableWidth += m_width[c];
+    for (int c : band) tableWidth += m_width[c];
 
     painter.setFont(m_head->font);
     painter.setPen(Qt::black);
     const int headerLines = m_headerLines[page.band];
     qreal x = 0;
-    for (int c = first; c < last; ++c) {
+    for (int c : band) {
         painter.save();
         painter.setClipRect(QRectF(x, 0, m_width[c], headerLines * m_headPitch + 2 * m_padY));
         drawCell(painter, *m_head, m_table.header[c], c, QPointF(x, 0), 0, headerLines);
@@ -437,7 +449,7 @@ void TablePrinter::drawPage(QPainter& painter, const Page& page, int number) {
         const QStringList& row = m_table.rows[s.row];
         painter.setPen(text);
         x = 0;
-        for (int c = first; c < last; ++c) {
+        for (int c : band) {
             drawCell(painter, *m_body, row[c], c, QPointF(x, y), s.fromLine, s.toLine);
             x += m_width[c];
         }

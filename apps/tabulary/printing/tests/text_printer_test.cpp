@@ -129,7 +129,8 @@ struct LayoutCase {
     bool landscape;
     int bands;
     int minPages, maxPages;
-    QStringList texts;  // each found in the text, in this order within a page
+    QStringList texts;  // each found in the text, in this order
+    QString everyPage;  // found on every page
 };
 
 TEST(TextPrinterPdf, LayoutAndText) {
@@ -138,9 +139,16 @@ TEST(TextPrinterPdf, LayoutAndText) {
     const QString words = QStringLiteral("lorem ipsum dolor sit amet ").repeated(800);
     const auto id = [](int r, int c) { return QStringLiteral("r%1c%2").arg(r).arg(c); };
     const LayoutCase cases[] = {
-        {"empty document", TextTable{}, false, 1, 1, 1, {"Page 1 of 1"}},
-        {"header only", numbered(0, 2, id), false, 1, 1, 1, {"Head0", "Head1", "Page 1 of 1"}},
-        {"narrow", numbered(5, 3, id), false, 1, 1, 1, {"Head0", "Head2", "r0c0", "r4c2"}},
+        {"empty document", TextTable{}, false, 1, 1, 1, {"Page 1 of 1"}, "Page"},
+        {"header only",
+         numbered(0, 2, id),
+         false,
+         1,
+         1,
+         1,
+         {"Head0", "Head1", "Page 1 of 1"},
+         "Head1"},
+        {"narrow", numbered(5, 3, id), false, 1, 1, 1, {"Head0", "Head2", "r0c0", "r4c2"}, "r4c2"},
         {"wide: landscape",
          numbered(5, 9,
                   [](int r, int c) { return QStringLiteral("value %1 in %2").arg(r).arg(c); }),
@@ -148,7 +156,8 @@ TEST(TextPrinterPdf, LayoutAndText) {
          1,
          1,
          1,
-         {"Head0", "Head8", "value 0 in 0", "value 4 in 8"}},
+         {"Head0", "Head8", "value 0 in 0", "value 4 in 8"},
+         "Head8"},
         {"wider: narrowed, wrapped",
          numbered(
              2, 9,
@@ -157,15 +166,25 @@ TEST(TextPrinterPdf, LayoutAndText) {
          1,
          1,
          1,
-         {"Head8", "value 1 of", "column 8"}},
-        {"very wide: bands", numbered(3, 40, id), true, 3, 3, 3, {"Head0", "r0c0", "r2c39"}},
+         {"Head8", "value 1 of", "column 8"},
+         "Head8"},
+        // Every band starts with the first column.
+        {"very wide: bands",
+         numbered(3, 40, id),
+         true,
+         3,
+         3,
+         3,
+         {"Head0", "r0c0", "r2c39"},
+         "r2c0"},
         {"long cell across pages",
          numbered(1, 2, [&](int, int c) { return c ? words : QStringLiteral("one"); }),
          false,
          1,
          2,
          30,
-         {"Head1", "one", "lorem ipsum", "Page 2 of"}},
+         {"Head1", "one", "lorem ipsum", "Page 2 of"},
+         "lorem ipsum"},
         {"scripts",
          numbered(1, 7,
                   [](int, int c) {
@@ -180,7 +199,8 @@ TEST(TextPrinterPdf, LayoutAndText) {
          1,
          1,
          {"Ελληνικά", "Москва", "שלום עולם", "大阪 日本 文", "서울 종로구", "Göteborg – «Nuit»",
-          "墨韵"}},
+          "墨韵"},
+         "墨韵"},
     };
     for (const LayoutCase& c : cases) {
         QByteArray pdf;
@@ -204,6 +224,7 @@ TEST(TextPrinterPdf, LayoutAndText) {
             EXPECT_TRUE(
                 pages[p].contains(QStringLiteral("Page %1 of %2").arg(p + 1).arg(pages.size())))
                 << c.name << " page " << p + 1;
+            EXPECT_TRUE(pages[p].contains(c.everyPage)) << c.name << " page " << p + 1;
             if (c.table.columnCount() > 0) {
                 EXPECT_TRUE(pages[p].contains(QStringLiteral("Head")))
                     << c.name << " page " << p + 1;
