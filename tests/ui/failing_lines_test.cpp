@@ -543,6 +543,46 @@ std::vector<Scenario> scenarios() {
              EXPECT_EQ(workspaceOf(app).pointer().value(),
                        position == 30 ? kPointerBusy : kPointerDefault);
          }},
+        // The Save commands share their steps: a dialog that fails shows
+        // nothing chosen, so the test stops the command; a failing write
+        // leaves no file; a failing last step leaves the hourglass.
+        {"Save Results As TXT",
+         "Form2.mnuTXT_Click",
+         remembered,
+         [](Application& app, TestWorld& w) {
+             execute("select * from alpha")(app, w);
+             w.dialogs->files = {w.path(QStringLiteral("alpha.txt"))};
+             workspaceOf(app).mnuTXT_Click();
+         },
+         "100 102 104 106 108 110 112",
+         {{2, "100 102 104 106"}},
+         {},
+         [](Application& app, TestWorld& w, int position) {
+             QFile f(w.path(QStringLiteral("alpha.txt")));
+             const bool written = position != 2 && position != 5;
+             EXPECT_EQ(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(),
+                       written ? QByteArray("A1\t\r\n1\t\r\n2\t\r\n") : QByteArray());
+             EXPECT_EQ(workspaceOf(app).pointer().value(),
+                       position == 6 ? kPointerBusy : kPointerDefault);
+         }},
+        {"Save Results As SQL",
+         "Form2.mnuSQL_Click",
+         remembered,
+         [](Application& app, TestWorld& w) {
+             app.start();
+             child<QueryBox>(workspaceOf(app), "Text1")->setText(QStringLiteral("select\nA1"));
+             w.dialogs->files = {w.path(QStringLiteral("q.sql"))};
+             workspaceOf(app).mnuSQL_Click();
+         },
+         "100 102 104 106 108 110 112",
+         {{2, "100 102 104 106"}},
+         {},
+         [](Application&, TestWorld& w, int position) {
+             QFile f(w.path(QStringLiteral("q.sql")));
+             EXPECT_EQ(f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>"),
+                       position != 2 && position != 5 ? QByteArray("select\r\nA1")
+                                                      : QByteArray("<none>"));
+         }},
         {"Insert Query From Template",
          "Form2.PushButton7_Click",
          templateFiles,
