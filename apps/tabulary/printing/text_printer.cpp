@@ -9,10 +9,13 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
+#include <optional>
 #include <tuple>
 
 namespace tab::printing {
@@ -174,6 +177,103 @@ void layOut(QTextLayout& layout, qreal width, int maxLines) {
     layout.endLayout();
 }
 
+// A stretch of a heading that stays on one line.
+struct Piece {
+    qsizetype from, to;
+    bool lineEnd;  // a line break of the heading's own, or its end, follows
+};
+
+// A heading wraps where its text may (after a space or a hyphen, between
+// ideographs), after an underscore, and before an upper-case letter that
+// follows a lower-case one: column names are mostly CamelCase, and "Product"
+// over "ID" reads where "Produ" over "ctID" does not.
+std::vector<Piece> headingPieces(const QString& text) {
+    std::vector<Piece> pieces;
+    qsizetype start = 0;
+    for (;;) {
+        qsizetype end = text.indexOf(kLineSeparator, start);
+        if (end < 0) end = text.size();
+        const QString line = text.mid(start, end - start);
+        std::vector<qsizetype> cuts;
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Line, line);
+        for (qsizetype at = finder.toNextBoundary(); at > 0 && at < line.size();
+             at = finder.toNextBoundary())
+            cuts.push_back(at);
+        for (qsizetype i = 1; i < line.size(); ++i)
+            if ((line[i].isUpper() && line[i - 1].isLower()) || line[i - 1] == u'_')
+                cuts.push_back(i);
+        std::sort(cuts.begin(), cuts.end());
+        cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+        qsizetype from = 0;
+        for (qsizetype cut : cuts) {
+            pieces.push_back({start + from, start + cut, false});
+            from = cut;
+        }
+        pieces.push_back({start + from, end, true});
+        if (end == text.size()) return pieces;
+        start = end + 1;
+    }
+}
+
+QString span(const QString& text, qsizetype from, qsizetype to) {
+    while (to > from && text[to - 1].isSpace()) --to;
+    return text.mid(from, to - from);
+}
+
+// The widest piece, or wider when the heading would otherwise need more
+// lines than the header shows.
+qreal headingLeast(const QString& text, const std::vector<Piece>& pieces, Measure& measure) {
+    qreal least = 0;
+    for (const Piece& p : pieces) least = std::max(least, measure.width(span(text, p.from, p.to)));
+    for (;;) {
+        int lines = 0;
+        qreal next = std::numeric_limits<qreal>::infinity();
+        for (std::size_t i = 0; i < pieces.size(); ++lines) {
+            std::size_t j = i;
+            while (!pieces[j].lineEnd) {
+                const qreal wider = measure.width(span(text, pieces[i].from, pieces[j + 1].to));
+                if (wider > least) {
+                    next = std::min(next, wider);
+                    break;
+                }
+                ++j;
+            }
+            i = j + 1;
+        }
+        if (lines <= kMaxHeaderLines || std::isinf(next)) return least;
+        least = next;
+    }
+}
+
+// The heading's lines in `width`: as many pieces on a line as fit; a piece
+// wider than the column by itself, the last resort, broken anywhere.
+QStringList headingLines(const QString& text, const std::vector<Piece>& pieces, qreal width,
+                         Measure& measure) {
+    QStringList lines;
+    for (std::size_t i = 0; i < pieces.size();) {
+        std::size_t j = i;
+        while (!pieces[j].lineEnd &&
+               measure.width(span(text, pieces[i].from, pieces[j + 1].to)) <= width)
+            ++j;
+        const QString line = span(text, pieces[i].from, pieces[j].to);
+        if (measure.width(line) <= width) {
+            lines << line;
+        } else {
+            QTextLayout layout(line, measure.font, measure.device);
+            QTextOption option;
+            option.setWrapMode(QTextOption::WrapAnywhere);
+            layout.setTextOption(option);
+            layOut(layout, width, 0);
+            for (int k = 0; k < layout.lineCount(); ++k) {
+                const QTextLine l = layout.lineAt(k);
+                lines << span(line, l.textStart(), l.textStart() + l.textLength());
+            }
+        }
+        i = j + 1;
+    }
+    return lines;
+}
+
 struct Slice {
     int row;
     int fromLine;
@@ -194,75 +294,159 @@ public:
 
 private:
     qreal points(qreal pt) const { return pt * m_dpi / 72.0; }
+    void setPointSize(double size);
+    void measureValues();
     void measureColumns();
+    qreal wanted(int column) const;
+    qreal wantedTotal() const;
+    qreal leastTotal() const;
+    void choosePointSize();
     void chooseLayout();
     int cellLines(const QString& text, qreal width, Measure& measure, int maxLines);
     void paginate();
     void drawPage(QPainter& painter, const Page& page, int number);
-    void drawCell(QPainter& painter, Measure& measure, const QString& text, int column,
-                  QPointF topLeft, int fromLine, int toLine);
+    void drawCell(QPainter& painter, const QString& text, int column, QPointF topLeft, int fromLine,
+                  int toLine);
 
     const TextTable& m_table;
     QPagedPaintDevice& m_device;
     PrintOptions m_options;
     qreal m_dpi = 72;
 
+    double m_pointSize = 0;
     std::unique_ptr<Measure> m_body, m_head, m_foot;
     qreal m_pitch = 0, m_headPitch = 0, m_padX = 0, m_padY = 0;
 
-    std::vector<qreal> m_natural;  // per column, padding included
-    std::vector<qreal> m_least;    // as narrow as a column gets before bands
+    std::vector<std::vector<Piece>> m_pieces;  // per column's heading
+    std::vector<QString> m_widest;             // per column, its widest value
+    std::vector<qreal> m_natural;              // per column, padding included
+    std::vector<qreal> m_least;                // as narrow as a column gets before bands
+    std::vector<qreal> m_headLeast;            // its heading's widest piece, padded
     std::vector<bool> m_numeric;
     std::vector<qreal> m_width;
     std::vector<std::vector<int>> m_bands;  // the columns of each, in order
     bool m_landscape = false;
     qreal m_pageWidth = 0, m_pageHeight = 0;
 
+    std::vector<QStringList> m_headLines;   // per column
     std::vector<int> m_headerLines;         // per band
     std::vector<std::vector<int>> m_lines;  // per row, per column
     std::vector<Page> m_pages;
 };
 
-void TablePrinter::measureColumns() {
+void TablePrinter::setPointSize(double size) {
+    m_pointSize = size;
+    QFont body;
+    body.setFamilies(fontFamilies());
+    body.setPointSizeF(size);
+    QFont bold = body;
+    bold.setBold(true);
+    QFont foot = body;
+    foot.setPointSizeF(std::max(6.0, size - 1));
+    m_body = std::make_unique<Measure>(body, &m_device);
+    m_head = std::make_unique<Measure>(bold, &m_device);
+    m_foot = std::make_unique<Measure>(foot, &m_device);
+    m_pitch = m_body->m.lineSpacing();
+    m_headPitch = m_head->m.lineSpacing();
+    m_padX = points(size * 0.4);
+    m_padY = points(size * 0.2);
+}
+
+// Every value once, in the current font: which is the widest of each column
+// (at another size the same one is, near enough to choose that size by), and
+// whether the column holds numbers only.
+void TablePrinter::measureValues() {
     const int columns = m_table.columnCount();
-    m_natural.assign(columns, 0);
+    m_widest.assign(columns, QString());
     m_numeric.assign(columns, false);
     std::vector<bool> anyValue(columns, false), allNumbers(columns, true);
     std::vector<qreal> values(columns, 0);
-    for (int c = 0; c < columns; ++c) m_natural[c] = m_head->naturalWidth(m_table.header[c]);
     for (const QStringList& row : m_table.rows) {
         for (int c = 0; c < columns; ++c) {
             const QString& cell = row[c];
             if (cell.isEmpty()) continue;
-            values[c] = std::max(values[c], m_body->naturalWidth(cell));
-            m_natural[c] = std::max(m_natural[c], values[c]);
+            const qreal w = m_body->naturalWidth(cell);
+            if (w > values[c]) {
+                values[c] = w;
+                m_widest[c] = cell;
+            }
             anyValue[c] = true;
             if (allNumbers[c] && !looksNumeric(cell)) allNumbers[c] = false;
         }
     }
+    for (int c = 0; c < columns; ++c) m_numeric[c] = anyValue[c] && allNumbers[c];
+}
+
+void TablePrinter::measureColumns() {
+    const int columns = m_table.columnCount();
+    m_natural.assign(columns, 0);
+    m_least.assign(columns, 0);
+    m_headLeast.assign(columns, 0);
     // A column may get as narrow as its values (up to a readable width) or a
-    // few characters; a longer heading then wraps.
+    // few characters, but not below the widest piece of its heading.
     const qreal chars = m_body->m.averageCharWidth() * 4;
     const qreal readable = points(72);
-    m_least.assign(columns, 0);
     for (int c = 0; c < columns; ++c) {
-        m_least[c] = std::max(std::min(values[c], readable), chars) + 2 * m_padX;
-        m_natural[c] = std::max(m_natural[c], chars) + 2 * m_padX;
-        m_least[c] = std::min(m_least[c], m_natural[c]);
-        m_numeric[c] = anyValue[c] && allNumbers[c];
+        const QString& heading = m_table.header[c];
+        const qreal values = m_body->naturalWidth(m_widest[c]);
+        m_headLeast[c] = headingLeast(heading, m_pieces[c], *m_head) + 2 * m_padX;
+        const qreal least = std::max(std::min(values, readable), chars) + 2 * m_padX;
+        m_natural[c] = std::max({m_head->naturalWidth(heading), values, chars}) + 2 * m_padX;
+        m_least[c] = std::min(std::max(least, m_headLeast[c]), m_natural[c]);
     }
 }
 
-// Portrait when the table fits across; landscape otherwise, the columns
-// narrowed until it fits, or, when even that would leave them too narrow to
-// read, printed in bands.
+// Its natural width up to the cap, which gives way to a heading's piece.
+qreal TablePrinter::wanted(int column) const {
+    const qreal cap = points(m_options.maxColumnPoints) + 2 * m_padX;
+    return std::min(m_natural[column], std::max(cap, m_headLeast[column]));
+}
+
+qreal TablePrinter::wantedTotal() const {
+    qreal total = 0;
+    for (int c = 0; c < m_table.columnCount(); ++c) total += wanted(c);
+    return total;
+}
+
+qreal TablePrinter::leastTotal() const {
+    qreal total = 0;
+    for (int c = 0; c < m_table.columnCount(); ++c) total += std::min(m_least[c], wanted(c));
+    return total;
+}
+
+// A table too wide for the page at the size asked for: the largest smaller
+// size (in half points) at which it fits as it is, else the largest at which
+// it fits narrowed with its headings whole words; else the size asked for,
+// in bands. One size for the whole document.
+void TablePrinter::choosePointSize() {
+    const double asked = m_options.pointSize;
+    if (wantedTotal() <= m_pageWidth) return;
+    std::optional<double> narrowed;
+    if (leastTotal() <= m_pageWidth) narrowed = asked;
+    const double floor = std::min(asked, m_options.minPointSize);
+    std::optional<double> whole;
+    for (int step = 1; !whole; ++step) {
+        const double size = std::max(floor, asked - 0.5 * step);
+        if (size >= asked) break;
+        setPointSize(size);
+        measureColumns();
+        if (wantedTotal() <= m_pageWidth)
+            whole = size;
+        else if (!narrowed && leastTotal() <= m_pageWidth)
+            narrowed = size;
+        if (size <= floor) break;
+    }
+    const double chosen = whole ? *whole : narrowed.value_or(asked);
+    setPointSize(chosen);
+    if (chosen != asked) measureValues();
+    measureColumns();
+}
+
+// Portrait when the table fits across; landscape otherwise, in smaller type
+// or the columns narrowed until it fits, or, when even that would leave them
+// too narrow to read, printed in bands.
 void TablePrinter::chooseLayout() {
     const int columns = m_table.columnCount();
-    const qreal cap = points(m_options.maxColumnPoints) + 2 * m_padX;
-    std::vector<qreal> wanted(columns);
-    qreal total = 0;
-    for (int c = 0; c < columns; ++c) total += wanted[c] = std::min(m_natural[c], cap);
-
     QPageLayout layout = m_device.pageLayout();
     const qreal mm = m_options.marginMillimetres;
     layout.setUnits(QPageLayout::Millimeter);
@@ -276,14 +460,19 @@ void TablePrinter::chooseLayout() {
         return points(l.paintRect(QPageLayout::Point).width());
     };
     const qreal portrait = widthIn(QPageLayout::Portrait);
-    m_landscape = total > portrait;
+    m_landscape = wantedTotal() > portrait;
     layout.setOrientation(m_landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
     m_device.setPageLayout(layout);
     const QRectF paint = layout.paintRect(QPageLayout::Point);
     m_pageWidth = points(paint.width());
     m_pageHeight = points(paint.height());
 
-    m_width = wanted;
+    choosePointSize();
+    std::vector<qreal> want(columns);
+    for (int c = 0; c < columns; ++c) want[c] = wanted(c);
+    const qreal total = wantedTotal();
+
+    m_width = want;
     m_bands.clear();
     std::vector<int> all(columns);
     for (int c = 0; c < columns; ++c) all[c] = c;
@@ -292,13 +481,12 @@ void TablePrinter::chooseLayout() {
         return;
     }
     // Narrowed in proportion to what each column can give up.
-    qreal narrowest = 0;
-    for (int c = 0; c < columns; ++c) narrowest += std::min(m_least[c], wanted[c]);
+    const qreal narrowest = leastTotal();
     if (narrowest <= m_pageWidth) {
         const qreal share = (m_pageWidth - narrowest) / (total - narrowest);
         for (int c = 0; c < columns; ++c) {
-            const qreal floor = std::min(m_least[c], wanted[c]);
-            m_width[c] = floor + (wanted[c] - floor) * share;
+            const qreal floor = std::min(m_least[c], want[c]);
+            m_width[c] = floor + (want[c] - floor) * share;
         }
         m_bands.push_back(all);
         return;
@@ -342,6 +530,10 @@ void TablePrinter::paginate() {
     for (std::size_t r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c)
             m_lines[r][c] = cellLines(m_table.rows[r][c], m_width[c], *m_body, 0);
+    m_headLines.assign(columns, QStringList());
+    for (int c = 0; c < columns; ++c)
+        m_headLines[c] =
+            headingLines(m_table.header[c], m_pieces[c], m_width[c] - 2 * m_padX, *m_head);
 
     const qreal footer = m_foot->m.lineSpacing() * 2;
     m_pages.clear();
@@ -351,7 +543,7 @@ void TablePrinter::paginate() {
         int headerLines = 1;
         for (int c : band)
             headerLines = std::max(
-                headerLines, cellLines(m_table.header[c], m_width[c], *m_head, kMaxHeaderLines));
+                headerLines, std::min(kMaxHeaderLines, static_cast<int>(m_headLines[c].size())));
         m_headerLines[b] = headerLines;
         const qreal header = headerLines * m_headPitch + 2 * m_padY + points(2);
         const qreal room = std::max(m_pageHeight - header - footer, m_pitch + 2 * m_padY);
@@ -389,16 +581,15 @@ void TablePrinter::paginate() {
     }
 }
 
-void TablePrinter::drawCell(QPainter& painter, Measure& measure, const QString& text, int column,
-                            QPointF topLeft, int fromLine, int toLine) {
+void TablePrinter::drawCell(QPainter& painter, const QString& text, int column, QPointF topLeft,
+                            int fromLine, int toLine) {
     if (text.isEmpty()) return;
     const qreal content = m_width[column] - 2 * m_padX;
-    const qreal pitch = &measure == m_head.get() ? m_headPitch : m_pitch;
-    const qreal ascent = measure.m.ascent();
+    const qreal ascent = m_body->m.ascent();
     const bool right = m_numeric[column];
     const qreal x = topLeft.x() + m_padX;
     if (!text.contains(kLineSeparator)) {
-        const qreal w = measure.width(text);
+        const qreal w = m_body->width(text);
         if (w <= content) {
             if (fromLine > 0) return;
             const bool rtl = text.isRightToLeft();
@@ -408,7 +599,7 @@ void TablePrinter::drawCell(QPainter& painter, Measure& measure, const QString& 
             return;
         }
     }
-    QTextLayout layout(text, measure.font, measure.device);
+    QTextLayout layout(text, m_body->font, m_body->device);
     layout.setTextOption(cellOption(text, right));
     layOut(layout, content, toLine);
     painter.setLayoutDirection(Qt::LeftToRight);
@@ -416,7 +607,7 @@ void TablePrinter::drawCell(QPainter& painter, Measure& measure, const QString& 
         QTextLine line = layout.lineAt(i);
         // Every line on the same pitch, whichever fallback font it used.
         line.setPosition(QPointF(0, 0));
-        const qreal baseline = topLeft.y() + m_padY + (i - fromLine) * pitch + ascent;
+        const qreal baseline = topLeft.y() + m_padY + (i - fromLine) * m_pitch + ascent;
         line.draw(&painter, QPointF(x, baseline - line.ascent()));
     }
 }
@@ -429,15 +620,26 @@ void TablePrinter::drawPage(QPainter& painter, const Page& page, int number) {
     painter.setFont(m_head->font);
     painter.setPen(Qt::black);
     const int headerLines = m_headerLines[page.band];
+    const qreal headerHeight = headerLines * m_headPitch + 2 * m_padY;
     qreal x = 0;
     for (int c : band) {
         painter.save();
-        painter.setClipRect(QRectF(x, 0, m_width[c], headerLines * m_headPitch + 2 * m_padY));
-        drawCell(painter, *m_head, m_table.header[c], c, QPointF(x, 0), 0, headerLines);
+        painter.setClipRect(QRectF(x, 0, m_width[c], headerHeight));
+        const qreal content = m_width[c] - 2 * m_padX;
+        const QStringList& lines = m_headLines[c];
+        for (int i = 0; i < std::min(headerLines, static_cast<int>(lines.size())); ++i) {
+            const QString& line = lines[i];
+            if (line.isEmpty()) continue;
+            const qreal w = m_head->width(line);
+            const bool rtl = line.isRightToLeft();
+            painter.setLayoutDirection(rtl ? Qt::RightToLeft : Qt::LeftToRight);
+            const qreal left = x + m_padX + (m_numeric[c] || rtl ? content - w : 0);
+            painter.drawText(QPointF(left, m_padY + i * m_headPitch + m_head->m.ascent()), line);
+        }
         painter.restore();
         x += m_width[c];
     }
-    qreal y = headerLines * m_headPitch + 2 * m_padY;
+    qreal y = headerHeight;
     painter.setPen(QPen(Qt::black, points(0.8)));
     painter.drawLine(QPointF(0, y), QPointF(tableWidth, y));
     y += points(2);
@@ -450,7 +652,7 @@ void TablePrinter::drawPage(QPainter& painter, const Page& page, int number) {
         painter.setPen(text);
         x = 0;
         for (int c : band) {
-            drawCell(painter, *m_body, row[c], c, QPointF(x, y), s.fromLine, s.toLine);
+            drawCell(painter, row[c], c, QPointF(x, y), s.fromLine, s.toLine);
             x += m_width[c];
         }
         y += (s.toLine - s.fromLine) * m_pitch + 2 * m_padY;
@@ -470,21 +672,10 @@ void TablePrinter::drawPage(QPainter& painter, const Page& page, int number) {
 bool TablePrinter::print(QString& error, PrintedLayout* result) {
     m_dpi = m_device.logicalDpiY();
     if (m_dpi <= 0) m_dpi = 72;
-    QFont body;
-    body.setFamilies(fontFamilies());
-    body.setPointSizeF(m_options.pointSize);
-    QFont bold = body;
-    bold.setBold(true);
-    QFont foot = body;
-    foot.setPointSizeF(std::max(6.0, m_options.pointSize - 1));
-    m_body = std::make_unique<Measure>(body, &m_device);
-    m_head = std::make_unique<Measure>(bold, &m_device);
-    m_foot = std::make_unique<Measure>(foot, &m_device);
-    m_pitch = m_body->m.lineSpacing();
-    m_headPitch = m_head->m.lineSpacing();
-    m_padX = points(m_options.pointSize * 0.4);
-    m_padY = points(m_options.pointSize * 0.2);
-
+    m_pieces.clear();
+    for (const QString& heading : m_table.header) m_pieces.push_back(headingPieces(heading));
+    setPointSize(m_options.pointSize);
+    measureValues();
     measureColumns();
     chooseLayout();
     paginate();
@@ -510,6 +701,7 @@ bool TablePrinter::print(QString& error, PrintedLayout* result) {
         result->landscape = m_landscape;
         result->bands = static_cast<int>(m_bands.size());
         result->pages = static_cast<int>(m_pages.size());
+        result->pointSize = m_pointSize;
         result->firstRowOfPage.clear();
         for (const Page& p : m_pages)
             result->firstRowOfPage.push_back(p.slices.empty() ? -1 : p.slices.front().row);

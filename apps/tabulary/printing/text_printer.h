@@ -37,6 +37,9 @@ struct PrintedLayout {
     // columns do not fit across one page; 1 otherwise.
     int bands = 1;
     int pages = 0;
+    // The size the body was printed in: below the one asked for when smaller
+    // type let a wide table fit across the page.
+    double pointSize = 0;
     // The first row each page starts with (0-based; a page continuing a row
     // that did not fit names that row).
     std::vector<int> firstRowOfPage;
@@ -44,6 +47,9 @@ struct PrintedLayout {
 
 struct PrintOptions {
     double pointSize = 9.0;
+    // A table too wide for the page is tried in smaller type, down to this,
+    // before its columns are narrowed or split into bands.
+    double minPointSize = 7.0;
     double marginMillimetres = 15.0;
     // A column is never wider than this; longer cells wrap within it.
     double maxColumnPoints = 200.0;
@@ -51,7 +57,9 @@ struct PrintOptions {
 
 // Sets the device's orientation and margins (its paper size is kept), then
 // paints the table: the header row, bold and ruled, at the top of every page,
-// and "Page N of M" at its foot. False with `error` filled when painting
+// and "Page N of M" at its foot. A heading wraps between words and between
+// the words of a CamelCase name, its column kept at least as wide as the
+// widest of them. False with `error` filled when painting
 // cannot start.
 bool printTable(const TextTable& table, QPagedPaintDevice& device, QString& error,
                 PrintedLayout* layout = nullptr, const PrintOptions& options = {});

@@ -112,9 +112,11 @@ QStringList pageTexts(const QByteArray& pdf, const QTemporaryDir& dir) {
     return pages;
 }
 
-TextTable numbered(int rows, int columns, const std::function<QString(int, int)>& cell) {
+TextTable numbered(int rows, int columns, const std::function<QString(int, int)>& cell,
+                   const QStringList& header = {}) {
     TextTable t;
-    for (int c = 0; c < columns; ++c) t.header << QStringLiteral("Head%1").arg(c);
+    for (int c = 0; c < columns; ++c)
+        t.header << (c < header.size() ? header[c] : QStringLiteral("Head%1").arg(c));
     for (int r = 0; r < rows; ++r) {
         QStringList row;
         for (int c = 0; c < columns; ++c) row << cell(r, c);
@@ -129,8 +131,10 @@ struct LayoutCase {
     bool landscape;
     int bands;
     int minPages, maxPages;
-    QStringList texts;  // each found in the text, in this order
-    QString everyPage;  // found on every page
+    QStringList texts;   // each found in the text, in this order
+    QString everyPage;   // found on every page
+    QStringList absent;  // patterns matching nowhere
+    bool smallerType;    // printed below 9 pt (not below 7), else in 9 pt
 };
 
 TEST(TextPrinterPdf, LayoutAndText) {
@@ -139,7 +143,7 @@ TEST(TextPrinterPdf, LayoutAndText) {
     const QString words = QStringLiteral("lorem ipsum dolor sit amet ").repeated(800);
     const auto id = [](int r, int c) { return QStringLiteral("r%1c%2").arg(r).arg(c); };
     const LayoutCase cases[] = {
-        {"empty document", TextTable{}, false, 1, 1, 1, {"Page 1 of 1"}, "Page"},
+        {"empty document", TextTable{}, false, 1, 1, 1, {"Page 1 of 1"}, "Page", {}, false},
         {"header only",
          numbered(0, 2, id),
          false,
@@ -147,8 +151,19 @@ TEST(TextPrinterPdf, LayoutAndText) {
          1,
          1,
          {"Head0", "Head1", "Page 1 of 1"},
-         "Head1"},
-        {"narrow", numbered(5, 3, id), false, 1, 1, 1, {"Head0", "Head2", "r0c0", "r4c2"}, "r4c2"},
+         "Head1",
+         {},
+         false},
+        {"narrow",
+         numbered(5, 3, id),
+         false,
+         1,
+         1,
+         1,
+         {"Head0", "Head2", "r0c0", "r4c2"},
+         "r4c2",
+         {},
+         false},
         {"wide: landscape",
          numbered(5, 9,
                   [](int r, int c) { return QStringLiteral("value %1 in %2").arg(r).arg(c); }),
@@ -157,8 +172,11 @@ TEST(TextPrinterPdf, LayoutAndText) {
          1,
          1,
          {"Head0", "Head8", "value 0 in 0", "value 4 in 8"},
-         "Head8"},
-        {"wider: narrowed, wrapped",
+         "Head8",
+         {},
+         false},
+        // Smaller type before anything wraps.
+        {"wider: smaller type",
          numbered(
              2, 9,
              [](int r, int c) { return QStringLiteral("value %1 of column %2").arg(r).arg(c); }),
@@ -166,8 +184,49 @@ TEST(TextPrinterPdf, LayoutAndText) {
          1,
          1,
          1,
-         {"Head8", "value 1 of", "column 8"},
-         "Head8"},
+         {"Head8", "value 1 of column 8"},
+         "Head8",
+         {},
+         true},
+        // Smaller type, the headings wrapping at words, rather than bands.
+        {"many columns: smaller type, narrowed",
+         numbered(3, 18, id, QStringList(17, QStringLiteral("QuantityPerUnit"))),
+         true,
+         1,
+         1,
+         1,
+         {"Quantity", "Head17", "r0c0", "r2c17"},
+         "Head17",
+         {"QuantityPerUnit", "Quanti(?!ty)"},
+         true},
+        // Narrowed headings wrap between the words of their CamelCase names.
+        {"headings wrap at words",
+         numbered(3, 9,
+                  [&](int r, int c) {
+                      return c == 1 || c == 8 ? words.left(300 + r) : QString::number(r * c);
+                  },
+                  {"ProductID", "ProductName", "SupplierID", "UnitPrice", "UnitsInStock",
+                   "ReorderLevel", "Discontinued", "Weight_Kg"}),
+         true,
+         1,
+         1,
+         1,
+         {"Product", "Supplier", "Discontinued", "ID", "ID", "Price"},
+         "Head8",
+         {"ProductID", "Produ(?!ct)", "Suppl(?!ier)", "Disc(?!ontinued)", "Reord(?!er)",
+          "We(?!ight_)"},
+         false},
+        // A word wider than the page is all the heading has: broken anywhere.
+        {"heading wider than the page",
+         numbered(1, 1, id, {QStringLiteral("Head") + QStringLiteral("wide").repeated(40) + u'.'}),
+         true,
+         1,
+         1,
+         1,
+         {"Headwidewide", "wide.", "r0c0"},
+         "r0c0",
+         {},
+         false},
         // Every band starts with the first column.
         {"very wide: bands",
          numbered(3, 40, id),
@@ -176,7 +235,9 @@ TEST(TextPrinterPdf, LayoutAndText) {
          3,
          3,
          {"Head0", "r0c0", "r2c39"},
-         "r2c0"},
+         "r2c0",
+         {},
+         false},
         {"long cell across pages",
          numbered(1, 2, [&](int, int c) { return c ? words : QStringLiteral("one"); }),
          false,
@@ -184,7 +245,9 @@ TEST(TextPrinterPdf, LayoutAndText) {
          2,
          30,
          {"Head1", "one", "lorem ipsum", "Page 2 of"},
-         "lorem ipsum"},
+         "lorem ipsum",
+         {},
+         false},
         {"scripts",
          numbered(1, 7,
                   [](int, int c) {
@@ -200,7 +263,9 @@ TEST(TextPrinterPdf, LayoutAndText) {
          1,
          {"Ελληνικά", "Москва", "שלום עולם", "大阪 日本 文", "서울 종로구", "Göteborg – «Nuit»",
           "墨韵"},
-         "墨韵"},
+         "墨韵",
+         {},
+         false},
     };
     for (const LayoutCase& c : cases) {
         QByteArray pdf;
@@ -213,7 +278,16 @@ TEST(TextPrinterPdf, LayoutAndText) {
         EXPECT_LE(layout.pages, c.maxPages) << c.name;
         const QStringList pages = pageTexts(pdf, dir);
         ASSERT_EQ(pages.size(), layout.pages) << c.name;
+        if (c.smallerType) {
+            EXPECT_LT(layout.pointSize, 9) << c.name;
+            EXPECT_GE(layout.pointSize, 7) << c.name;
+        } else {
+            EXPECT_EQ(layout.pointSize, 9) << c.name;
+        }
         const QString all = pages.join(u'\n');
+        for (const QString& pattern : c.absent)
+            EXPECT_FALSE(all.contains(QRegularExpression(pattern)))
+                << c.name << ": " << pattern.toStdString();
         qsizetype at = 0;
         for (const QString& t : c.texts) {
             const qsizetype found = all.indexOf(t, at);
