@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 
 #include "app/application.h"
@@ -176,6 +178,44 @@ TEST(SaveResults, TheCommandLineToolWritesTheWindowsDocuments) {
         EXPECT_GT(window.count("\r\n"), 20) << f.format;
         EXPECT_EQ(window, bytesOf(theirs)) << f.format;
     }
+
+    // The other two items on the same result: the workbook the spreadsheet
+    // program is handed holds a row per product after the header, and the
+    // PDF printer's file holds the products' names.
+    const qsizetype products = QString::fromUtf8(bytesOf(world.path(QStringLiteral("window.txt"))))
+                                   .count(QStringLiteral("\r\n")) -
+                               1;
+    f2->mnuXLS_Click();
+    ASSERT_EQ(world.spreadsheets->copies.size(), 1);
+    QProcess reader;
+    reader.start(QStringLiteral(TABULARY_XLSX_PYTHON),
+                 {QStringLiteral(TABULARY_XLSX_READER), world.spreadsheets->copies[0]});
+    ASSERT_TRUE(reader.waitForFinished(120000));
+    if (reader.exitCode() != 77) {  // 77: no openpyxl
+        ASSERT_EQ(reader.exitCode(), 0) << reader.readAllStandardError().toStdString();
+        const QStringList rows = QString::fromUtf8(reader.readAllStandardOutput())
+                                     .split(u'\n', Qt::SkipEmptyParts)
+                                     .filter(QRegularExpression(QStringLiteral("^\\d+\t")));
+        ASSERT_EQ(rows.size(), products + 1);
+        EXPECT_TRUE(rows[0].startsWith(QStringLiteral("1\ts:ProductID\ts:ProductName")))
+            << rows[0].toStdString();
+        EXPECT_TRUE(rows[1].contains(QStringLiteral("s:Kestrel Fountain Pen, Fine Nib")))
+            << rows[1].toStdString();
+    }
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty()) GTEST_SKIP() << "pdftotext is not installed";
+    const QString pdf = world.path(QStringLiteral("products.pdf"));
+    world.dialogs->files.push_back(pdf);
+    f2->mnuPDF_Click();
+    QProcess text;
+    text.start(pdftotext, {pdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(120000));
+    const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+    for (const char* name :
+         {"Kestrel Fountain Pen, Fine Nib", "Morvanelle Ink, Nuit Bleue 50 ml", "Göteborg"})
+        EXPECT_TRUE(printed.simplified().contains(QString::fromUtf8(name))) << name;
+    EXPECT_FALSE(QFile::exists(world.tempFolder() + QStringLiteral("/tmp.txt")));
+    EXPECT_EQ(world.dialogs->errorTexts(), QStringList());
 }
 
 }  // namespace
