@@ -13,13 +13,14 @@ namespace tab::bench {
 class PrintingDialogs : public gui::Dialogs {
 public:
     int boxes = 0;
+    QString saveAnswer;  // what every Save dialog chooses
     gui::BoxAnswer message(const gui::MessageBox& box) override {
         ++boxes;
         std::fprintf(stderr, "box: %s\n%s\n", qPrintable(box.title), qPrintable(box.text));
         return gui::BoxAnswer::No;
     }
     QString openFile(const gui::FileDialog&) override { return {}; }
-    QString saveFile(const gui::FileDialog&) override { return {}; }
+    QString saveFile(const gui::FileDialog&) override { return saveAnswer; }
     QAction* popupMenu(QMenu&, const QPoint&) override { return nullptr; }
 };
 
