@@ -294,6 +294,14 @@ Status XlsxWorkbook::close() {
 
 bool XlsxWorkbook::prepareText(std::string_view text, size_t limit, std::string& out,
                                uint32_t& width) {
+    // Most cells are short printable ASCII without an underscore: as they are.
+    if (text.size() <= limit && std::all_of(text.begin(), text.end(), [](char c) {
+            return c >= 0x20 && c < 0x7F && c != '_';
+        })) {
+        out.assign(text);
+        width = static_cast<uint32_t>(text.size());
+        return false;
+    }
     out.clear();
     width = 0;
     uint32_t line = 0;
