@@ -216,6 +216,22 @@ TEST(SaveResults, TheCommandLineToolWritesTheWindowsDocuments) {
         EXPECT_TRUE(printed.simplified().contains(QString::fromUtf8(name))) << name;
     EXPECT_FALSE(QFile::exists(world.tempFolder() + QStringLiteral("/tmp.txt")));
     EXPECT_EQ(world.dialogs->errorTexts(), QStringList());
+
+    // The command-line tool prints the same table without any display.
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QLatin1String(name));
+    cli.setProcessEnvironment(env);
+    const QString cliPdf = world.path(QStringLiteral("cli.pdf"));
+    cli.start(QStringLiteral(TABULARY_CLI),
+              {QStringLiteral("query"), sample, sql, QStringLiteral("--format"),
+               QStringLiteral("pdf"), QStringLiteral("--output"), cliPdf});
+    ASSERT_TRUE(cli.waitForFinished(120000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    text.start(pdftotext, {cliPdf, QStringLiteral("-")});
+    ASSERT_TRUE(text.waitForFinished(120000));
+    EXPECT_EQ(QString::fromUtf8(text.readAllStandardOutput()), printed);
 }
 
 }  // namespace
