@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "utf8.h"
+
 namespace tab::writers {
 
 namespace {
@@ -10,32 +12,16 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// One UTF-8 sequence at `i`: its code point and length, or -1 and 1 for a
-// byte that does not start a well-formed sequence.
+// The code point at `i` and its length, or -1 and 1 for a byte that does
+// not start a well-formed sequence.
 int32_t decodeAt(std::string_view s, size_t i, size_t& length) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    length = 1;
-    if (b0 < 0x80) return b0;
-    size_t n = 0;
-    int32_t cp = 0, min = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        n = 2, cp = b0 & 0x1F, min = 0x80;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        n = 3, cp = b0 & 0x0F, min = 0x800;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        n = 4, cp = b0 & 0x07, min = 0x10000;
-    } else {
+    uint32_t cp = 0;
+    length = decodeUtf8(s, i, cp);
+    if (length == 0) {
+        length = 1;
         return -1;
     }
-    if (i + n > s.size()) return -1;
-    for (size_t k = 1; k < n; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return -1;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
-    length = n;
-    return cp;
+    return static_cast<int32_t>(cp);
 }
 
 bool isNameStart(int32_t c) {

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "tabulary/writers/output_file.h"
+#include "utf8.h"
 
 namespace tab::writers {
 
@@ -67,35 +68,6 @@ bool isHex(char c) {
 bool escapeFormAt(std::string_view text, size_t at) {
     return at + 7 <= text.size() && text[at] == '_' && text[at + 1] == 'x' && isHex(text[at + 2]) &&
            isHex(text[at + 3]) && isHex(text[at + 4]) && isHex(text[at + 5]) && text[at + 6] == '_';
-}
-
-// One code point of `text` at `at`: its value and length, or 0 for a byte
-// that starts no well-formed sequence.
-size_t decodeAt(std::string_view text, size_t at, uint32_t& cp) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    if (lead < 0x80) {
-        cp = lead;
-        return 1;
-    }
-    size_t length;
-    uint32_t min;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, min = 0x80, cp = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, min = 0x800, cp = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, min = 0x10000, cp = lead & 0x07u;
-    } else {
-        return 0;
-    }
-    if (text.size() - at < length) return 0;
-    for (size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (byte(at + i) & 0x3Fu);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return length;
 }
 
 // A private file for the library to write the workbook into.
@@ -309,7 +281,7 @@ bool XlsxWorkbook::prepareText(std::string_view text, size_t limit, std::string&
     size_t at = 0;
     while (at < text.size()) {
         uint32_t cp = 0;
-        size_t length = decodeAt(text, at, cp);
+        size_t length = decodeUtf8(text, at, cp);
         const bool malformed = length == 0 || cp == 0;  // a NUL would end the C string
         if (malformed) {
             cp = 0xFFFD;
