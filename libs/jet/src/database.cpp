@@ -387,4 +387,17 @@ Result<std::shared_ptr<const IndexPageView>> Database::indexPage(uint32_t number
     return std::shared_ptr<const IndexPageView>(std::move(view));
 }
 
+void Database::forgetDecoded() {
+    m_tables.clear();
+    m_complex.clear();
+    m_indexPages.clear();
+}
+
+Status Database::reload() {
+    forgetDecoded();
+    TAB_TRY(m_pages->refresh());
+    m_catalog = Catalog();
+    return loadCatalog();
+}
+
 }  // namespace tab::jet

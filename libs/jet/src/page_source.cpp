@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -74,6 +75,11 @@ Result<std::vector<uint8_t>> PageSource::readRaw(uint64_t offset, size_t length)
 }
 
 Result<PageRef> PageSource::page(uint32_t number) {
+    if (m_overlay) {
+        if (PageRef staged = m_overlay->staged(number)) return staged;
+        if (number >= m_pageCount && number < m_overlay->pageCount())
+            return corrupt("page " + std::to_string(number) + " was added but never written");
+    }
     auto it = m_cached.find(number);
     if (it != m_cached.end()) {
         m_lru.splice(m_lru.begin(), m_lru, it->second);
@@ -88,6 +94,28 @@ Result<PageRef> PageSource::page(uint32_t number) {
         m_lru.pop_back();
     }
     return *loaded;
+}
+
+Status PageSource::refresh() {
+    m_lru.clear();
+    m_cached.clear();
+    if (m_fd >= 0) {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0) return ioError(errno, m_path);
+        m_fileSize = static_cast<uint64_t>(st.st_size);
+    } else {
+        m_fileSize = m_image.size();
+    }
+    m_pageCount = static_cast<uint32_t>(
+        std::min<uint64_t>(m_fileSize / m_pageSize, uint64_t{0xFFFFFF} + 1));
+    return Status::success();
+}
+
+void PageSource::writeImage(uint32_t number, std::span<const uint8_t> encodedPage) {
+    const size_t at = size_t{number} * m_pageSize;
+    if (m_image.size() < at + m_pageSize) m_image.resize(at + m_pageSize);
+    std::memcpy(m_image.data() + at, encodedPage.data(),
+                std::min<size_t>(encodedPage.size(), m_pageSize));
 }
 
 Result<PageRef> PageSource::load(uint32_t number) {

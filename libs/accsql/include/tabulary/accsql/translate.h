@@ -115,4 +115,37 @@ Result<Translation> translateSql(std::string_view sqlText, const Catalog& catalo
 // The refusal for statements that would change the file.
 Error writeNotSupported(StatementKind kind);
 
+// A statement that changes rows (INSERT, UPDATE, DELETE, SELECT ... INTO),
+// as one SQLite SELECT over the virtual tables whose rows say what to do:
+// - Insert: each row is one new row; column j goes to targets[0].columns[j].
+// - Update: each row names, per target, the row to change (its rowid column)
+//   and the new values of the assigned columns (the old values of every
+//   column are what the expressions see, as in Access). A joined UPDATE may
+//   assign columns of several tables: one target each.
+// - Delete: each row names the rows to delete (one rowid column per table
+//   deleted from); a row may be named more than once.
+// - SelectInto: each row is one row of the new table, whose columns are the
+//   result columns (names and types as a SELECT would give them).
+struct WriteTarget {
+    std::string table;     // as stored; SelectInto: the new table's name as written
+    int rowidColumn = -1;  // Update, Delete: the SELECT column holding the rowid
+    struct Assigned {
+        std::string column;  // as stored
+        int selectColumn = 0;
+    };
+    std::vector<Assigned> columns;  // Insert, Update
+};
+
+struct WritePlan {
+    StatementKind kind = StatementKind::Insert;
+    std::string sql;                    // the SQLite SELECT
+    std::vector<ResultColumn> columns;  // every SELECT column, typed as for a SELECT
+    std::vector<WriteTarget> targets;
+};
+
+// Errors as translate() gives them; names that are not tables (a saved query,
+// a linked table) cannot be written to and say so.
+Result<WritePlan> translateWrite(const Statement& statement, std::string_view sqlText,
+                                 const Catalog& catalog, const TranslateOptions& options = {});
+
 }  // namespace tab::accsql

@@ -55,6 +55,13 @@ public:
     // Items of a complex column for one row's key (multi-value, attachments).
     Result<Value> complexValue(const TableDef& table, const Column& column, int32_t key);
 
+    // Drops decoded table definitions, index pages and complex values: a
+    // change in progress has rewritten some of them.
+    void forgetDecoded();
+    // After the file changed (or a change was rolled back): drops every
+    // cached page and decoded structure and reads the catalogue again.
+    Status reload();
+
 private:
     Database() = default;
     static Result<std::unique_ptr<Database>> init(std::unique_ptr<PageSource> pages,

@@ -19,6 +19,16 @@ namespace tab::jet {
 using Page = std::vector<uint8_t>;
 using PageRef = std::shared_ptr<const Page>;
 
+// Pages of a change in progress, read before the file's own (decoded, like
+// every page the source returns).
+class PageOverlay {
+public:
+    virtual ~PageOverlay() = default;
+    virtual uint32_t pageCount() const = 0;
+    // Null when the change has not touched the page.
+    virtual PageRef staged(uint32_t number) const = 0;
+};
+
 class PageSource {
 public:
     // Decrypts page `number` in place (never called for page 0).
@@ -34,13 +44,26 @@ public:
     // Must be called once the header is known.
     void setLayout(uint32_t pageSize, Decoder decoder);
     uint32_t pageSize() const { return m_pageSize; }
-    uint32_t pageCount() const { return m_pageCount; }
+    uint32_t pageCount() const { return m_overlay ? m_overlay->pageCount() : m_pageCount; }
 
     // Reads raw bytes without decoding (the header).
     Result<std::vector<uint8_t>> readRaw(uint64_t offset, size_t length);
 
     // Page `number` (1 <= number < pageCount), decoded.
     Result<PageRef> page(uint32_t number);
+
+    // While set, page() and pageCount() answer from the overlay first.
+    void setOverlay(const PageOverlay* overlay) { m_overlay = overlay; }
+    const PageOverlay* overlay() const { return m_overlay; }
+    // After the file changed: drops the cached pages and takes the file's
+    // new size.
+    Status refresh();
+    const Decoder& decoder() const { return m_decoder; }
+    bool inMemory() const { return m_fd < 0; }
+    // Memory sources only: the image as it now stands, and replacing pages
+    // of it (a change of a memory database ends here instead of in a file).
+    const std::vector<uint8_t>& image() const { return m_image; }
+    void writeImage(uint32_t number, std::span<const uint8_t> encodedPage);
 
 private:
     PageSource() = default;
@@ -53,6 +76,7 @@ private:
     uint32_t m_pageSize = 4096;
     uint32_t m_pageCount = 0;
     Decoder m_decoder;
+    const PageOverlay* m_overlay = nullptr;
 
     // LRU cache of decoded pages: 16 MB, enough to keep a 100,000-row table's
     // pages while another table is scanned beside it.

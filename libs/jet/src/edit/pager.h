@@ -1,0 +1,73 @@
+// One change of a database file, page by page: pages are staged in memory
+// and reach the file only at commit(), after their original images are safe
+// in a rollback journal beside the database. While a pager is active the
+// database's PageSource reads staged pages first, so everything decoded
+// through the Database sees the change in progress.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "tabulary/base/error.h"
+#include "tabulary/jet/page_source.h"
+
+namespace tab::jet {
+class Database;
+}
+
+namespace tab::jet::edit {
+
+class FileIo;
+
+struct PagerOptions {
+    FileIo* io = nullptr;  // null: the real file system
+    bool durable = true;   // fsync the journal and the database (off for benchmarks)
+    // Staged pages beyond this many bytes are written early (journal first),
+    // so a statement of any size stays within bounded memory.
+    size_t spillBytes = size_t{256} << 20;
+};
+
+class Pager final : public PageOverlay {
+public:
+    // Starts a change of `db`'s file: refuses Jet3 files, read-only files or
+    // folders, and databases that another process is changing or that are
+    // open in Access (its lock file); takes the locks for the duration. A
+    // memory database (Database::openMemory) is changed in memory only.
+    static Result<std::unique_ptr<Pager>> begin(Database& db, const PagerOptions& options = {});
+    ~Pager() override;  // rolls back what was not committed
+    Pager(const Pager&) = delete;
+    Pager& operator=(const Pager&) = delete;
+
+    uint32_t pageCount() const override { return m_pageCount; }
+    PageRef staged(uint32_t number) const override;
+
+    // Page `number` (1 <= number < pageCount()) as the change sees it.
+    Result<PageRef> read(uint32_t number);
+    // The page made writable: copied into the stage on first use; the
+    // pointer stays valid until commit() or rollback().
+    Result<uint8_t*> modify(uint32_t number);
+    // A new page at the end of the file, all zero, staged.
+    Result<uint32_t> append();
+
+    // Journal, then pages, then sync; the journal goes last. On failure the
+    // file is rolled back to where it was (from the journal if pages had
+    // already been written) and the error says what failed.
+    Status commit();
+    void rollback();
+    bool active() const { return m_active; }
+
+    struct Impl;
+
+private:
+    Pager() = default;
+    Database* m_db = nullptr;
+    std::unique_ptr<Impl> m_impl;
+    std::unordered_map<uint32_t, std::shared_ptr<Page>> m_staged;
+    uint32_t m_pageCount = 0;
+    bool m_active = false;
+};
+
+}  // namespace tab::jet::edit
