@@ -1,5 +1,7 @@
 #include "tabulary/ado/query.h"
 
+#include "session.h"
+
 #include <cmath>
 
 #include "tabulary/accsql/parser.h"
@@ -74,6 +76,10 @@ std::string queryReason(const jet::CatalogObject& o) {
     }
 }
 
+}  // namespace
+
+namespace detail {
+
 // The database's tables and saved queries as the translator sees them.
 class DatabaseCatalog final : public accsql::Catalog {
 public:
@@ -135,14 +141,6 @@ private:
     const sqlbridge::JetTables& m_tables;
 };
 
-// One statement's SQLite session over the connection's database.
-struct Session {
-    std::shared_ptr<jet::Database> db;
-    sqlbridge::Connection conn;
-    std::shared_ptr<sqlbridge::JetTables> tables;
-    double now = 0;
-};
-
 Result<std::shared_ptr<Session>> openSession(Connection& connection, const QueryOptions& options) {
     if (!connection.isOpen())
         return Error(Errc::InvalidArgument,
@@ -199,6 +197,12 @@ Result<accsql::Translation> translateIn(Session& s, std::string_view sql) {
         return values;
     };
     return accsql::translateSql(sql, catalog, to);
+}
+
+Result<accsql::WritePlan> translateWriteIn(Session& s, const accsql::Statement& statement,
+                                           std::string_view sql) {
+    DatabaseCatalog catalog(*s.db, *s.tables);
+    return accsql::translateWrite(statement, sql, catalog);
 }
 
 __extension__ typedef unsigned __int128 U128;
@@ -321,6 +325,12 @@ jet::Value convert(sqlite3_stmt* st, int i, Type type) {
     return byStorage(st, i);
 }
 
+}  // namespace detail
+
+namespace {
+
+using namespace detail;
+
 class StatementRows final : public RowSource {
 public:
     StatementRows(std::shared_ptr<Session> session, sqlbridge::Statement stmt,
@@ -418,6 +428,17 @@ Result<std::unique_ptr<RowSource>> openForwardOnly(Connection& connection, std::
 }
 
 Result<int32_t> execute(Connection& connection, std::string_view sql, const QueryOptions& options) {
+    if (auto parsed = accsql::parse(sql); parsed.ok()) {
+        switch (parsed.statement->kind) {
+            case accsql::StatementKind::Insert:
+            case accsql::StatementKind::Update:
+            case accsql::StatementKind::Delete:
+            case accsql::StatementKind::SelectInto:
+                return detail::executeWrite(connection, *parsed.statement, sql, options);
+            default:
+                break;
+        }
+    }
     TAB_ASSIGN_OR_RETURN(auto rows, prepareRows(connection, sql, options));
     std::vector<jet::Value> row(rows->fields().size());
     while (true) {

@@ -125,9 +125,13 @@ Result<TableDef> decodeTableDef(std::span<const uint8_t> raw, const Format& f, u
     if (numCols > kMaxColumns) return p.bad("implausible column count");
     if (numIdx > kMaxIndexes || numRealIdx > kMaxIndexes) return p.bad("implausible index count");
 
+    t.tdefLength = *tdefLen;
     p.pos = f.tdefHeaderSize;
     if (!inBounds(b.size(), p.pos, size_t{numRealIdx} * f.realIdxCountBlock))
         return p.bad("index blocks outside the definition");
+    std::vector<uint32_t> uniqueCounts(numRealIdx);
+    for (uint32_t i = 0; i < numRealIdx; ++i)
+        uniqueCounts[i] = *readU32Le(b, p.pos + size_t{i} * f.realIdxCountBlock + 4);
     p.pos += size_t{numRealIdx} * f.realIdxCountBlock;
 
     if (!inBounds(b.size(), p.pos, size_t{numCols} * f.columnDefSize))
@@ -190,6 +194,7 @@ Result<TableDef> decodeTableDef(std::span<const uint8_t> raw, const Format& f, u
         ri.usageMap = u32At(cols + 30);
         ri.rootPage = u32At(cols + 34);
         ri.flags = f.jet3 ? cols[38] : r[0x2E];
+        ri.uniqueCount = uniqueCounts[i];
     }
     p.pos += size_t{numRealIdx} * f.realIdxDefSize;
 
@@ -204,12 +209,31 @@ Result<TableDef> decodeTableDef(std::span<const uint8_t> raw, const Format& f, u
         ix.number = u32At(l);
         ix.realIndex = u32At(l + 4);
         ix.indexType = l[f.jet3 ? 0x13 : 0x13];
+        ix.relationSide = l[8];
+        ix.relatedIndex = u32At(l + 9);
+        ix.relatedTable = u32At(l + 13);
+        if (ix.indexType == 2) {
+            ix.cascadeUpdates = l[17] & 0x01;
+            ix.cascadeDeletes = l[18] & 0x01;
+            ix.cascadeNull = l[18] & 0x02;
+        }
     }
     p.pos += size_t{numIdx} * f.logicalIdxDefSize;
     for (auto& ix : logical) {
         auto n = p.name();
         if (!n.ok()) return n.error();
         ix.name = std::move(*n);
+    }
+    // Long-value column maps (Jet4/ACE), up to the terminator; a list that
+    // does not parse is left out (only writers need it).
+    if (!f.jet3) {
+        size_t pos = p.pos;
+        while (pos + 2 <= b.size()) {
+            uint16_t num = u16At(b.data() + pos);
+            if (num == 0xFFFF || pos + 10 > b.size()) break;
+            t.longValueMaps.push_back({num, u32At(b.data() + pos + 2), u32At(b.data() + pos + 6)});
+            pos += 10;
+        }
     }
     for (auto& ix : logical) {
         if (ix.realIndex >= numRealIdx) continue;  // dangling: ignore the index

@@ -3,7 +3,9 @@
 // shared between connections.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,9 @@ public:
     bool isOpen() const { return m_db != nullptr; }
 
     const ConnectionString& settings() const { return m_settings; }
+    // The last autonumber a statement on this connection inserted.
+    std::optional<int64_t> lastIdentity() const { return m_identity; }
+    void setLastIdentity(int64_t id) { m_identity = id; }
     // The open database; shared so that results read from it can outlive
     // the connection object.
     std::shared_ptr<jet::Database> database() const { return m_db; }
@@ -43,6 +48,7 @@ private:
     int m_cursorLocation = 2;  // server-side, ADO's default
     ConnectionString m_settings;
     std::shared_ptr<jet::Database> m_db;
+    std::optional<int64_t> m_identity;
 };
 
 }  // namespace tab::ado

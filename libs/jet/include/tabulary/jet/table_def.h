@@ -39,6 +39,8 @@ struct Column {
     bool compressedUnicode = false;
     bool calculated = false;
     bool required = false;  // from the column's properties
+    bool allowZeroLength = true;  // Text/Memo: "AllowZeroLength" property
+    std::string defaultValue;     // "DefaultValue" property: an Access expression
 
     uint32_t size = 0;  // characters for Text, bytes otherwise
 };
@@ -53,6 +55,7 @@ struct RealIndex {
     uint32_t usageMap = 0;
     uint32_t rootPage = 0;
     uint8_t flags = 0;
+    uint32_t uniqueCount = 0;  // distinct keys, as recorded (statistics)
     bool unique() const { return flags & 0x01; }
     bool ignoreNulls() const { return flags & 0x02; }
     bool required() const { return flags & 0x08; }
@@ -63,6 +66,12 @@ struct Index {
     uint32_t number = 0;
     uint32_t realIndex = 0;
     uint8_t indexType = 0;  // 0 normal, 1 primary key, 2 relationship
+    // Relationship indexes: which side this table is (1 the one side, 2 the
+    // many side), the other table's TDEF page and logical index, cascades.
+    uint8_t relationSide = 0;
+    uint32_t relatedIndex = 0xFFFFFFFF;
+    uint32_t relatedTable = 0;
+    bool cascadeUpdates = false, cascadeDeletes = false, cascadeNull = false;
     bool primaryKey() const { return indexType == 1; }
     bool foreignKey() const { return indexType == 2; }
 };
@@ -81,6 +90,13 @@ struct TableDef {
     std::vector<Index> indexes;
     uint32_t ownedPages = 0;  // row pointer of the usage map
     uint32_t freePages = 0;
+    // Usage maps of the Memo/OLE columns' long-value pages (row pointers).
+    struct LongValueMaps {
+        uint16_t columnNumber = 0;
+        uint32_t owned = 0, free = 0;
+    };
+    std::vector<LongValueMaps> longValueMaps;
+    uint32_t tdefLength = 0;  // bytes of the definition, as recorded
 
     // Index of the column with this name (case-insensitive ASCII), or -1.
     int findColumn(std::string_view name) const;

@@ -1,0 +1,187 @@
+// INSERT, UPDATE and DELETE: the statement's SELECT runs first and its rows
+// are kept, then they are applied through one change of the file, which
+// commits all of them or none. Reading everything before the first write
+// keeps a statement from seeing its own changes (a row moved by an update
+// is never updated twice).
+#include <algorithm>
+#include <map>
+
+#include "session.h"
+#include "tabulary/jet/change.h"
+
+namespace tab::ado::detail {
+namespace {
+
+struct Rows {
+    std::vector<std::vector<jet::Value>> rows;
+};
+
+Result<Rows> runSelect(Session& s, const accsql::WritePlan& plan) {
+    auto st = sqlbridge::Statement::prepare(s.conn, plan.sql);
+    if (!st.ok()) return prepareError(st.error());
+    Rows out;
+    const int n = static_cast<int>(plan.columns.size());
+    while (true) {
+        auto more = st->step();
+        if (!more.ok()) return runError(more.error());
+        if (!*more) break;
+        std::vector<jet::Value> row(static_cast<size_t>(n));
+        for (int i = 0; i < n; ++i)
+            row[static_cast<size_t>(i)] = convert(st->handle(), i, plan.columns[i].type);
+        out.rows.push_back(std::move(row));
+    }
+    return out;
+}
+
+// A column's default value: its DefaultValue expression, evaluated once.
+Result<jet::Value> evaluateDefault(Session& s, const jet::TableDef& table, const jet::Column& c) {
+    std::string expr = c.defaultValue;
+    while (!expr.empty() && (expr.front() == ' ' || expr.front() == '=')) expr.erase(0, 1);
+    if (expr.empty()) return jet::Value::null();
+    auto fail = [&](const std::string& why) {
+        return Error(Errc::InvalidArgument, "The default value of the field '" + table.name + "." +
+                                                c.name + "' (" + c.defaultValue +
+                                                ") cannot be used: " + why);
+    };
+    auto tr = translateIn(s, "SELECT (" + expr + ")");
+    if (!tr.ok()) return fail(tr.error().message());
+    auto st = sqlbridge::Statement::prepare(s.conn, tr->sql);
+    if (!st.ok()) return fail(st.error().message());
+    auto more = st->step();
+    if (!more.ok()) return fail(more.error().message());
+    if (!*more) return jet::Value::null();
+    return convert(st->handle(), 0,
+                   tr->columns.empty() ? accsql::Type::Variant : tr->columns[0].type);
+}
+
+Result<size_t> position(const jet::TableDef& t, const std::string& column) {
+    int i = t.findColumn(column);
+    if (i < 0)
+        return Error(Errc::NotFound,
+                     "The table '" + t.name + "' has no field named '" + column + "'");
+    return static_cast<size_t>(i);
+}
+
+Result<int64_t> rowIdOf(const jet::Value& v) {
+    if (v.kind() != jet::Value::Kind::Integer || v.asInt() < 0 || v.asInt() > 0xFFFFFFFFLL)
+        return Error(Errc::Internal, "the statement gave no row id for a row to change");
+    return v.asInt();
+}
+
+Result<int32_t> applyInsert(Session& s, jet::Change& change, const accsql::WritePlan& plan,
+                            const Rows& rows) {
+    const accsql::WriteTarget& target = plan.targets.at(0);
+    TAB_ASSIGN_OR_RETURN(size_t t, change.table(target.table));
+    const jet::TableDef& def = change.definition(t);
+    std::vector<jet::Value> base(def.columns.size());
+    std::vector<bool> given(def.columns.size(), false);
+    std::vector<std::pair<size_t, int>> assigned;
+    for (const auto& a : target.columns) {
+        TAB_ASSIGN_OR_RETURN(size_t p, position(def, a.column));
+        given[p] = true;
+        assigned.emplace_back(p, a.selectColumn);
+    }
+    for (size_t i = 0; i < def.columns.size(); ++i) {
+        if (given[i] || def.columns[i].autoNumber) continue;
+        TAB_ASSIGN_OR_RETURN(base[i], evaluateDefault(s, def, def.columns[i]));
+    }
+    int32_t count = 0;
+    std::vector<jet::Value> values;
+    for (const auto& row : rows.rows) {
+        values = base;
+        for (const auto& [p, sc] : assigned) values[p] = row.at(static_cast<size_t>(sc));
+        auto id = change.insert(t, values);
+        if (!id.ok()) return id.error();
+        ++count;
+    }
+    return count;
+}
+
+Result<int32_t> applyUpdate(jet::Change& change, const accsql::WritePlan& plan, const Rows& rows) {
+    struct Target {
+        size_t table;
+        int rowid;
+        std::vector<std::pair<size_t, int>> columns;
+    };
+    std::vector<Target> targets;
+    for (const auto& wt : plan.targets) {
+        TAB_ASSIGN_OR_RETURN(size_t t, change.table(wt.table));
+        Target x{t, wt.rowidColumn, {}};
+        for (const auto& a : wt.columns) {
+            TAB_ASSIGN_OR_RETURN(size_t p, position(change.definition(t), a.column));
+            x.columns.emplace_back(p, a.selectColumn);
+        }
+        targets.push_back(std::move(x));
+    }
+    int32_t count = 0;
+    std::vector<std::pair<size_t, jet::Value>> changes;
+    for (const auto& row : rows.rows) {
+        bool counted = false;
+        for (const Target& x : targets) {
+            const jet::Value& rid = row.at(static_cast<size_t>(x.rowid));
+            if (rid.isNull()) continue;  // the unmatched side of an outer join
+            TAB_ASSIGN_OR_RETURN(int64_t id, rowIdOf(rid));
+            changes.clear();
+            for (const auto& [p, sc] : x.columns)
+                changes.emplace_back(p, row.at(static_cast<size_t>(sc)));
+            TAB_TRY(change.update(x.table, static_cast<jet::RowId>(id), changes));
+            if (!counted) ++count;
+            counted = true;
+        }
+    }
+    return count;
+}
+
+Result<int32_t> applyDelete(jet::Change& change, const accsql::WritePlan& plan, const Rows& rows) {
+    int32_t count = 0;
+    for (size_t k = 0; k < plan.targets.size(); ++k) {
+        const auto& wt = plan.targets[k];
+        TAB_ASSIGN_OR_RETURN(size_t t, change.table(wt.table));
+        std::vector<jet::RowId> ids;
+        ids.reserve(rows.rows.size());
+        for (const auto& row : rows.rows) {
+            const jet::Value& rid = row.at(static_cast<size_t>(wt.rowidColumn));
+            if (rid.isNull()) continue;
+            TAB_ASSIGN_OR_RETURN(int64_t id, rowIdOf(rid));
+            ids.push_back(static_cast<jet::RowId>(id));
+        }
+        std::sort(ids.begin(), ids.end());
+        ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+        for (jet::RowId id : ids) TAB_TRY(change.remove(t, id));
+        if (k == 0) count = static_cast<int32_t>(ids.size());
+    }
+    return count;
+}
+
+}  // namespace
+
+Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& statement,
+                             std::string_view sql, const QueryOptions& options) {
+    TAB_ASSIGN_OR_RETURN(auto session, openSession(connection, options));
+    TAB_ASSIGN_OR_RETURN(accsql::WritePlan plan, translateWriteIn(*session, statement, sql));
+    if (plan.kind == accsql::StatementKind::SelectInto)
+        return Error(Errc::Unsupported,
+                     "Make-table queries (SELECT ... INTO) are not supported yet");
+    TAB_ASSIGN_OR_RETURN(auto change, jet::Change::begin(*session->db));
+    TAB_ASSIGN_OR_RETURN(Rows rows, runSelect(*session, plan));
+    Result<int32_t> affected = 0;
+    switch (plan.kind) {
+        case accsql::StatementKind::Insert:
+            affected = applyInsert(*session, *change, plan, rows);
+            break;
+        case accsql::StatementKind::Update:
+            affected = applyUpdate(*change, plan, rows);
+            break;
+        case accsql::StatementKind::Delete:
+            affected = applyDelete(*change, plan, rows);
+            break;
+        default:
+            return Error(Errc::Internal, "not a statement that changes rows");
+    }
+    if (!affected.ok()) return affected.error();
+    TAB_TRY(change->commit());
+    if (auto id = change->lastIdentity()) connection.setLastIdentity(*id);
+    return affected;
+}
+
+}  // namespace tab::ado::detail

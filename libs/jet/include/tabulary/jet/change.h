@@ -1,0 +1,70 @@
+// One statement's change of an open database: rows inserted, updated and
+// deleted with every rule of their tables enforced (types and sizes,
+// required fields, zero-length strings, unique and primary keys, autonumbers,
+// relationships that enforce integrity, with their cascades), every index
+// kept, and all of it made permanent by commit() at once or not at all.
+// While a change is active the database reads as the change sees it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tabulary/base/error.h"
+#include "tabulary/jet/database.h"
+#include "tabulary/jet/table_cursor.h"
+#include "tabulary/jet/value.h"
+
+namespace tab::jet {
+
+namespace edit {
+class FileIo;
+}
+
+struct ChangeOptions {
+    bool durable = true;                    // fsync journal and file
+    size_t spillBytes = size_t{256} << 20;  // staged pages kept in memory at most
+    edit::FileIo* io = nullptr;             // null: the real file system
+};
+
+class Change {
+public:
+    // Refuses files this program cannot change (Access 97, read-only, in use
+    // elsewhere) before anything is written.
+    static Result<std::unique_ptr<Change>> begin(Database& db, const ChangeOptions& options = {});
+    ~Change();  // rolls back what was not committed
+    Change(const Change&) = delete;
+    Change& operator=(const Change&) = delete;
+
+    // A table by name for the calls below; fails for tables whose rows this
+    // program cannot write (complex or calculated columns, sort orders
+    // whose index keys are unknown), naming the reason.
+    Result<size_t> table(std::string_view name);
+    const TableDef& definition(size_t table) const;
+
+    // One value per column in design order. Null takes the next number for
+    // an autonumber and stays Null elsewhere (defaults are the caller's).
+    Result<RowId> insert(size_t table, std::span<const Value> values);
+    // New values for some columns (design positions).
+    Status update(size_t table, RowId row, std::span<const std::pair<size_t, Value>> changes);
+    Status remove(size_t table, RowId row);
+
+    // The last autonumber the change handed out (SELECT @@IDENTITY).
+    std::optional<int64_t> lastIdentity() const;
+
+    Status commit();
+    void rollback();
+
+    struct Impl;
+
+private:
+    explicit Change(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace tab::jet
