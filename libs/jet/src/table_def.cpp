@@ -154,7 +154,10 @@ Result<TableDef> decodeTableDef(std::span<const uint8_t> raw, const Format& f, u
             col.scale = misc[1];
         } else if (col.type == ColumnType::Text || col.type == ColumnType::Memo) {
             col.sortOrder = u16At(misc);
-            if (f.jet3) col.codePage = u16At(misc + 2);
+            if (f.jet3)
+                col.codePage = u16At(misc + 2);
+            else
+                col.sortVersion = misc[3];
         } else if (col.type == ColumnType::Complex) {
             col.complexId = u32At(misc);
         }

@@ -1,1 +1,323 @@
+// Row changes against a model of the rows they should leave: random inserts,
+// updates (long values growing and shrinking, keys changing) and deletes,
+// with the checker, a full scan and index lookups after every batch; and a
+// table of changes each table rule must refuse, leaving the file as it was.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+
+#include <unistd.h>
+
+#include "tabulary/jet/change.h"
+#include "tabulary/jet/check.h"
+#include "tabulary/jet/database.h"
+#include "tabulary/jet/index_reader.h"
+#include "tabulary/jet/table_cursor.h"
+#include "tabulary/jet/writer.h"
+
+namespace fs = std::filesystem;
+using namespace tab;
+using namespace tab::jet;
+
+namespace {
+
+struct Model {
+    std::string code;
+    int64_t qty = 0;
+    std::string name;
+    std::optional<std::string> note;
+    bool flag = false;
+};
+
+ColumnSpec col(const std::string& name, ColumnType type, uint32_t size = 255) {
+    ColumnSpec c;
+    c.name = name;
+    c.type = type;
+    c.size = size;
+    return c;
+}
+
+// Items: ID autonumber key, Code unique, Qty indexed, Name required, Note Memo, Flag.
+std::string makeDatabase(const fs::path& dir, int rows) {
+    const std::string path = (dir / "items.mdb").string();
+    auto w = DatabaseWriter::create(path);
+    EXPECT_TRUE(w.ok());
+    TableSpec t{"Items", {}, {}};
+    ColumnSpec id = col("ID", ColumnType::Long);
+    id.autoNumber = true;
+    ColumnSpec name = col("Name", ColumnType::Text, 100);
+    name.required = true;
+    t.columns = {id,   col("Code", ColumnType::Text, 20), col("Qty", ColumnType::Long),
+                 name, col("Note", ColumnType::Memo),     col("Flag", ColumnType::Boolean)};
+    IndexSpec pk{"PrimaryKey", {{"ID", true}}, true, true, true, false};
+    IndexSpec code{"Code", {{"Code", true}}, false, true, false, false};
+    IndexSpec qty{"Qty", {{"Qty", false}}, false, false, false, false};
+    t.indexes = {pk, code, qty};
+    auto table = (*w)->addTable(t);
+    EXPECT_TRUE(table.ok());
+    for (int i = 1; i <= rows; ++i) {
+        std::vector<Value> v = {
+            Value::null(),
+            Value::text("C" + std::to_string(i)),
+            Value::integer(i % 17),
+            Value::text("Item " + std::to_string(i)),
+            i % 3 ? Value::text(std::string(static_cast<size_t>(i * 7), 'n')) : Value::null(),
+            Value::boolean(i % 2)};
+        EXPECT_TRUE((*w)->appendRow(*table, v).ok());
+    }
+    EXPECT_TRUE((*w)->finish().ok());
+    return path;
+}
+
+template <class T>
+Status asStatus(const Result<T>& r) {
+    return r.ok() ? Status::success() : Status(r.error());
+}
+
+std::string noteText(std::mt19937& rng) {
+    // From a few bytes (inline) over one LVAL row to chains of pieces.
+    static const size_t sizes[] = {0, 5, 60, 70, 900, 4000, 5000, 9000, 20000};
+    size_t n = sizes[rng() % std::size(sizes)];
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s.push_back(static_cast<char>('a' + (rng() % 26)));
+    return s;
+}
+
+void expectMatches(Database& db, const std::map<int64_t, Model>& model,
+                   std::map<int64_t, RowId>& ids, const std::string& when) {
+    auto report = checkDatabase(db);
+    for (const auto& p : report.problems)
+        if (p.severity == CheckProblem::Severity::Error) ADD_FAILURE() << when << ": " << p.message;
+    auto def = db.table("Items");
+    ASSERT_TRUE(def.ok()) << def.error().message();
+    EXPECT_EQ((*def)->rowCount, model.size()) << when;
+    TableCursor cur(db, *def);
+    std::map<int64_t, Model> seen;
+    while (true) {
+        auto more = cur.next();
+        ASSERT_TRUE(more.ok()) << when << ": " << more.error().message();
+        if (!*more) break;
+        const auto& v = cur.values();
+        Model m{v[1].bytes(), v[2].asInt(), v[3].bytes(),
+                v[4].isNull() ? std::nullopt : std::optional<std::string>(v[4].bytes()),
+                v[5].asBool()};
+        EXPECT_EQ(ids[v[0].asInt()], cur.rowId()) << when;
+        seen[v[0].asInt()] = m;
+    }
+    ASSERT_EQ(seen.size(), model.size()) << when;
+    for (const auto& [id, m] : model) {
+        const Model& s = seen[id];
+        EXPECT_EQ(s.code, m.code) << when << " ID " << id;
+        EXPECT_EQ(s.qty, m.qty) << when << " ID " << id;
+        EXPECT_EQ(s.name, m.name) << when << " ID " << id;
+        EXPECT_EQ(s.note, m.note) << when << " ID " << id;
+        EXPECT_EQ(s.flag, m.flag) << when << " ID " << id;
+    }
+    // Lookups through the Qty index agree with the model.
+    const RealIndex& qtyIndex = (*def)->realIndexes[2];
+    for (int64_t q : {0, 5, 16}) {
+        auto range = columnRange(qtyIndex, {Value::integer(q)});
+        ASSERT_TRUE(range.ok());
+        auto ic = IndexCursor::open(db, **def, qtyIndex, *range);
+        ASSERT_TRUE(ic.ok());
+        size_t found = 0, expected = 0;
+        while (true) {
+            auto more = ic->next();
+            ASSERT_TRUE(more.ok()) << more.error().message();
+            if (!*more) break;
+            ++found;
+        }
+        for (const auto& [id, m] : model) expected += m.qty == q;
+        EXPECT_EQ(found, expected) << when << " Qty " << q;
+    }
+}
+
+class EditorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() /
+                ("tabulary-editor-" + std::to_string(::getpid()) + "-" + std::to_string(s_n++));
+        fs::create_directories(m_dir);
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+    fs::path m_dir;
+    static inline int s_n = 0;
+};
+
+TEST_F(EditorTest, RandomChangesMatchTheModel) {
+    const int initial = 300;
+    auto db = Database::open(makeDatabase(m_dir, initial));
+    ASSERT_TRUE(db.ok()) << db.error().message();
+    std::map<int64_t, Model> model;
+    std::map<int64_t, RowId> ids;
+    {
+        auto def = (*db)->table("Items");
+        ASSERT_TRUE(def.ok());
+        TableCursor cur(**db, *def);
+        while (*cur.next()) {
+            const auto& v = cur.values();
+            model[v[0].asInt()] = {
+                v[1].bytes(), v[2].asInt(), v[3].bytes(),
+                v[4].isNull() ? std::nullopt : std::optional<std::string>(v[4].bytes()),
+                v[5].asBool()};
+            ids[v[0].asInt()] = cur.rowId();
+        }
+    }
+    std::mt19937 rng(20261209);
+    int64_t nextCode = initial + 1;
+    for (int batch = 0; batch < 12; ++batch) {
+        auto change = Change::begin(**db);
+        ASSERT_TRUE(change.ok()) << change.error().message();
+        auto t = (*change)->table("Items");
+        ASSERT_TRUE(t.ok()) << t.error().message();
+        for (int op = 0; op < 60; ++op) {
+            const int kind = static_cast<int>(rng() % 10);
+            if (kind < 4 || model.empty()) {
+                Model m{"N" + std::to_string(nextCode++), static_cast<int64_t>(rng() % 17),
+                        "New " + std::to_string(rng() % 1000), std::nullopt, (rng() % 2) == 1};
+                if (rng() % 2) m.note = noteText(rng);
+                std::vector<Value> v = {Value::null(),
+                                        Value::text(m.code),
+                                        Value::integer(m.qty),
+                                        Value::text(m.name),
+                                        m.note ? Value::text(*m.note) : Value::null(),
+                                        Value::boolean(m.flag)};
+                auto id = (*change)->insert(*t, v);
+                ASSERT_TRUE(id.ok()) << id.error().message();
+                int64_t key = *(*change)->lastIdentity();
+                model[key] = m;
+                ids[key] = *id;
+                continue;
+            }
+            auto it = model.begin();
+            std::advance(it, static_cast<long>(rng() % model.size()));
+            if (kind < 8) {
+                Model& m = it->second;
+                std::vector<std::pair<size_t, Value>> changes;
+                if (rng() % 2) {
+                    m.qty = static_cast<int64_t>(rng() % 17);
+                    changes.emplace_back(2, Value::integer(m.qty));
+                }
+                if (rng() % 2) {
+                    m.note = rng() % 4 ? std::optional<std::string>(noteText(rng)) : std::nullopt;
+                    changes.emplace_back(4, m.note ? Value::text(*m.note) : Value::null());
+                }
+                if (rng() % 3 == 0) {
+                    m.code = "U" + std::to_string(nextCode++);
+                    changes.emplace_back(1, Value::text(m.code));
+                }
+                if (rng() % 3 == 0) {
+                    // Longer names push rows off full pages.
+                    m.name = std::string(1 + rng() % 100, 'x');
+                    changes.emplace_back(3, Value::text(m.name));
+                }
+                auto st = (*change)->update(*t, ids[it->first], changes);
+                ASSERT_TRUE(st.ok()) << st.error().message();
+            } else {
+                auto st = (*change)->remove(*t, ids[it->first]);
+                ASSERT_TRUE(st.ok()) << st.error().message();
+                ids.erase(it->first);
+                model.erase(it);
+            }
+        }
+        auto st = (*change)->commit();
+        ASSERT_TRUE(st.ok()) << st.error().message();
+        expectMatches(**db, model, ids, "batch " + std::to_string(batch));
+        if (HasFatalFailure()) return;
+    }
+    // Everything deleted: the tree shrinks back to an empty root.
+    auto change = Change::begin(**db);
+    ASSERT_TRUE(change.ok());
+    auto t = (*change)->table("Items");
+    for (const auto& [id, rowId] : ids) ASSERT_TRUE((*change)->remove(*t, rowId).ok());
+    ASSERT_TRUE((*change)->commit().ok());
+    model.clear();
+    ids.clear();
+    expectMatches(**db, model, ids, "all deleted");
+}
+
+// Each rule refuses the change with a message naming what was broken, and the
+// file stays byte for byte as it was.
+TEST_F(EditorTest, RulesRefuseChanges) {
+    const std::string path = makeDatabase(m_dir, 20);
+    auto bytes = [&] {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    const std::string before = bytes();
+    auto row = [](Value id, Value code, Value name) {
+        return std::vector<Value>{id,   code,          Value::integer(1),
+                                  name, Value::null(), Value::boolean(false)};
+    };
+    struct Case {
+        const char* what;
+        std::function<Status(Change&, size_t, RowId)> apply;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"duplicate code",
+         [&](Change& c, size_t t, RowId) {
+             return asStatus(c.insert(t, row(Value::null(), Value::text("c5"), Value::text("x"))));
+         },
+         "unique index 'Code'"},
+        {"duplicate key",
+         [&](Change& c, size_t t, RowId) {
+             return asStatus(
+                 c.insert(t, row(Value::integer(3), Value::text("new"), Value::text("x"))));
+         },
+         "primary key 'PrimaryKey'"},
+        {"required name",
+         [&](Change& c, size_t t, RowId) {
+             return asStatus(c.insert(t, row(Value::null(), Value::text("new"), Value::null())));
+         },
+         "'Items.Name' cannot contain a Null value"},
+        {"code too long",
+         [&](Change& c, size_t t, RowId) {
+             return asStatus(c.insert(
+                 t, row(Value::null(), Value::text(std::string(21, 'z')), Value::text("x"))));
+         },
+         "'Items.Code'"},
+        {"text for a number",
+         [&](Change& c, size_t t, RowId first) {
+             std::pair<size_t, Value> ch{2, Value::text("many")};
+             return c.update(t, first, std::span(&ch, 1));
+         },
+         "'Items.Qty'"},
+        {"autonumber changed",
+         [&](Change& c, size_t t, RowId first) {
+             std::pair<size_t, Value> ch{0, Value::integer(99)};
+             return c.update(t, first, std::span(&ch, 1));
+         },
+         "AutoNumber"},
+        {"second insert breaks the key of the first",
+         [&](Change& c, size_t t, RowId) {
+             auto a = c.insert(t, row(Value::null(), Value::text("twice"), Value::text("x")));
+             if (!a.ok()) return asStatus(a);
+             return asStatus(
+                 c.insert(t, row(Value::null(), Value::text("TWICE"), Value::text("y"))));
+         },
+         "unique index 'Code'"},
+    };
+    for (const Case& k : cases) {
+        auto db = Database::open(path);
+        ASSERT_TRUE(db.ok());
+        auto change = Change::begin(**db);
+        ASSERT_TRUE(change.ok()) << change.error().message();
+        auto t = (*change)->table("Items");
+        ASSERT_TRUE(t.ok());
+        auto def = (*db)->table("Items");
+        TableCursor cur(**db, *def);
+        ASSERT_TRUE(*cur.next());
+        Status st = k.apply(**change, *t, cur.rowId());
+        ASSERT_FALSE(st.ok()) << k.what;
+        EXPECT_NE(st.error().message().find(k.message), std::string::npos)
+            << k.what << ": " << st.error().message();
+        (*change)->rollback();
+        EXPECT_EQ(bytes(), before) << k.what;
+    }
+}
+
+}  // namespace

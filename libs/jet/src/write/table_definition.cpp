@@ -57,8 +57,9 @@ std::string buildTdef(const TdefContent& content) {
             p[11] = c.precision;
             p[12] = c.scale;
         } else {
-            put16(p + 11,
-                  c.type == ColumnType::Text || c.type == ColumnType::Memo ? c.sortOrder : 0x0409);
+            const bool text = c.type == ColumnType::Text || c.type == ColumnType::Memo;
+            put16(p + 11, text ? c.sortOrder : 0x0409);
+            if (text) p[14] = c.sortVersion;
         }
         p[15] = c.flags;
         p[16] = c.extFlags;
@@ -91,9 +92,18 @@ std::string buildTdef(const TdefContent& content) {
         put32(p, kMagic);
         put32(p + 4, ix.number);
         put32(p + 8, ix.realIndex);
-        put32(p + 13, 0xFFFFFFFFu);  // no related index: not a relationship
-        p[21] = 0x04;                // what Access writes in the cascade fields of plain indexes
-        p[22] = 0x04;
+        if (ix.foreignKey()) {
+            p[12] = ix.relationSide;
+            put32(p + 13, ix.relatedIndex);
+            put32(p + 17, ix.relatedTable);
+            p[21] = ix.cascadeUpdates ? 0x01 : 0x00;
+            p[22] =
+                static_cast<uint8_t>((ix.cascadeDeletes ? 0x01 : 0) | (ix.cascadeNull ? 0x02 : 0));
+        } else {
+            put32(p + 13, 0xFFFFFFFFu);  // no related index: not a relationship
+            p[21] = 0x04;  // what Access writes in the cascade fields of plain indexes
+            p[22] = 0x04;
+        }
         p[23] = ix.indexType;
         s += b;
     }

@@ -30,6 +30,7 @@ struct Column {
     uint8_t scale = 0;      // Decimal
     uint16_t codePage = 0;  // Jet3 text
     uint16_t sortOrder = 0;
+    uint8_t sortVersion = 0;  // 0 General legacy, 1 General of Access 2010 and later
     uint32_t complexId = 0;  // Complex: key into MSysComplexColumns
 
     bool fixed = false;

@@ -29,6 +29,7 @@ struct ColumnSpec {
     bool autoNumber = false;        // Long: counter; Guid: random ids
     bool required = false;          // "Required" property: Null rejected
     std::string defaultValue;       // "DefaultValue" property (an Access expression), empty: none
+    bool allowZeroLength = true;    // Text and Memo: "" accepted
     bool compressedUnicode = true;  // Text and Memo, as Access's "Unicode Compression"
 };
 
