@@ -435,6 +435,12 @@ Result<int32_t> execute(Connection& connection, std::string_view sql, const Quer
             case accsql::StatementKind::Delete:
             case accsql::StatementKind::SelectInto:
                 return detail::executeWrite(connection, *parsed.statement, sql, options);
+            case accsql::StatementKind::CreateTable:
+            case accsql::StatementKind::AlterTable:
+            case accsql::StatementKind::CreateIndex:
+            case accsql::StatementKind::DropTable:
+            case accsql::StatementKind::DropIndex:
+                return detail::executeDdl(connection, *parsed.statement, sql);
             default:
                 break;
         }

@@ -8,6 +8,7 @@
 
 #include "tabulary/accsql/translate.h"
 #include "tabulary/ado/query.h"
+#include "tabulary/jet/writer.h"
 #include "tabulary/sqlbridge/jet_vtab.h"
 #include "tabulary/sqlbridge/sqlite.h"
 
@@ -31,5 +32,11 @@ jet::Value convert(sqlite3_stmt* st, int i, accsql::Type type);
 // INSERT, UPDATE, DELETE and SELECT ... INTO: the records affected.
 Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& statement,
                              std::string_view sql, const QueryOptions& options);
+
+// CREATE/DROP TABLE, CREATE/DROP INDEX, ALTER TABLE: 0 records affected.
+Result<int32_t> executeDdl(Connection& connection, const accsql::Statement& statement,
+                           std::string_view sql);
+// The new table of a SELECT ... INTO: its columns as the query gives them.
+Result<jet::TableSpec> makeTableSpec(const accsql::WritePlan& plan);
 
 }  // namespace tab::ado::detail

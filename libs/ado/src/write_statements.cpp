@@ -153,6 +153,20 @@ Result<int32_t> applyDelete(jet::Change& change, const accsql::WritePlan& plan, 
     return count;
 }
 
+Result<int32_t> applyMakeTable(jet::Change& change, const accsql::WritePlan& plan,
+                               const Rows& rows) {
+    TAB_ASSIGN_OR_RETURN(jet::TableSpec spec, makeTableSpec(plan));
+    TAB_TRY(change.createTable(spec));
+    TAB_ASSIGN_OR_RETURN(size_t t, change.table(spec.name));
+    int32_t count = 0;
+    for (const auto& row : rows.rows) {
+        auto id = change.insert(t, row);
+        if (!id.ok()) return id.error();
+        ++count;
+    }
+    return count;
+}
+
 }  // namespace
 
 Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& statement,
@@ -166,6 +180,9 @@ Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& st
     TAB_ASSIGN_OR_RETURN(Rows rows, runSelect(*session, plan));
     Result<int32_t> affected = 0;
     switch (plan.kind) {
+        case accsql::StatementKind::SelectInto:
+            affected = applyMakeTable(*change, plan, rows);
+            break;
         case accsql::StatementKind::Insert:
             affected = applyInsert(*session, *change, plan, rows);
             break;

@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 
+#include "edit/change_impl.h"
 #include "edit/index_tree.h"
 #include "edit/long_values.h"
 #include "edit/pager.h"
@@ -45,66 +46,7 @@ bool isLong(const Column& c) {
     return c.type == ColumnType::Memo || c.type == ColumnType::Ole;
 }
 
-// How a real index is used: its rules and the columns it reads.
-struct IndexUse {
-    std::vector<size_t> positions;  // column positions, index column order
-    bool unique = false;            // unique flag or a primary key uses it
-    bool primary = false;
-    bool required = false;  // no Null in any column
-    bool ignoreNulls = false;
-    std::string name;  // a logical index's name, for messages
-};
-
-struct TableState {
-    std::shared_ptr<const TableDef> def;
-    std::string refusal;  // why its rows cannot be written; empty: they can
-    RowHome home;
-    std::map<size_t, RowHome> longHomes;  // by column position
-    std::vector<IndexUse> uses;           // per real index
-    std::vector<std::unique_ptr<IndexTree>> trees;
-    std::vector<bool> indexed;  // per column position: part of some real index
-    std::vector<uint32_t> uniqueCounts;
-    int64_t rowDelta = 0;
-    uint32_t lastAutoNumber = 0;
-    bool touched = false;
-    std::set<uint32_t> pagesWithRoom;  // put back into the free map once
-};
-
 }  // namespace
-
-struct Change::Impl {
-    Database& db;
-    std::unique_ptr<Pager> pager;
-    std::vector<TableState> tables;
-    std::optional<int64_t> identity;
-    std::mt19937_64 rng{std::random_device{}()};
-    int cascadeDepth = 0;
-
-    explicit Impl(Database& d) : db(d) {}
-
-    Result<size_t> open(std::string_view name);
-    Result<size_t> openAtPage(uint32_t page);
-    Status prepare(TableState& t);
-    Result<IndexTree*> tree(TableState& t, size_t real);
-
-    Result<Value> checkValue(TableState& t, size_t column, Value v, bool inserting);
-    Result<std::string> keyOf(TableState& t, size_t real, const std::vector<Value>& row,
-                              bool& allNull);
-    Result<std::string> storeField(TableState& t, size_t column, const Value& v, size_t& budget);
-    Status checkKeys(TableState& t, const std::vector<Value>& row, RowId self,
-                     const std::vector<bool>* changed);
-    Status checkReferences(TableState& t, const std::vector<Value>& row,
-                           const std::vector<bool>* changed);
-    Status followRelations(TableState& t, const std::vector<Value>& oldRow,
-                           const std::vector<Value>* newRow);
-    Result<std::vector<Value>> decode(TableState& t, const std::string& bytes, uint32_t page);
-    Result<std::pair<StoredRow, uint32_t>> readRow(TableState& t, RowId id);
-
-    Result<RowId> insert(size_t table, std::span<const Value> values);
-    Status update(size_t table, RowId row, std::span<const std::pair<size_t, Value>> changes);
-    Status remove(size_t table, RowId row);
-    Status finish();
-};
 
 Change::Change(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
 Change::~Change() = default;
@@ -140,6 +82,22 @@ Status Change::update(size_t table, RowId row, std::span<const std::pair<size_t,
 
 Status Change::remove(size_t table, RowId row) {
     return m_impl->remove(table, row);
+}
+
+Status Change::createTable(const TableSpec& spec) {
+    return m_impl->createTable(spec);
+}
+
+Status Change::dropTable(std::string_view name) {
+    return m_impl->dropTable(name);
+}
+
+Status Change::createIndex(std::string_view table, const IndexSpec& index) {
+    return m_impl->createIndex(table, index);
+}
+
+Status Change::dropIndex(std::string_view table, std::string_view index) {
+    return m_impl->dropIndex(table, index);
 }
 
 std::optional<int64_t> Change::lastIdentity() const {

@@ -126,6 +126,7 @@ Result<TableLayout> layoutTable(const TableSpec& spec, uint8_t sortVersion) {
         if (s.autoNumber) {
             if (s.type == ColumnType::Long) {
                 c.autoNumber = true;
+                def.lastAutoNumber = s.autoNumberSeed > 0 ? s.autoNumberSeed - 1 : 0;
                 c.flags |= 0x04;
                 ++autoCount;
             } else if (s.type == ColumnType::Guid) {

@@ -19,6 +19,7 @@
 #include "tabulary/jet/database.h"
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value.h"
+#include "tabulary/jet/writer.h"
 
 namespace tab::jet {
 
@@ -53,6 +54,14 @@ public:
     // New values for some columns (design positions).
     Status update(size_t table, RowId row, std::span<const std::pair<size_t, Value>> changes);
     Status remove(size_t table, RowId row);
+
+    // Tables: created with their maps, index roots, catalogue row and
+    // permissions; dropped with every page they own (refused while a
+    // relationship uses them). Indexes are filled from the existing rows.
+    Status createTable(const TableSpec& spec);
+    Status dropTable(std::string_view name);
+    Status createIndex(std::string_view table, const IndexSpec& index);
+    Status dropIndex(std::string_view table, std::string_view index);
 
     // The last autonumber the change handed out (SELECT @@IDENTITY).
     std::optional<int64_t> lastIdentity() const;

@@ -27,6 +27,7 @@ struct ColumnSpec {
     uint8_t precision = 18;         // Decimal: 1-28
     uint8_t scale = 0;              // Decimal: 0-precision
     bool autoNumber = false;        // Long: counter; Guid: random ids
+    uint32_t autoNumberSeed = 1;    // Long counter: the first number handed out
     bool required = false;          // "Required" property: Null rejected
     std::string defaultValue;       // "DefaultValue" property (an Access expression), empty: none
     bool allowZeroLength = true;    // Text and Memo: "" accepted

@@ -1,0 +1,98 @@
+// The change engine's state, shared by its row and schema halves: per table
+// its definition, where its rows and long values go, its index trees and the
+// counts to write back when the change commits.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "edit/index_tree.h"
+#include "edit/pager.h"
+#include "edit/rows.h"
+#include "tabulary/jet/change.h"
+
+namespace tab::jet {
+
+namespace change_detail {
+
+// How a real index is used: its rules and the columns it reads.
+struct IndexUse {
+    std::vector<size_t> positions;  // column positions, index column order
+    bool unique = false;            // unique flag or a primary key uses it
+    bool primary = false;
+    bool required = false;  // no Null in any column
+    bool ignoreNulls = false;
+    std::string name;  // a logical index's name, for messages
+};
+
+struct TableState {
+    std::shared_ptr<const TableDef> def;
+    std::string refusal;  // why its rows cannot be written; empty: they can
+    edit::RowHome home;
+    std::map<size_t, edit::RowHome> longHomes;  // by column position
+    std::vector<IndexUse> uses;                 // per real index
+    std::vector<std::unique_ptr<edit::IndexTree>> trees;
+    std::vector<bool> indexed;  // per column position: part of some real index
+    std::vector<uint32_t> uniqueCounts;
+    int64_t rowDelta = 0;
+    uint32_t lastAutoNumber = 0;
+    bool touched = false;
+    std::set<uint32_t> pagesWithRoom;  // put back into the free map once
+};
+
+}  // namespace change_detail
+
+struct Change::Impl {
+    using TableState = change_detail::TableState;
+    using IndexUse = change_detail::IndexUse;
+    Database& db;
+    std::unique_ptr<edit::Pager> pager;
+    std::deque<TableState> tables;       // references stay valid as tables are opened
+    std::set<std::string> createdNames;  // lower-cased, tables created by this change
+    double now = 0;                      // Access date of the objects created
+    std::optional<int64_t> identity;
+    std::mt19937_64 rng{std::random_device{}()};
+    int cascadeDepth = 0;
+
+    explicit Impl(Database& d) : db(d) {}
+
+    Result<size_t> open(std::string_view name);
+    Result<size_t> openAtPage(uint32_t page);
+    Status prepare(TableState& t);
+    Result<edit::IndexTree*> tree(TableState& t, size_t real);
+
+    Result<Value> checkValue(TableState& t, size_t column, Value v, bool inserting);
+    Result<std::string> keyOf(TableState& t, size_t real, const std::vector<Value>& row,
+                              bool& allNull);
+    Result<std::string> storeField(TableState& t, size_t column, const Value& v, size_t& budget);
+    Status checkKeys(TableState& t, const std::vector<Value>& row, RowId self,
+                     const std::vector<bool>* changed);
+    Status checkReferences(TableState& t, const std::vector<Value>& row,
+                           const std::vector<bool>* changed);
+    Status followRelations(TableState& t, const std::vector<Value>& oldRow,
+                           const std::vector<Value>* newRow);
+    Result<std::vector<Value>> decode(TableState& t, const std::string& bytes, uint32_t page);
+    Result<std::pair<edit::StoredRow, uint32_t>> readRow(TableState& t, RowId id);
+
+    Result<RowId> insert(size_t table, std::span<const Value> values);
+    Status update(size_t table, RowId row, std::span<const std::pair<size_t, Value>> changes);
+    Status remove(size_t table, RowId row);
+    Status finish();
+
+    // Schema (schema_editor.cpp).
+    Result<size_t> catalogTable(const char* name);
+    Result<std::optional<RowId>> catalogRow(const char* table, const char* column, int64_t id);
+    Status writeDefinition(TableState& t, const TableDef& def, bool ordinals);
+    Status createTable(const TableSpec& spec);
+    Status dropTable(std::string_view name);
+    Status createIndex(std::string_view table, const IndexSpec& index);
+    Status dropIndex(std::string_view table, std::string_view index);
+};
+
+}  // namespace tab::jet
