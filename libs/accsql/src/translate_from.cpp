@@ -61,6 +61,7 @@ std::string Translator::tableSource(const FromItem& f, Level& L) {
     if (entry->kind == CatalogEntry::Kind::View) {
         QOut q = view(*entry, f.table.span);
         Source s = derivedSource(q, exposed);
+        s.object = entry->name;
         std::string sql = "(" + q.sql + ") AS " + s.alias;
         addSource(L, std::move(s), f.span);
         return sql;
@@ -69,6 +70,7 @@ std::string Translator::tableSource(const FromItem& f, Level& L) {
     s.exposed = exposed;
     s.alias = newAlias();
     s.rowid = true;
+    s.object = entry->name;
     for (const SourceColumn& c : entry->columns)
         s.cols.push_back({c.name, c.type, c.size, quoteId(c.name)});
     std::string sql = quoteId(entry->sqliteName) + " AS " + s.alias;

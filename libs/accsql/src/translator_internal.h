@@ -12,6 +12,7 @@
 //   translate_names.cpp        aliases, columns, tables, parameters
 //   translate_expressions.cpp  literals, operators, predicates, conversions
 //   translate_functions.cpp    VBA function calls and aggregates
+//   translate_write.cpp        INSERT, UPDATE, DELETE, SELECT ... INTO as write plans
 #pragma once
 
 #include <cstdint>
@@ -86,6 +87,7 @@ struct Source {
     std::string alias;    // private SQL alias
     std::vector<Col> cols;
     bool rowid = false;
+    std::string object;  // the stored name of the table or saved query read; empty: derived
 };
 
 struct Slot {
@@ -147,6 +149,7 @@ public:
         : m_text(text), m_catalog(catalog), m_options(options) {}
 
     Translation statement(const Statement& s);
+    WritePlan write(const Statement& s);
 
 private:
     // translator.cpp: errors, parameters left over, saved queries
@@ -234,6 +237,17 @@ private:
     std::optional<Tx> specialForm(const std::string& key, const Expr& e,
                                   const std::vector<Tx>& args, Tx t);
     Tx aggregate(const Expr& e, const FunctionSpec& f, Level& L);
+
+    // translate_write.cpp
+    void insertPlan(const InsertStmt& ins, WritePlan& plan);
+    void updatePlan(const UpdateStmt& u, WritePlan& plan);
+    void deletePlan(const DeleteStmt& d, WritePlan& plan);
+    void selectIntoPlan(const Query& q, WritePlan& plan);
+    CatalogEntry outputTable(const Name& table);
+    void refuseNonTable(const Name& name, const char* verb);
+    void checkWritable(const Source& s, Span span, const char* verb);
+    std::string writeWhere(const Expr* where, Level& L);
+    size_t setTarget(const Assignment& a, Level& L, const Col*& col);
 
     std::string_view m_text;
     const Catalog& m_catalog;

@@ -124,6 +124,8 @@ Error writeNotSupported(StatementKind kind);
 //   assign columns of several tables: one target each.
 // - Delete: each row names the rows to delete (one rowid column per table
 //   deleted from); a row may be named more than once.
+// - Update, Delete: across an outer join a target's rowid is Null where that
+//   side has no row; such a row changes nothing in that table.
 // - SelectInto: each row is one row of the new table, whose columns are the
 //   result columns (names and types as a SELECT would give them).
 struct WriteTarget {
