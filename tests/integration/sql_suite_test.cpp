@@ -1,6 +1,7 @@
 // The Access SQL cases of tests/sql/*.test (format at the top of each file)
 // run against a database written from tests/sql/suite.sql. Every query runs
-// with and without index lookups, and both runs must agree.
+// with and without index lookups, and both runs must agree. Change cases
+// run their statements on a copy of that database.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +18,8 @@
 
 #include "tabulary/ado/connection.h"
 #include "tabulary/ado/query.h"
+#include "tabulary/jet/check.h"
+#include "tabulary/jet/database.h"
 #include "tabulary/jet/value_text.h"
 #include "tabulary/script/create_script.h"
 
@@ -32,10 +35,17 @@ struct Case {
     std::string file;  // file name, for messages
     int line = 0;      // line of the case header
     std::string name;  // file stem + "_" + case name: the test's name
-    enum class Kind { Query, Error, Bad } kind = Kind::Bad;
+    enum class Kind { Query, Error, Change, Bad } kind = Kind::Bad;
     bool rowsort = false;
     std::string sql;
     std::vector<std::string> expected;  // header, optional ":types", rows; or the message
+    // Change: statements run one after the other on a copy of the database.
+    struct Step {
+        int line = 0;
+        std::string sql;
+        std::vector<std::string> expected;  // "affected N", "error TEXT", or a result
+    };
+    std::vector<Step> steps;
 };
 
 std::string trimRight(std::string s) {
@@ -83,15 +93,55 @@ void parseFile(const fs::path& path, std::vector<Case>& out) {
             c.kind = Case::Kind::Query;
         else if (kind == "error")
             c.kind = Case::Kind::Error;
+        else if (kind == "change")
+            c.kind = Case::Kind::Change;
         const bool flagOk = flag.empty() || (flag == "rowsort" && c.kind == Case::Kind::Query);
         if (c.kind == Case::Kind::Bad || !validName(name) || !flagOk || !extra.empty()) {
-            bad(c.line, "expected 'query NAME [rowsort]' or 'error NAME', got: " + head);
+            bad(c.line,
+                "expected 'query NAME [rowsort]', 'error NAME' or 'change NAME', got: " + head);
             while (i < lines.size() && !trimRight(lines[i]).empty()) ++i;
             continue;
         }
         c.name = stem + "_" + name;
         c.rowsort = flag == "rowsort";
         ++i;
+        if (c.kind == Case::Kind::Change) {
+            // Steps: statement, '----', expectation; '====' before the next step.
+            bool ok = true;
+            while (ok && i < lines.size() && !trimRight(lines[i]).empty()) {
+                Case::Step step;
+                step.line = static_cast<int>(i + 1);
+                while (i < lines.size() && trimRight(lines[i]) != "----" &&
+                       !trimRight(lines[i]).empty()) {
+                    step.sql += (step.sql.empty() ? "" : "\n") + trimRight(lines[i]);
+                    ++i;
+                }
+                if (i == lines.size() || trimRight(lines[i]) != "----" || step.sql.empty()) {
+                    ok = false;
+                    break;
+                }
+                ++i;
+                while (i < lines.size() && !trimRight(lines[i]).empty() &&
+                       trimRight(lines[i]) != "====") {
+                    std::string l = lines[i];
+                    if (!l.empty() && l.back() == '\r') l.pop_back();
+                    step.expected.push_back(l);
+                    ++i;
+                }
+                if (step.expected.empty()) ok = false;
+                c.steps.push_back(std::move(step));
+                if (i < lines.size() && trimRight(lines[i]) == "====") ++i;
+            }
+            if (!ok || c.steps.empty()) {
+                bad(c.line, "change '" + name +
+                                "' needs steps of a statement, '----' and what "
+                                "it gives");
+                while (i < lines.size() && !trimRight(lines[i]).empty()) ++i;
+                continue;
+            }
+            out.push_back(std::move(c));
+            continue;
+        }
         while (i < lines.size() && trimRight(lines[i]) != "----") {
             if (trimRight(lines[i]).empty()) break;
             c.sql += (c.sql.empty() ? "" : "\n") + trimRight(lines[i]);
@@ -193,11 +243,10 @@ std::string join(const std::vector<std::string>& parts, const char* sep) {
 }
 
 // The result as the lines of the expected block; a failure as "error: ...".
-std::vector<std::string> run(const std::string& sql, bool useIndexes, bool withTypes,
-                             bool rowsort) {
+std::vector<std::string> run(const std::string& sql, bool useIndexes, bool withTypes, bool rowsort,
+                             const std::string& path = SuiteDatabase::path()) {
     ado::Connection conn;
-    if (Status s = conn.openFile(SuiteDatabase::path(), ""); !s.ok())
-        return {"error: " + s.error().message()};
+    if (Status s = conn.openFile(path, ""); !s.ok()) return {"error: " + s.error().message()};
     ado::QueryOptions options;
     options.useIndexes = useIndexes;
     options.now = [] { return kNow; };
@@ -227,6 +276,67 @@ std::string lower(std::string s) {
     return s;
 }
 
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The steps of a change case on a copy of the database: each statement's
+// records affected, error or rows; after each one the file passes the
+// checker, and a statement that fails leaves it byte for byte as it was.
+void runChange(const Case& c) {
+    const std::string copy =
+        (fs::temp_directory_path() /
+         ("tabulary_sql_change_" + std::to_string(getpid()) + "_" + c.name + ".mdb"))
+            .string();
+    fs::copy_file(SuiteDatabase::path(), copy, fs::copy_options::overwrite_existing);
+    struct Cleanup {
+        std::string path;
+        ~Cleanup() { fs::remove(path); }
+    } cleanup{copy};
+    for (const Case::Step& step : c.steps) {
+        const std::string where = c.file + ":" + std::to_string(step.line);
+        const std::string& head = step.expected[0];
+        const std::string before = fileBytes(copy);
+        if (head.rfind("affected ", 0) == 0 || head.rfind("error ", 0) == 0) {
+            ado::Connection conn;
+            ASSERT_TRUE(conn.openFile(copy, "").ok()) << where;
+            ado::QueryOptions options;
+            options.now = [] { return kNow; };
+            auto n = ado::execute(conn, step.sql, options);
+            conn.close();
+            if (head.rfind("affected ", 0) == 0) {
+                ASSERT_TRUE(n.ok()) << where << "\n" << step.sql << "\n" << n.error().message();
+                EXPECT_EQ("affected " + std::to_string(*n), head) << where << "\n" << step.sql;
+            } else {
+                const std::string text = head.substr(6);
+                ASSERT_FALSE(n.ok()) << where << "\n" << step.sql << "\nexpected an error";
+                EXPECT_NE(lower(n.error().message()).find(lower(text)), std::string::npos)
+                    << where << "\n"
+                    << step.sql << "\nexpected: " << text << "\nactual: " << n.error().message();
+                EXPECT_TRUE(fileBytes(copy) == before)
+                    << where << ": the failed statement changed the file";
+            }
+        } else {
+            const bool withTypes =
+                step.expected.size() > 1 && step.expected[1].rfind(":types ", 0) == 0;
+            std::vector<std::string> expected = step.expected;
+            const bool rowsort = c.rowsort;
+            if (rowsort) std::sort(expected.begin() + (withTypes ? 2 : 1), expected.end());
+            for (bool indexes : {true, false})
+                EXPECT_EQ(run(step.sql, indexes, withTypes, rowsort, copy), expected)
+                    << where << "\n"
+                    << step.sql << (indexes ? "" : " (without indexes)");
+        }
+        auto db = jet::Database::open(copy);
+        ASSERT_TRUE(db.ok()) << where << ": " << db.error().message();
+        for (const auto& p : jet::checkDatabase(**db).problems)
+            EXPECT_NE(p.severity, jet::CheckProblem::Severity::Error)
+                << where << ": after " << step.sql << ": " << p.message;
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
 class SqlSuite : public ::testing::TestWithParam<Case> {};
 
 TEST_P(SqlSuite, Case) {
@@ -235,6 +345,7 @@ TEST_P(SqlSuite, Case) {
     ASSERT_NE(c.kind, Case::Kind::Bad) << where << ": " << c.expected[0];
     ASSERT_FALSE(SuiteDatabase::path().empty())
         << "cannot build suite.sql: " << SuiteDatabase::error();
+    if (c.kind == Case::Kind::Change) return runChange(c);
 
     std::vector<std::string> expected = c.expected;
     const bool withTypes = expected.size() > 1 && expected[1].rfind(":types ", 0) == 0;

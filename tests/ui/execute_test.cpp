@@ -31,6 +31,8 @@ std::string customersScript() {
     std::string s =
         "CREATE TABLE Customers (ID LONG, Name TEXT(40), Joined DATETIME);\n"
         "CREATE TABLE Empty (X LONG);\n"
+        "CREATE TABLE Tags (Tag TEXT(10) PRIMARY KEY);\n"
+        "INSERT INTO Tags VALUES ('red');\n"
         "CREATE TABLE [Order Details] ([Unit Price] CURRENCY, Qty LONG, [2nd] LONG, [Select] "
         "TEXT(5));\n";
     for (int i = 1; i <= 25; ++i)
@@ -94,8 +96,13 @@ TEST_F(ExecuteTest, TheLengthAndSelectTestsDecideThePath) {
          "Results - Number of Records: 0",
          -1,
          {"-1 record(s) affected."}},
-        // Refused by the engine (it does not write yet): line 138, then the count 0.
         {"DELETE FROM Customers WHERE ID = 0",
+         "command",
+         "Results - Number of Records: 0",
+         -1,
+         {"0 record(s) affected."}},
+        // Refused by the engine: line 138, then the count 0.
+        {"INSERT INTO Tags (Tag) VALUES ('red')",
          "command",
          "Results - Number of Records: 0",
          -1,
@@ -153,6 +160,39 @@ TEST_F(ExecuteTest, TheLengthAndSelectTestsDecideThePath) {
         }
         EXPECT_EQ(f2->pointer().value(), kPointerDefault);
     }
+}
+
+// A change through the window: its count, the rows the next SELECT shows,
+// a statement that breaks a key refused at line 138 with nothing changed,
+// and both in the history.
+TEST_F(ExecuteTest, ChangesShowTheirCountAndRefusalsChangeNothing) {
+    execute(QStringLiteral("UPDATE Customers SET Name = 'Renamed' WHERE ID <= 3"));
+    ASSERT_EQ(world.dialogs->boxes.size(), 1u);
+    EXPECT_EQ(world.dialogs->boxes[0].text, QStringLiteral("3 record(s) affected."));
+    execute(QStringLiteral("SELECT ID FROM Customers WHERE Name = 'Renamed' ORDER BY ID"));
+    ASSERT_EQ(f2->grid().rowCount(), 3);
+    EXPECT_EQ(f2->grid().cellText(2, 0), QStringLiteral("3"));
+
+    world.dialogs->boxes.clear();
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    execute(QStringLiteral("INSERT INTO Tags (Tag) VALUES ('RED')"));
+    ASSERT_EQ(world.dialogs->boxes.size(), 2u);
+    EXPECT_EQ(world.dialogs->boxes[0].title, QStringLiteral("Application Error"));
+    EXPECT_TRUE(world.dialogs->boxes[0].text.contains(
+        QStringLiteral("Form2.PushButton1_Click at line 138\r")))
+        << world.dialogs->boxes[0].text.toStdString();
+    EXPECT_TRUE(world.dialogs->boxes[0].text.contains(QStringLiteral("duplicate values")))
+        << world.dialogs->boxes[0].text.toStdString();
+    EXPECT_EQ(world.dialogs->boxes[1].text, QStringLiteral("0 record(s) affected."));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == before);
+    EXPECT_EQ(historyBytes(),
+              QByteArray("UPDATE Customers SET Name = 'Renamed' WHERE ID <= 3\r\n"
+                         "SELECT ID FROM Customers WHERE Name = 'Renamed' ORDER BY ID\r\n"
+                         "INSERT INTO Tags (Tag) VALUES ('RED')\r\n"));
 }
 
 TEST_F(ExecuteTest, ClearQueryAndHelp) {

@@ -204,9 +204,8 @@ Error writeNotSupported(StatementKind kind) {
     }
     return Error(Errc::Unsupported,
                  std::string(what) +
-                     " would change the database, and writing to existing databases is not "
-                     "supported yet by this program. Nothing was run and the file was not "
-                     "touched.");
+                     " changes the database and returns no rows to read; it runs as a "
+                     "command (Execute). Nothing was run and the file was not touched.");
 }
 
 }  // namespace tab::accsql

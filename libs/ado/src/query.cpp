@@ -415,16 +415,58 @@ jet::ColumnType columnTypeOf(accsql::Type type) {
     return jet::ColumnType::Text;
 }
 
+namespace {
+
+// What a recordset opened on a statement that changes the database holds:
+// the statement has run, there are no fields and no rows (ADO leaves such a
+// recordset closed).
+class NoRows final : public RowSource {
+public:
+    const std::vector<Field>& fields() const override { return m_fields; }
+    Result<bool> next(std::vector<jet::Value>&) override { return false; }
+
+private:
+    std::vector<Field> m_fields;
+};
+
+bool changesTheDatabase(const accsql::Statement& s) {
+    switch (s.kind) {
+        case accsql::StatementKind::Insert:
+        case accsql::StatementKind::Update:
+        case accsql::StatementKind::Delete:
+        case accsql::StatementKind::SelectInto:
+        case accsql::StatementKind::CreateTable:
+        case accsql::StatementKind::AlterTable:
+        case accsql::StatementKind::CreateIndex:
+        case accsql::StatementKind::DropTable:
+        case accsql::StatementKind::DropIndex:
+            return true;
+        default:
+            return false;
+    }
+}
+
+Result<std::unique_ptr<RowSource>> openRows(Connection& connection, std::string_view sql,
+                                            const QueryOptions& options) {
+    if (auto parsed = accsql::parse(sql); parsed.ok() && changesTheDatabase(*parsed.statement)) {
+        if (auto n = execute(connection, sql, options); !n.ok()) return n.error();
+        return std::unique_ptr<RowSource>(std::make_unique<NoRows>());
+    }
+    TAB_ASSIGN_OR_RETURN(auto rows, prepareRows(connection, sql, options));
+    return std::unique_ptr<RowSource>(std::move(rows));
+}
+
+}  // namespace
+
 Result<Recordset> openRecordset(Connection& connection, std::string_view sql,
                                 const QueryOptions& options) {
-    TAB_ASSIGN_OR_RETURN(auto rows, prepareRows(connection, sql, options));
+    TAB_ASSIGN_OR_RETURN(auto rows, openRows(connection, sql, options));
     return Recordset(std::move(rows));
 }
 
 Result<std::unique_ptr<RowSource>> openForwardOnly(Connection& connection, std::string_view sql,
                                                    const QueryOptions& options) {
-    TAB_ASSIGN_OR_RETURN(auto rows, prepareRows(connection, sql, options));
-    return std::unique_ptr<RowSource>(std::move(rows));
+    return openRows(connection, sql, options);
 }
 
 Result<int32_t> execute(Connection& connection, std::string_view sql, const QueryOptions& options) {

@@ -173,9 +173,6 @@ Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& st
                              std::string_view sql, const QueryOptions& options) {
     TAB_ASSIGN_OR_RETURN(auto session, openSession(connection, options));
     TAB_ASSIGN_OR_RETURN(accsql::WritePlan plan, translateWriteIn(*session, statement, sql));
-    if (plan.kind == accsql::StatementKind::SelectInto)
-        return Error(Errc::Unsupported,
-                     "Make-table queries (SELECT ... INTO) are not supported yet");
     TAB_ASSIGN_OR_RETURN(auto change, jet::Change::begin(*session->db));
     TAB_ASSIGN_OR_RETURN(Rows rows, runSelect(*session, plan));
     Result<int32_t> affected = 0;

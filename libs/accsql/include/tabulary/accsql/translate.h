@@ -112,7 +112,8 @@ Result<Translation> translate(const Statement& statement, std::string_view sqlTe
 Result<Translation> translateSql(std::string_view sqlText, const Catalog& catalog,
                                  const TranslateOptions& options = {});
 
-// The refusal for statements that would change the file.
+// The refusal for statements that change the file when they are to be read
+// as rows.
 Error writeNotSupported(StatementKind kind);
 
 // A statement that changes rows (INSERT, UPDATE, DELETE, SELECT ... INTO),
