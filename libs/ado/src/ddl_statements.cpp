@@ -3,6 +3,7 @@
 // change engine, which writes it in one change.
 #include <algorithm>
 
+#include "query_definition.h"
 #include "session.h"
 #include "tabulary/jet/change.h"
 
@@ -287,6 +288,20 @@ Result<int32_t> executeDdl(Connection& connection, const accsql::Statement& stat
             }
             break;
         }
+        case K::CreateView:
+        case K::CreateProcedure: {
+            const std::string name =
+                statement.kind == K::CreateView
+                    ? std::get<accsql::CreateViewStmt>(statement.body).view.text
+                    : std::get<accsql::CreateProcedureStmt>(statement.body).procedure.text;
+            TAB_ASSIGN_OR_RETURN(QueryDefinition q, buildQueryDefinition(statement, sql));
+            TAB_TRY(change->createQuery(name, q.objectFlags, q.rows));
+            break;
+        }
+        case K::DropView:
+        case K::DropProcedure:
+            TAB_TRY(change->dropQuery(std::get<accsql::DropStmt>(statement.body).name.text));
+            break;
         default:
             return unsupported(std::string(accsql::statementKindName(statement.kind)) +
                                " statements are not supported yet");

@@ -440,6 +440,10 @@ bool changesTheDatabase(const accsql::Statement& s) {
         case accsql::StatementKind::CreateIndex:
         case accsql::StatementKind::DropTable:
         case accsql::StatementKind::DropIndex:
+        case accsql::StatementKind::CreateView:
+        case accsql::StatementKind::CreateProcedure:
+        case accsql::StatementKind::DropView:
+        case accsql::StatementKind::DropProcedure:
             return true;
         default:
             return false;
@@ -482,6 +486,10 @@ Result<int32_t> execute(Connection& connection, std::string_view sql, const Quer
             case accsql::StatementKind::CreateIndex:
             case accsql::StatementKind::DropTable:
             case accsql::StatementKind::DropIndex:
+            case accsql::StatementKind::CreateView:
+            case accsql::StatementKind::CreateProcedure:
+            case accsql::StatementKind::DropView:
+            case accsql::StatementKind::DropProcedure:
                 return detail::executeDdl(connection, *parsed.statement, sql);
             default:
                 break;

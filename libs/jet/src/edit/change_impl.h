@@ -93,6 +93,14 @@ struct Change::Impl {
     Status dropTable(std::string_view name);
     Status createIndex(std::string_view table, const IndexSpec& index);
     Status dropIndex(std::string_view table, std::string_view index);
+    Result<std::string> ownerSid();
+    Status addObject(int32_t id, int32_t parent, const std::string& name, int16_t type,
+                     uint32_t flags, const std::string& properties);
+    Status addPermissions(int32_t id);
+    Status removeObjectRows(int32_t id);
+    Status createQuery(const std::string& name, uint32_t flags, const std::vector<QueryRow>& rows);
+    Status dropQuery(std::string_view name);
+    int32_t lastSyntheticId = 0;  // ids handed out by this change
 };
 
 }  // namespace tab::jet

@@ -4,6 +4,7 @@
 // before its pages are freed.
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
 
 #include "edit/change_impl.h"
@@ -186,68 +187,153 @@ Status Change::Impl::createTable(const TableSpec& spec) {
     TAB_TRY(writeDefinition(t, def, true));
 
     // The catalogue row makes the table visible; its permissions follow.
-    TAB_ASSIGN_OR_RETURN(size_t objects, catalogTable("MSysObjects"));
-    auto objectsDef = tables[objects].def;
-    std::string owner = std::string("\xA6\x33", 2);
-    {
-        const int cName = objectsDef->findColumn("Name"), cOwner = objectsDef->findColumn("Owner");
-        TableCursor cur(db, objectsDef, {cName, cOwner});
-        while (true) {
-            TAB_ASSIGN_OR_RETURN(bool more, cur.next());
-            if (!more) break;
-            if (cur.values()[static_cast<size_t>(cName)].bytes() == "MSysDb" &&
-                !cur.values()[static_cast<size_t>(cOwner)].isNull())
-                owner = cur.values()[static_cast<size_t>(cOwner)].bytes();
-        }
-    }
-    std::vector<Value> row(objectsDef->columns.size());
-    auto set = [&](const char* name, Value v) {
-        const int c = objectsDef->findColumn(name);
-        if (c >= 0) row[static_cast<size_t>(c)] = std::move(v);
-    };
-    set("Id", Value::integer(def.tdefPage));
-    set("ParentId", Value::integer(kTablesContainer));
-    set("Name", Value::text(spec.name));
-    set("Type", Value::integer(1));
-    set("DateCreate", Value::dateTime(now));
-    set("DateUpdate", Value::dateTime(now));
-    set("Owner", Value::binary(owner));
-    set("Flags", Value::integer(0));
-    if (!layout.properties.empty()) set("LvProp", Value::binary(layout.properties));
-    if (auto added = insert(objects, row); !added.ok()) return added.error();
-
-    if (db.catalog().findTable("MSysACEs")) {
-        TAB_ASSIGN_OR_RETURN(size_t aces, catalogTable("MSysACEs"));
-        auto acesDef = tables[aces].def;
-        const int cObject = acesDef->findColumn("ObjectId"), cSid = acesDef->findColumn("SID");
-        std::vector<std::string> sids;
-        TableCursor cur(db, acesDef, {cObject, cSid});
-        while (true) {
-            TAB_ASSIGN_OR_RETURN(bool more, cur.next());
-            if (!more) break;
-            const Value& id = cur.values()[static_cast<size_t>(cObject)];
-            const Value& sid = cur.values()[static_cast<size_t>(cSid)];
-            if (!id.isNull() && id.asInt() == kTablesContainer && !sid.isNull() &&
-                std::find(sids.begin(), sids.end(), sid.bytes()) == sids.end())
-                sids.push_back(sid.bytes());
-        }
-        for (const std::string& sid : sids) {
-            std::vector<Value> ace(acesDef->columns.size());
-            auto put = [&](const char* name, Value v) {
-                const int c = acesDef->findColumn(name);
-                if (c >= 0) ace[static_cast<size_t>(c)] = std::move(v);
-            };
-            put("ObjectId", Value::integer(def.tdefPage));
-            put("SID", Value::binary(sid));
-            put("ACM", Value::integer(kFullRights));
-            put("FInheritable", Value::boolean(false));
-            if (auto added = insert(aces, ace); !added.ok()) return added.error();
-        }
-    }
+    TAB_TRY(addObject(static_cast<int32_t>(def.tdefPage), kTablesContainer, spec.name, 1, 0,
+                      layout.properties));
+    TAB_TRY(addPermissions(static_cast<int32_t>(def.tdefPage)));
     t.touched = true;
     createdNames.insert(lowered(spec.name));
     tables.push_back(std::move(t));
     return Status::success();
+}
+
+Result<std::string> Change::Impl::ownerSid() {
+    TAB_ASSIGN_OR_RETURN(size_t objects, catalogTable("MSysObjects"));
+    auto def = tables[objects].def;
+    const int cName = def->findColumn("Name"), cOwner = def->findColumn("Owner");
+    if (cName < 0 || cOwner < 0) return std::string("\xA6\x33", 2);
+    TableCursor cur(db, def, {cName, cOwner});
+    while (true) {
+        TAB_ASSIGN_OR_RETURN(bool more, cur.next());
+        if (!more) break;
+        if (cur.values()[static_cast<size_t>(cName)].bytes() == "MSysDb" &&
+            !cur.values()[static_cast<size_t>(cOwner)].isNull())
+            return cur.values()[static_cast<size_t>(cOwner)].bytes();
+    }
+    return std::string("\xA6\x33", 2);  // what Jet writes when MSysDb has none
+}
+
+Status Change::Impl::addObject(int32_t id, int32_t parent, const std::string& name, int16_t type,
+                               uint32_t flags, const std::string& properties) {
+    if (now == 0) now = nowAsAccessDate();
+    TAB_ASSIGN_OR_RETURN(std::string owner, ownerSid());
+    TAB_ASSIGN_OR_RETURN(size_t objects, catalogTable("MSysObjects"));
+    auto def = tables[objects].def;
+    std::vector<Value> row(def->columns.size());
+    auto set = [&](const char* column, Value v) {
+        const int c = def->findColumn(column);
+        if (c >= 0) row[static_cast<size_t>(c)] = std::move(v);
+    };
+    set("Id", Value::integer(id));
+    set("ParentId", Value::integer(parent));
+    set("Name", Value::text(name));
+    set("Type", Value::integer(type));
+    set("DateCreate", Value::dateTime(now));
+    set("DateUpdate", Value::dateTime(now));
+    set("Owner", Value::binary(owner));
+    set("Flags", Value::integer(static_cast<int32_t>(flags)));
+    if (!properties.empty()) set("LvProp", Value::binary(properties));
+    auto added = insert(objects, row);
+    if (!added.ok()) return added.error();
+    return Status::success();
+}
+
+// The new object gets the rights every user has on the Tables container.
+Status Change::Impl::addPermissions(int32_t id) {
+    if (!db.catalog().findTable("MSysACEs")) return Status::success();
+    TAB_ASSIGN_OR_RETURN(size_t aces, catalogTable("MSysACEs"));
+    auto def = tables[aces].def;
+    const int cObject = def->findColumn("ObjectId"), cSid = def->findColumn("SID");
+    if (cObject < 0 || cSid < 0) return Status::success();
+    std::vector<std::string> sids;
+    TableCursor cur(db, def, {cObject, cSid});
+    while (true) {
+        TAB_ASSIGN_OR_RETURN(bool more, cur.next());
+        if (!more) break;
+        const Value& object = cur.values()[static_cast<size_t>(cObject)];
+        const Value& sid = cur.values()[static_cast<size_t>(cSid)];
+        if (!object.isNull() && object.asInt() == kTablesContainer && !sid.isNull() &&
+            std::find(sids.begin(), sids.end(), sid.bytes()) == sids.end())
+            sids.push_back(sid.bytes());
+    }
+    for (const std::string& sid : sids) {
+        std::vector<Value> ace(def->columns.size());
+        auto put = [&](const char* column, Value v) {
+            const int c = def->findColumn(column);
+            if (c >= 0) ace[static_cast<size_t>(c)] = std::move(v);
+        };
+        put("ObjectId", Value::integer(id));
+        put("SID", Value::binary(sid));
+        put("ACM", Value::integer(kFullRights));
+        put("FInheritable", Value::boolean(false));
+        auto added = insert(aces, ace);
+        if (!added.ok()) return added.error();
+    }
+    return Status::success();
+}
+
+// The object's catalogue row, then its permissions and query rows.
+Status Change::Impl::removeObjectRows(int32_t id) {
+    TAB_ASSIGN_OR_RETURN(size_t objects, catalogTable("MSysObjects"));
+    TAB_ASSIGN_OR_RETURN(auto row, catalogRow("MSysObjects", "Id", id));
+    if (!row) return corrupt(2, "a catalogue row is missing");
+    TAB_TRY(remove(objects, *row));
+    for (const char* table : {"MSysACEs", "MSysQueries"}) {
+        if (!db.catalog().findTable(table)) continue;
+        TAB_ASSIGN_OR_RETURN(size_t t, catalogTable(table));
+        while (true) {
+            TAB_ASSIGN_OR_RETURN(auto r, catalogRow(table, "ObjectId", id));
+            if (!r) break;
+            TAB_TRY(remove(t, *r));
+        }
+    }
+    return Status::success();
+}
+
+Status Change::Impl::createQuery(const std::string& name, uint32_t flags,
+                                 const std::vector<QueryRow>& rows) {
+    TAB_TRY(write::checkObjectName(name, "query"));
+    for (const auto& o : db.catalog().objects)
+        if ((o.parentId == kTablesContainer || o.kind == ObjectKind::Query) &&
+            lowered(o.name) == lowered(name))
+            return invalid("The name '" + name + "' is already used by a table or query");
+    if (createdNames.count(lowered(name)))
+        return invalid("The name '" + name + "' is already used by a table or query");
+    // Objects without pages count up from 0x80000000.
+    int64_t id = lastSyntheticId ? int64_t{lastSyntheticId} + 1 : int64_t{INT32_MIN};
+    if (!lastSyntheticId)
+        for (const auto& o : db.catalog().objects)
+            if (o.id < 0) id = std::max<int64_t>(id, int64_t{o.id} + 1);
+    if (id >= 0) return invalid("The database has no room for more objects");
+    lastSyntheticId = static_cast<int32_t>(id);
+    TAB_TRY(addObject(lastSyntheticId, kTablesContainer, name, 5, flags, {}));
+    TAB_TRY(addPermissions(lastSyntheticId));
+    TAB_ASSIGN_OR_RETURN(size_t queries, catalogTable("MSysQueries"));
+    auto def = tables[queries].def;
+    for (const QueryRow& q : rows) {
+        std::vector<Value> row(def->columns.size());
+        auto set = [&](const char* column, Value v) {
+            const int c = def->findColumn(column);
+            if (c >= 0) row[static_cast<size_t>(c)] = std::move(v);
+        };
+        set("ObjectId", Value::integer(lastSyntheticId));
+        set("Attribute", Value::integer(q.attribute));
+        set("Order", Value::binary(q.order));
+        if (q.name1) set("Name1", Value::text(*q.name1));
+        if (q.name2) set("Name2", Value::text(*q.name2));
+        if (q.expression) set("Expression", Value::text(*q.expression));
+        set("Flag", Value::integer(q.flag));
+        if (q.lvExtra) set("LvExtra", Value::integer(*q.lvExtra));
+        auto added = insert(queries, row);
+        if (!added.ok()) return added.error();
+    }
+    createdNames.insert(lowered(name));
+    return Status::success();
+}
+
+Status Change::Impl::dropQuery(std::string_view name) {
+    const CatalogObject* o = db.catalog().find(name, ObjectKind::Query);
+    if (!o) return Error(Errc::NotFound, "The query '" + std::string(name) + "' does not exist");
+    return removeObjectRows(o->id);
 }
 
 Status Change::Impl::dropTable(std::string_view name) {
@@ -286,18 +372,7 @@ Status Change::Impl::dropTable(std::string_view name) {
         state = s;
     }
     // Out of the catalogue first: from here on the table is gone.
-    TAB_ASSIGN_OR_RETURN(size_t objects, catalogTable("MSysObjects"));
-    TAB_ASSIGN_OR_RETURN(auto row, catalogRow("MSysObjects", "Id", id));
-    if (!row) return corrupt(2, "the catalogue row of '" + tableName + "' is missing");
-    TAB_TRY(remove(objects, *row));
-    if (db.catalog().findTable("MSysACEs")) {
-        TAB_ASSIGN_OR_RETURN(size_t aces, catalogTable("MSysACEs"));
-        while (true) {
-            TAB_ASSIGN_OR_RETURN(auto ace, catalogRow("MSysACEs", "ObjectId", id));
-            if (!ace) break;
-            TAB_TRY(remove(aces, *ace));
-        }
-    }
+    TAB_TRY(removeObjectRows(id));
     if (!state) return Status::success();
 
     TableState& t = tables[*state];

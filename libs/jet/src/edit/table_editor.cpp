@@ -100,6 +100,15 @@ Status Change::dropIndex(std::string_view table, std::string_view index) {
     return m_impl->dropIndex(table, index);
 }
 
+Status Change::createQuery(const std::string& name, uint32_t flags,
+                           const std::vector<QueryRow>& rows) {
+    return m_impl->createQuery(name, flags, rows);
+}
+
+Status Change::dropQuery(std::string_view name) {
+    return m_impl->dropQuery(name);
+}
+
 std::optional<int64_t> Change::lastIdentity() const {
     return m_impl->identity;
 }

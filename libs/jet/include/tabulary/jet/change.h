@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tabulary/base/error.h"
+#include "tabulary/jet/catalog.h"
 #include "tabulary/jet/database.h"
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value.h"
@@ -62,6 +63,11 @@ public:
     Status dropTable(std::string_view name);
     Status createIndex(std::string_view table, const IndexSpec& index);
     Status dropIndex(std::string_view table, std::string_view index);
+
+    // Saved queries: a catalogue row (Type 5, the query's kind in `flags`)
+    // and its MSysQueries rows, as Access keeps them.
+    Status createQuery(const std::string& name, uint32_t flags, const std::vector<QueryRow>& rows);
+    Status dropQuery(std::string_view name);
 
     // The last autonumber the change handed out (SELECT @@IDENTITY).
     std::optional<int64_t> lastIdentity() const;
