@@ -2,6 +2,7 @@
 
 #include "session.h"
 
+#include <cctype>
 #include <cmath>
 
 #include "tabulary/accsql/parser.h"
@@ -429,6 +430,48 @@ private:
     std::vector<Field> m_fields;
 };
 
+// SELECT @@IDENTITY: the last autonumber this connection inserted (0 when none).
+class IdentityRow final : public RowSource {
+public:
+    explicit IdentityRow(int64_t id) : m_id(id) {
+        m_fields.push_back({"Expr1000", jet::ColumnType::Long, 0});
+    }
+    const std::vector<Field>& fields() const override { return m_fields; }
+    Result<bool> next(std::vector<jet::Value>& row) override {
+        if (m_done) return false;
+        m_done = true;
+        row.assign(1, jet::Value::integer(m_id));
+        return true;
+    }
+
+private:
+    std::vector<Field> m_fields;
+    int64_t m_id;
+    bool m_done = false;
+};
+
+bool isIdentityQuery(std::string_view sql) {
+    auto skip = [&](size_t i) {
+        while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+        return i;
+    };
+    auto word = [&](size_t i, std::string_view w) {
+        if (sql.size() - i < w.size()) return false;
+        for (size_t k = 0; k < w.size(); ++k)
+            if (std::toupper(static_cast<unsigned char>(sql[i + k])) != w[k]) return false;
+        return true;
+    };
+    size_t i = skip(0);
+    if (!word(i, "SELECT")) return false;
+    i += 6;
+    if (i == skip(i)) return false;
+    i = skip(i);
+    if (!word(i, "@@IDENTITY")) return false;
+    i = skip(i + 10);
+    if (i < sql.size() && sql[i] == ';') i = skip(i + 1);
+    return i == sql.size();
+}
+
 bool changesTheDatabase(const accsql::Statement& s) {
     switch (s.kind) {
         case accsql::StatementKind::Insert:
@@ -452,6 +495,13 @@ bool changesTheDatabase(const accsql::Statement& s) {
 
 Result<std::unique_ptr<RowSource>> openRows(Connection& connection, std::string_view sql,
                                             const QueryOptions& options) {
+    if (isIdentityQuery(sql)) {
+        if (!connection.isOpen())
+            return Error(Errc::InvalidArgument,
+                         "The connection is closed; open it before running a statement");
+        return std::unique_ptr<RowSource>(
+            std::make_unique<IdentityRow>(connection.lastIdentity().value_or(0)));
+    }
     if (auto parsed = accsql::parse(sql); parsed.ok() && changesTheDatabase(*parsed.statement)) {
         if (auto n = execute(connection, sql, options); !n.ok()) return n.error();
         return std::unique_ptr<RowSource>(std::make_unique<NoRows>());
