@@ -239,7 +239,7 @@ TEST(Query, StatementsThatWriteRunOnACopy) {
     ASSERT_TRUE(left.ok());
     EXPECT_EQ(left->value(0)->asInt(), 40);
     // @@IDENTITY: the connection's last autonumber, 0 before any.
-    ASSERT_TRUE(execute(conn, "CREATE TABLE seq (n COUNTER(41, 1) PRIMARY KEY, s TEXT(5))").ok());
+    ASSERT_TRUE(execute(conn, "CREATE TABLE seq (n COUNTER(41, 1) PRIMARY KEY, s TEXT(10))").ok());
     EXPECT_EQ(openRecordset(conn, "SELECT @@IDENTITY")->value(0)->asInt(), 0);
     ASSERT_TRUE(execute(conn, "INSERT INTO seq (s) VALUES ('a')").ok());
     ASSERT_TRUE(execute(conn, "INSERT INTO seq (s) SELECT label FROM u WHERE id < 2").ok());
