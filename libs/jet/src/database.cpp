@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <set>
 
+#include "edit/file_io.h"
+#include "edit/journal.h"
 #include "internal.h"
 #include "tabulary/base/rc4.h"
 #include "tabulary/jet/table_cursor.h"
@@ -39,14 +41,29 @@ Database::~Database() = default;
 
 Result<std::unique_ptr<Database>> Database::open(const std::string& path,
                                                  const OpenOptions& options) {
+    // A change a crash interrupted is undone before anything is read.
+    auto recovery = edit::recoverJournal(path, options.io ? *options.io : edit::FileIo::system());
+    if (!recovery.ok()) return recovery.error();
     auto src = PageSource::openFile(path);
     if (!src.ok()) return src.error();
+    if (recovery->view) {
+        recovery->view->attach(src->get());
+        (*src)->setOverlay(recovery->view.get());
+    }
     auto db = init(std::move(*src), options);
     if (!db.ok()) {
         if (db.error().message().rfind(path, 0) == 0) return db.error();
         return db.error().withContext(path);
     }
+    (*db)->m_beforeChange = std::move(recovery->view);
+    (*db)->m_openNotice = std::move(recovery->notice);
     return db;
+}
+
+void Database::showBeforeChange(std::unique_ptr<PageOverlay> view, std::string notice) {
+    m_pages->setOverlay(view.get());
+    m_beforeChange = std::move(view);
+    m_openNotice = std::move(notice);
 }
 
 Result<std::unique_ptr<Database>> Database::openMemory(std::vector<uint8_t> image,

@@ -1,10 +1,26 @@
 // One change of a database file, page by page: pages are staged in memory
 // and reach the file only at commit(), after their original images are safe
-// in a rollback journal beside the database. While a pager is active the
-// database's PageSource reads staged pages first, so everything decoded
-// through the Database sees the change in progress.
+// in a rollback journal beside the database (see journal.h). While a pager is
+// active the database's PageSource reads staged pages first, so everything
+// decoded through the Database sees the change in progress.
+//
+// Locks, held from begin() until the change ends: an open-file-description
+// write lock on the whole database file (other changes, of this process or
+// another, and recovery on open wait for it), and the Access lock file beside
+// the database (lock_file.h), so Access users see the database as in use.
+//
+// Commit: the original image of every staged page that existed when the
+// change began goes to the journal, which is synced with its folder; then
+// the pages are written and the database synced; deleting the journal (and
+// syncing the folder) is the moment the change takes effect. A change that
+// stages more than spillBytes writes its older pages early the same way,
+// journal first; a page written early and modified again is staged again but
+// journaled only once. Whatever fails after the first database write, the
+// journal's images are copied back; if even that fails the journal stays, the
+// database object shows the pages as they were, and the next open repairs it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -28,6 +44,11 @@ struct PagerOptions {
     // Staged pages beyond this many bytes are written early (journal first),
     // so a statement of any size stays within bounded memory.
     size_t spillBytes = size_t{256} << 20;
+    // Pages of the last this many modify()/append() calls are never written
+    // early: the pointers those calls returned stay valid.
+    size_t keepRecent = 256;
+    // How long begin() waits for another change of the file to end.
+    std::chrono::milliseconds lockWait{500};
 };
 
 class Pager final : public PageOverlay {
@@ -46,8 +67,10 @@ public:
 
     // Page `number` (1 <= number < pageCount()) as the change sees it.
     Result<PageRef> read(uint32_t number);
-    // The page made writable: copied into the stage on first use; the
-    // pointer stays valid until commit() or rollback().
+    // The page made writable: copied into the stage on first use. The
+    // pointer stays valid until commit() or rollback(), or, in a change
+    // bigger than spillBytes, for the next keepRecent modify()/append() calls.
+    // A failure to write pages early ends the change (rolled back).
     Result<uint8_t*> modify(uint32_t number);
     // A new page at the end of the file, all zero, staged.
     Result<uint32_t> append();
@@ -63,6 +86,13 @@ public:
 
 private:
     Pager() = default;
+    Status spillIfNeeded();
+    void touch(uint32_t number);
+    // Ends the change: locks and lock file released, overlay removed, the
+    // database read again.
+    Status finish();
+    Error undo(const Error& reason);
+
     Database* m_db = nullptr;
     std::unique_ptr<Impl> m_impl;
     std::unordered_map<uint32_t, std::shared_ptr<Page>> m_staged;

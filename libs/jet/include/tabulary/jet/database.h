@@ -18,9 +18,14 @@
 
 namespace tab::jet {
 
+namespace edit {
+class FileIo;
+}
+
 struct OpenOptions {
     std::string password;
     bool checkPassword = true;
+    edit::FileIo* io = nullptr;  // the file system for recovery; null: the real one
 };
 
 // How a complex column's values are kept: key -> the items of one row.
@@ -55,6 +60,13 @@ public:
     // Items of a complex column for one row's key (multi-value, attachments).
     Result<Value> complexValue(const TableDef& table, const Column& column, int32_t key);
 
+    // What opening did about a change that a crash interrupted, for the
+    // user; empty when there was none.
+    const std::string& openNotice() const { return m_openNotice; }
+    // The change engine, when neither a change nor its undoing could be
+    // completed: from now on the pages are read as they were before it.
+    void showBeforeChange(std::unique_ptr<PageOverlay> view, std::string notice);
+
     // Drops decoded table definitions, index pages and complex values: a
     // change in progress has rewritten some of them.
     void forgetDecoded();
@@ -68,6 +80,8 @@ private:
                                                   const OpenOptions& options);
     Status loadCatalog();
 
+    std::unique_ptr<PageOverlay> m_beforeChange;  // read over m_pages; outlives its use there
+    std::string m_openNotice;
     std::unique_ptr<PageSource> m_pages;
     Header m_header;
     Format m_format;
