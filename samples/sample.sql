@@ -631,3 +631,21 @@ INSERT INTO [Order Details] (OrderID, ProductID, UnitPrice, Quantity, Discount) 
   (84, 22, 15.60, 10, 0);
 
 -- end of script
+-- ---------------------------------------------------------------- saved queries
+
+CREATE VIEW [Products by Category] AS
+SELECT Categories.CategoryName, Products.ProductName, Products.UnitPrice, Products.UnitsInStock
+FROM Categories INNER JOIN Products ON Categories.CategoryID = Products.CategoryID
+WHERE Products.Discontinued = False
+ORDER BY Categories.CategoryName, Products.ProductName;
+
+CREATE VIEW [Order Totals] AS
+SELECT [Order Details].OrderID, Sum([Order Details].UnitPrice * [Order Details].Quantity * (1 - [Order Details].Discount)) AS Total
+FROM [Order Details]
+GROUP BY [Order Details].OrderID;
+
+CREATE VIEW [Customers per Country] AS
+SELECT Customers.Country, Count(*) AS Customers
+FROM Customers
+GROUP BY Customers.Country
+ORDER BY Customers.Country;

@@ -359,6 +359,16 @@ int main(int argc, char** argv) {
             create.objectDate = std::strtod(epoch, nullptr) / 86400.0 + 25569.0;
         auto stats = script::createDatabaseFromScript(args[1], args[2], create);
         if (!stats.ok()) return fail(stats.error().message());
+        if (!stats->deferred.empty()) {
+            ado::Connection conn;
+            if (auto st = conn.openFile(args[1], options.password); !st.ok())
+                return fail(st.error().message());
+            ado::QueryOptions run;
+            if (create.objectDate != 0) run.now = [&] { return create.objectDate; };
+            for (const std::string& sql : stats->deferred)
+                if (auto n = ado::execute(conn, sql, run); !n.ok())
+                    return fail(args[2] + ": " + n.error().message() + "\n  in: " + sql);
+        }
         std::printf("%s: %zu tables, %llu rows\n", args[1].c_str(), stats->tables,
                     static_cast<unsigned long long>(stats->rows));
         return 0;

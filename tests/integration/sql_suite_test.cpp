@@ -95,7 +95,9 @@ void parseFile(const fs::path& path, std::vector<Case>& out) {
             c.kind = Case::Kind::Error;
         else if (kind == "change")
             c.kind = Case::Kind::Change;
-        const bool flagOk = flag.empty() || (flag == "rowsort" && c.kind == Case::Kind::Query);
+        const bool flagOk =
+            flag.empty() ||
+            (flag == "rowsort" && (c.kind == Case::Kind::Query || c.kind == Case::Kind::Change));
         if (c.kind == Case::Kind::Bad || !validName(name) || !flagOk || !extra.empty()) {
             bad(c.line,
                 "expected 'query NAME [rowsort]', 'error NAME' or 'change NAME', got: " + head);

@@ -233,12 +233,15 @@ Result<jet::TableSpec> makeTableSpec(const accsql::WritePlan& plan) {
 }
 
 Result<int32_t> executeDdl(Connection& connection, const accsql::Statement& statement,
-                           std::string_view sql) {
+                           std::string_view sql, const QueryOptions& options) {
     if (!connection.isOpen())
         return Error(Errc::InvalidArgument,
                      "The connection is closed; open it before running a statement");
     jet::Database& db = *connection.database();
-    TAB_ASSIGN_OR_RETURN(auto change, jet::Change::begin(db));
+    jet::ChangeOptions co;
+    co.durable = options.durable;
+    if (options.now) co.objectDate = options.now();
+    TAB_ASSIGN_OR_RETURN(auto change, jet::Change::begin(db, co));
     using K = accsql::StatementKind;
     switch (statement.kind) {
         case K::CreateTable: {
@@ -307,6 +310,7 @@ Result<int32_t> executeDdl(Connection& connection, const accsql::Statement& stat
                                " statements are not supported yet");
     }
     TAB_TRY(change->commit());
+    if (options.onCommit) options.onCommit(change->stats());
     return 0;
 }
 

@@ -540,7 +540,7 @@ Result<int32_t> execute(Connection& connection, std::string_view sql, const Quer
             case accsql::StatementKind::CreateProcedure:
             case accsql::StatementKind::DropView:
             case accsql::StatementKind::DropProcedure:
-                return detail::executeDdl(connection, *parsed.statement, sql);
+                return detail::executeDdl(connection, *parsed.statement, sql, options);
             default:
                 break;
         }

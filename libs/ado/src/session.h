@@ -35,7 +35,7 @@ Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& st
 
 // CREATE/DROP TABLE, CREATE/DROP INDEX, ALTER TABLE: 0 records affected.
 Result<int32_t> executeDdl(Connection& connection, const accsql::Statement& statement,
-                           std::string_view sql);
+                           std::string_view sql, const QueryOptions& options);
 // The new table of a SELECT ... INTO: its columns as the query gives them.
 Result<jet::TableSpec> makeTableSpec(const accsql::WritePlan& plan);
 

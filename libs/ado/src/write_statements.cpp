@@ -173,7 +173,10 @@ Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& st
                              std::string_view sql, const QueryOptions& options) {
     TAB_ASSIGN_OR_RETURN(auto session, openSession(connection, options));
     TAB_ASSIGN_OR_RETURN(accsql::WritePlan plan, translateWriteIn(*session, statement, sql));
-    TAB_ASSIGN_OR_RETURN(auto change, jet::Change::begin(*session->db));
+    jet::ChangeOptions co;
+    co.durable = options.durable;
+    if (options.now) co.objectDate = options.now();
+    TAB_ASSIGN_OR_RETURN(auto change, jet::Change::begin(*session->db, co));
     TAB_ASSIGN_OR_RETURN(Rows rows, runSelect(*session, plan));
     Result<int32_t> affected = 0;
     switch (plan.kind) {
@@ -194,6 +197,7 @@ Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& st
     }
     if (!affected.ok()) return affected.error();
     TAB_TRY(change->commit());
+    if (options.onCommit) options.onCommit(change->stats());
     if (auto id = change->lastIdentity()) connection.setLastIdentity(*id);
     return affected;
 }

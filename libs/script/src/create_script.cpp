@@ -25,6 +25,7 @@ struct Token {
     Tok kind = Tok::End;
     std::string text;  // name, literal body or punctuation
     int line = 1;
+    size_t offset = 0;  // where it starts in the script
 };
 
 class Lexer {
@@ -35,6 +36,7 @@ public:
         skipSpace();
         Token t;
         t.line = m_line;
+        t.offset = m_pos;
         if (m_pos >= m_s.size()) return t;
         char c = m_s[m_pos];
         if (c == '[') return delimited(']', Tok::Quoted, "name in brackets");
@@ -155,7 +157,8 @@ struct PendingTable {
 
 class Runner {
 public:
-    Runner(jet::DatabaseWriter& w, std::string_view text) : m_writer(w), m_lex(text) {}
+    Runner(jet::DatabaseWriter& w, std::string_view text)
+        : m_writer(w), m_text(text), m_lex(text) {}
 
     Result<ScriptStats> run() {
         TAB_TRY(advance());
@@ -215,8 +218,10 @@ private:
 
     Status statement() {
         if (isKeyword("CREATE")) {
+            const size_t start = m_tok.offset;
             TAB_TRY(advance());
             if (isKeyword("TABLE")) return createTable();
+            if (isKeyword("VIEW") || isKeyword("PROCEDURE")) return deferred(start);
             bool unique = false;
             if (isKeyword("UNIQUE")) {
                 unique = true;
@@ -227,6 +232,16 @@ private:
         }
         if (isKeyword("INSERT")) return insert();
         return fail("expected CREATE TABLE, CREATE INDEX or INSERT INTO" + found());
+    }
+
+    // Saved queries need the finished file: their text is kept for later.
+    Status deferred(size_t start) {
+        while (m_tok.kind != Tok::End && !isPunct(";")) TAB_TRY(advance());
+        std::string_view sql = m_text.substr(start, m_tok.offset - start);
+        while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.back())))
+            sql.remove_suffix(1);
+        m_stats.deferred.emplace_back(sql);
+        return Status::success();
     }
 
     Result<ColumnSpec> columnType(ColumnSpec c) {
@@ -589,6 +604,7 @@ private:
     }
 
     jet::DatabaseWriter& m_writer;
+    std::string_view m_text;
     Lexer m_lex;
     Token m_tok;
     std::map<std::string, PendingTable> m_tables;

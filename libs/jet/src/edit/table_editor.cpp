@@ -57,6 +57,7 @@ Result<std::unique_ptr<Change>> Change::begin(Database& db, const ChangeOptions&
     po.spillBytes = options.spillBytes;
     po.io = options.io;
     auto impl = std::make_unique<Impl>(db);
+    impl->now = options.objectDate;
     TAB_ASSIGN_OR_RETURN(impl->pager, Pager::begin(db, po));
     return std::unique_ptr<Change>(new Change(std::move(impl)));
 }
@@ -122,6 +123,11 @@ Status Change::commit() {
     return m_impl->pager->commit();
 }
 
+ChangeStats Change::stats() const {
+    const edit::Pager::Stats s = m_impl->pager->stats();
+    return {s.pagesWritten, s.journalBytes};
+}
+
 void Change::rollback() {
     if (m_impl->pager->active()) m_impl->pager->rollback();
 }
@@ -129,6 +135,11 @@ void Change::rollback() {
 // --- tables -----------------------------------------------------------------
 
 Result<size_t> Change::Impl::open(std::string_view name) {
+    // Tables this change created are not in the catalogue yet.
+    const std::string wanted = asciiLowered(name);
+    if (createdNames.count(wanted))
+        for (size_t i = 0; i < tables.size(); ++i)
+            if (asciiLowered(tables[i].def->name) == wanted && tables[i].refusal.empty()) return i;
     const CatalogObject* o = db.catalog().findTable(name);
     if (!o) return Error(Errc::NotFound, "The table '" + std::string(name) + "' does not exist");
     if (o->kind == ObjectKind::LinkedTable || o->kind == ObjectKind::LinkedOdbc)

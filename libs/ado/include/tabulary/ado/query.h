@@ -14,6 +14,7 @@
 #include "tabulary/ado/connection.h"
 #include "tabulary/ado/recordset.h"
 #include "tabulary/base/error.h"
+#include "tabulary/jet/change.h"
 #include "tabulary/sqlbridge/jet_vtab.h"
 
 namespace tab::ado {
@@ -26,6 +27,10 @@ struct QueryOptions {
     // Called with the session's tables once the statement has run, for
     // tests that count decoded rows.
     std::function<void(const sqlbridge::JetTables&)> onFinished;
+    // Statements that change the file: sync journal and file (off only for
+    // measurements), and what the change wrote, once it is committed.
+    bool durable = true;
+    std::function<void(const jet::ChangeStats&)> onCommit;
 };
 
 // Static, client-side, read-only. Fields are known on return; rows are read

@@ -32,6 +32,13 @@ struct ChangeOptions {
     bool durable = true;                    // fsync journal and file
     size_t spillBytes = size_t{256} << 20;  // staged pages kept in memory at most
     edit::FileIo* io = nullptr;             // null: the real file system
+    double objectDate = 0;                  // dates of objects created (Access date); 0: now
+};
+
+// What a committed change wrote.
+struct ChangeStats {
+    uint64_t pagesWritten = 0;  // database pages written
+    uint64_t journalBytes = 0;  // size of the journal at its largest
 };
 
 class Change {
@@ -74,6 +81,7 @@ public:
 
     Status commit();
     void rollback();
+    ChangeStats stats() const;
 
     struct Impl;
 
