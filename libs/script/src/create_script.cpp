@@ -79,6 +79,12 @@ public:
 
     int line() const { return m_line; }
 
+    // Moves on to `pos` (forward only), counting the lines passed.
+    void seek(size_t pos) {
+        for (; m_pos < pos && m_pos < m_s.size(); ++m_pos)
+            if (m_s[m_pos] == '\n') ++m_line;
+    }
+
 private:
     Error fail(const std::string& what) const {
         return Error(Errc::InvalidArgument, "line " + std::to_string(m_line) + ": " + what);
@@ -235,13 +241,29 @@ private:
     }
 
     // Saved queries need the finished file: their text is kept for later.
+    // The statement runs up to the first ';' outside quotes, brackets and dates.
     Status deferred(size_t start) {
-        while (m_tok.kind != Tok::End && !isPunct(";")) TAB_TRY(advance());
-        std::string_view sql = m_text.substr(start, m_tok.offset - start);
+        size_t end = m_tok.offset;
+        char quote = 0;
+        for (; end < m_text.size(); ++end) {
+            const char c = m_text[end];
+            if (quote) {
+                if (c == quote) quote = 0;
+            } else if (c == '\'' || c == '"' || c == '#' || c == '`') {
+                quote = c;
+            } else if (c == '[') {
+                quote = ']';
+            } else if (c == ';') {
+                break;
+            }
+        }
+        if (quote) return fail("the saved query does not end: a quote or bracket is open");
+        std::string_view sql = m_text.substr(start, end - start);
         while (!sql.empty() && std::isspace(static_cast<unsigned char>(sql.back())))
             sql.remove_suffix(1);
         m_stats.deferred.emplace_back(sql);
-        return Status::success();
+        m_lex.seek(end);
+        return advance();
     }
 
     Result<ColumnSpec> columnType(ColumnSpec c) {
