@@ -4,7 +4,8 @@
 // keep the shape readers rely on: a node entry is the last entry of its
 // child's subtree, the last child of a node with several children is its
 // tail, all leaves form one chain and node pages are linked only with pages
-// under the same parent.
+// under the same parent. Removals wait and are applied sorted, one pass per
+// leaf, by the next call of any other kind.
 #include "edit/index_tree.h"
 
 #include <algorithm>
@@ -105,6 +106,25 @@ struct IndexNode {
         ends.erase(ends.begin() + static_cast<ptrdiff_t>(i));
         for (size_t k = i; k < ends.size(); ++k) ends[k] -= static_cast<uint32_t>(length);
     }
+    // Erases the entries at `sorted` positions in one pass.
+    void eraseMany(const std::vector<size_t>& sorted) {
+        size_t write = 0, kept = 0, k = 0;
+        uint32_t readStart = 0;
+        for (size_t i = 0; i < ends.size(); ++i) {
+            const uint32_t readEnd = ends[i];
+            if (k < sorted.size() && sorted[k] == i) {
+                ++k;
+            } else {
+                const size_t length = readEnd - readStart;
+                if (write != readStart) std::memmove(&data[write], &data[readStart], length);
+                write += length;
+                ends[kept++] = static_cast<uint32_t>(write);
+            }
+            readStart = readEnd;
+        }
+        data.resize(write);
+        ends.resize(kept);
+    }
     void replaceAt(size_t i, std::string_view e) {
         eraseAt(i);
         insertAt(i, e);
@@ -130,12 +150,22 @@ struct IndexTree::Impl {
     std::unordered_map<uint32_t, std::unique_ptr<IndexNode>> nodes;
     std::vector<uint32_t> freed;
     std::optional<Error> broken;
+    // Removals not applied yet, in one buffer: a big DELETE removes entries
+    // in row order, which is random in most indexes; applied in entry order
+    // they walk the leaves once instead of jumping between them.
+    struct Pending {
+        uint64_t head;  // the first 8 bytes, big-endian: most comparisons end there
+        uint32_t offset, length;
+    };
+    std::string pendingBytes;
+    std::vector<Pending> pending;
 
     struct Step {
         IndexNode* node;
         size_t pos;  // leaf: entry position; node: child taken (count() = the tail)
     };
     std::vector<Step> path;
+    std::vector<size_t> positions;  // scratch of removeRun()
 
     Impl(Pager& p, const Format& f, IndexTreeRef r)
         : pager(p), format(f), ref(r), capacity(f.pageSize - kEntriesAt) {}
@@ -145,6 +175,8 @@ struct IndexTree::Impl {
         if (format.jet3) return Error(Errc::Unsupported, "Access 97 indexes are read-only");
         return Status::success();
     }
+    // Applies the pending removals; every other operation starts with it.
+    Status ready();
 
     Status decode(const Page& page, uint32_t number, IndexNode& out) const;
     Result<IndexNode*> load(uint32_t number);
@@ -158,30 +190,58 @@ struct IndexTree::Impl {
     Status split(size_t k);
     Status removePage(size_t k);
     Status collapseRoot();
-    Status insertEntry(const std::string& e);
-    Status removeEntry(const std::string& e);
+    Status insertEntry(std::string_view e);
+    Status removeRun(std::string_view all, size_t& i);
     template <class Fn>
     Status scanKey(std::string_view key, Fn&& fn);
     Status encode(const IndexNode& node);
 };
 
 Status IndexTree::Impl::decode(const Page& page, uint32_t number, IndexNode& out) const {
-    IndexPageView v;
-    TAB_TRY(parseIndexPage(page, format, number, v));
-    if (v.owner != ref.owner) return corrupt(number, "index page of another table");
+    const uint8_t* pg = page.data();
+    if (page.size() < kEntriesAt) return corrupt(number, "index page too small");
+    if (pg[0] != kNodeType && pg[0] != kLeafType) return corrupt(number, "not an index page");
+    if (u32At(pg + 4) != ref.owner) return corrupt(number, "index page of another table");
     out.number = number;
-    out.leaf = v.leaf;
-    out.prev = v.prev;
-    out.next = v.next;
-    out.tail = v.leaf ? 0 : v.tail;
-    out.flag = page.size() > kFlagAt ? page[kFlagAt] : 0;
-    out.data.assign(v.data.begin(), v.data.end());
-    out.ends = std::move(v.ends);
+    out.leaf = pg[0] == kLeafType;
+    out.prev = u32At(pg + kPrevAt);
+    out.next = u32At(pg + kNextAt);
+    out.tail = out.leaf ? 0 : u32At(pg + kTailAt);
+    out.flag = pg[kFlagAt];
+    const size_t prefix = u16At(pg + kPrefixAt);
+    if (prefix > page.size() - kEntriesAt)
+        return corrupt(number, "index prefix longer than the first entry");
     const size_t minimum = kRowPtr + (out.leaf ? 0 : kChild) + 1;
-    for (size_t i = 0; i < out.count(); ++i) {
-        if (out.entry(i).size() < minimum) return corrupt(number, "index entry too short");
-        if (i > 0 && !(out.keyRow(i - 1) < out.keyRow(i)))
-            return corrupt(number, "index entries out of order");
+    size_t marks = 0;
+    for (size_t byte = 0; byte < kEntriesAt - kBitmapAt; ++byte)
+        marks += static_cast<size_t>(__builtin_popcount(pg[kBitmapAt + byte]));
+    out.data.clear();
+    out.ends.clear();
+    out.ends.reserve(marks);
+    out.data.reserve(page.size() - kEntriesAt + prefix * marks);
+    // Bit k of the entry-end map: an entry ends k bytes after the first.
+    size_t start = kEntriesAt;
+    for (size_t byte = 0; byte < kEntriesAt - kBitmapAt; ++byte) {
+        for (unsigned bits = pg[kBitmapAt + byte]; bits; bits &= bits - 1) {
+            const size_t end = kEntriesAt + byte * 8 + static_cast<size_t>(__builtin_ctz(bits));
+            if (end > page.size()) return corrupt(number, "index entry beyond the page");
+            if (end <= start) continue;
+            if (out.ends.empty()) {
+                if (prefix > end - start)
+                    return corrupt(number, "index prefix longer than the first entry");
+            } else {
+                out.data.append(reinterpret_cast<const char*>(pg + kEntriesAt), prefix);
+            }
+            out.data.append(reinterpret_cast<const char*>(pg + start), end - start);
+            out.ends.push_back(static_cast<uint32_t>(out.data.size()));
+            const size_t i = out.count() - 1;
+            if (out.entry(i).size() < minimum) return corrupt(number, "index entry too short");
+            if (out.entry(i).size() > minimum - 1 + kMaxEntry - kRowPtr)
+                return corrupt(number, "index entry longer than any key");
+            if (i > 0 && !(out.keyRow(i - 1) < out.keyRow(i)))
+                return corrupt(number, "index entries out of order");
+            start = end;
+        }
     }
     if (out.leaf) return Status::success();
     if (out.count() == 0 && out.tail == 0) return corrupt(number, "index node without children");
@@ -473,7 +533,7 @@ Status IndexTree::Impl::removePage(size_t k) {
 
 // A root node with a single child takes that child's content.
 Status IndexTree::Impl::collapseRoot() {
-    TAB_ASSIGN_OR_RETURN(IndexNode * root, load(ref.rootPage));
+    IndexNode* root = path[0].node;
     for (int depth = 0; !root->leaf && root->count() == 1 && root->tail == 0; ++depth) {
         if (depth > kMaxDepth) return corrupt(ref.rootPage, "index tree too deep");
         TAB_ASSIGN_OR_RETURN(IndexNode * c, load(root->child(0)));
@@ -491,7 +551,24 @@ Status IndexTree::Impl::collapseRoot() {
     return Status::success();
 }
 
-Status IndexTree::Impl::insertEntry(const std::string& e) {
+Status IndexTree::Impl::ready() {
+    TAB_TRY(usable());
+    if (pending.empty()) return Status::success();
+    std::string_view all(pendingBytes);
+    auto at = [&](const Pending& p) { return all.substr(p.offset, p.length); };
+    std::sort(pending.begin(), pending.end(), [&](const Pending& a, const Pending& b) {
+        return a.head != b.head ? a.head < b.head : at(a) < at(b);
+    });
+    Status st = Status::success();
+    for (size_t i = 0; i < pending.size() && st.ok();) st = removeRun(all, i);
+    pending.clear();
+    pendingBytes.clear();
+    // Some of the batch may be applied: the tree is not to be used again.
+    if (!st.ok()) broken = st.error();
+    return st;
+}
+
+Status IndexTree::Impl::insertEntry(std::string_view e) {
     TAB_TRY(descend(e));
     IndexNode* leaf = path.back().node;
     const size_t i = path.back().pos;
@@ -501,35 +578,41 @@ Status IndexTree::Impl::insertEntry(const std::string& e) {
     Status st = [&]() -> Status {
         leaf->insertAt(i, e);
         leaf->dirty = true;
-        if (i + 1 == leaf->count()) TAB_TRY(lastChanged(path.size() - 1, e));
+        if (i + 1 == leaf->count()) TAB_TRY(lastChanged(path.size() - 1, std::string(e)));
         return fixOverflow();
     }();
     if (!st.ok()) broken = st.error();
     return st;
 }
 
-Status IndexTree::Impl::removeEntry(const std::string& e) {
-    TAB_TRY(descend(e));
+// Removes pending[i] and the pending entries after it that are on the same
+// leaf, in one pass over the leaf; `i` moves past them.
+Status IndexTree::Impl::removeRun(std::string_view all, size_t& i) {
+    auto at = [&](size_t k) { return all.substr(pending[k].offset, pending[k].length); };
+    TAB_TRY(descend(at(i)));
     IndexNode* leaf = path.back().node;
-    const size_t i = path.back().pos;
-    if (i >= leaf->count() || leaf->entry(i) != e)
-        return Error(Errc::Corrupt, "damaged index: the entry to remove is missing (page " +
-                                        std::to_string(leaf->number) + ")");
-    Status st = [&]() -> Status {
-        const bool wasLast = i + 1 == leaf->count();
-        leaf->eraseAt(i);
-        leaf->dirty = true;
-        if (leaf->count() == 0) {
-            if (path.size() == 1) return Status::success();
-            TAB_TRY(removePage(path.size() - 1));
-        } else if (wasLast) {
-            TAB_TRY(lastChanged(path.size() - 1, std::string(leaf->entry(leaf->count() - 1))));
-        }
-        TAB_TRY(fixOverflow());
-        return collapseRoot();
-    }();
-    if (!st.ok()) broken = st.error();
-    return st;
+    const size_t n = leaf->count();
+    positions.clear();
+    for (size_t p = path.back().pos; i < pending.size(); ++p, ++i) {
+        std::string_view e = at(i);
+        if (!positions.empty() && e > leaf->entry(n - 1)) break;
+        while (p < n && leaf->entry(p) < e) ++p;
+        if (p == n || leaf->entry(p) != e)
+            return Error(Errc::Corrupt, "damaged index: the entry to remove is missing (page " +
+                                            std::to_string(leaf->number) + ")");
+        positions.push_back(p);
+    }
+    const bool wasLast = positions.back() + 1 == n;
+    leaf->eraseMany(positions);
+    leaf->dirty = true;
+    if (leaf->count() == 0) {
+        if (path.size() == 1) return Status::success();
+        TAB_TRY(removePage(path.size() - 1));
+    } else if (wasLast) {
+        TAB_TRY(lastChanged(path.size() - 1, std::string(leaf->entry(leaf->count() - 1))));
+    }
+    TAB_TRY(fixOverflow());
+    return collapseRoot();
 }
 
 // Calls fn(row pointer) for the entries whose key is exactly `key`, in
@@ -589,7 +672,7 @@ IndexTree::IndexTree(Pager& pager, const Format& format, IndexTreeRef ref)
 IndexTree::~IndexTree() = default;
 
 Status IndexTree::insert(std::string_view key, uint32_t rowPointer) {
-    TAB_TRY(m_impl->usable());
+    TAB_TRY(m_impl->ready());
     std::string e(key);
     appendBe32(e, rowPointer);
     if (e.size() > kMaxEntry)
@@ -599,14 +682,23 @@ Status IndexTree::insert(std::string_view key, uint32_t rowPointer) {
 }
 
 Status IndexTree::remove(std::string_view key, uint32_t rowPointer) {
-    TAB_TRY(m_impl->usable());
-    std::string e(key);
-    appendBe32(e, rowPointer);
-    return m_impl->removeEntry(e);
+    Impl& t = *m_impl;
+    TAB_TRY(t.usable());
+    if (t.pendingBytes.size() + key.size() + kRowPtr > UINT32_MAX) TAB_TRY(t.ready());
+    const size_t offset = t.pendingBytes.size();
+    t.pendingBytes.append(key);
+    appendBe32(t.pendingBytes, rowPointer);
+    uint64_t head = 0;
+    for (size_t i = 0; i < 8; ++i)
+        head = (head << 8) |
+               (offset + i < t.pendingBytes.size() ? uint8_t(t.pendingBytes[offset + i]) : 0);
+    t.pending.push_back(
+        {head, static_cast<uint32_t>(offset), static_cast<uint32_t>(key.size() + kRowPtr)});
+    return Status::success();
 }
 
 Result<bool> IndexTree::containsKey(std::string_view key) {
-    TAB_TRY(m_impl->usable());
+    TAB_TRY(m_impl->ready());
     bool found = false;
     TAB_TRY(m_impl->scanKey(key, [&](uint32_t) {
         found = true;
@@ -616,7 +708,7 @@ Result<bool> IndexTree::containsKey(std::string_view key) {
 }
 
 Result<std::vector<uint32_t>> IndexTree::rowsWithKey(std::string_view key) {
-    TAB_TRY(m_impl->usable());
+    TAB_TRY(m_impl->ready());
     std::vector<uint32_t> rows;
     TAB_TRY(m_impl->scanKey(key, [&](uint32_t row) {
         rows.push_back(row);
@@ -626,7 +718,7 @@ Result<std::vector<uint32_t>> IndexTree::rowsWithKey(std::string_view key) {
 }
 
 Result<uint32_t> IndexTree::distinctKeys() {
-    TAB_TRY(m_impl->usable());
+    TAB_TRY(m_impl->ready());
     Impl& t = *m_impl;
     TAB_TRY(t.descend(std::string_view()));
     uint32_t number = t.path.back().node->number;
@@ -652,7 +744,7 @@ Result<uint32_t> IndexTree::distinctKeys() {
 }
 
 Status IndexTree::flush() {
-    TAB_TRY(m_impl->usable());
+    TAB_TRY(m_impl->ready());
     Impl& t = *m_impl;
     Status st = [&]() -> Status {
         for (uint32_t number : t.freed) {

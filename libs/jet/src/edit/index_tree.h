@@ -27,7 +27,9 @@ struct IndexTreeRef {
 };
 
 // A row pointer as index entries store it.
-inline uint32_t rowPointer(uint32_t page, uint8_t row) { return (page << 8) | row; }
+inline uint32_t rowPointer(uint32_t page, uint8_t row) {
+    return (page << 8) | row;
+}
 
 class IndexTree {
 public:
@@ -37,6 +39,9 @@ public:
     IndexTree& operator=(const IndexTree&) = delete;
 
     // Corrupt when the entry is already there (insert) or missing (remove).
+    // Removals are collected and applied in entry order by the next call of
+    // any other member (a missing entry is reported there): many removals
+    // then walk the leaves once.
     Status insert(std::string_view key, uint32_t rowPointer);
     Status remove(std::string_view key, uint32_t rowPointer);
 
