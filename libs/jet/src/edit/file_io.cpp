@@ -154,6 +154,12 @@ Status syncFolder(FileIo& io, const std::string& dir) {
     return Status::success();
 }
 
+std::string resolvedPath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path p = std::filesystem::canonical(path, ec);
+    return ec ? path : p.string();
+}
+
 std::string folderOf(const std::string& path) {
     std::string dir = std::filesystem::path(path).parent_path().string();
     return dir.empty() ? std::string(".") : dir;

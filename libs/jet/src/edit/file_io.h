@@ -85,5 +85,9 @@ Status syncFolder(FileIo& io, const std::string& dir);
 
 // The folder holding `path` ("." for a bare name).
 std::string folderOf(const std::string& path);
+// `path` with symbolic links resolved, so that the journal and the lock file
+// of a database are found whichever link it was opened by; `path` itself when
+// it cannot be resolved.
+std::string resolvedPath(const std::string& path);
 
 }  // namespace tab::jet::edit

@@ -237,7 +237,8 @@ PageRef JournalView::staged(uint32_t number) const {
     return page;
 }
 
-Result<Recovery> recoverJournal(const std::string& databasePath, FileIo& io) {
+Result<Recovery> recoverJournal(const std::string& givenPath, FileIo& io) {
+    const std::string databasePath = resolvedPath(givenPath);
     const std::string jpath = journalPath(databasePath);
     if (io.access(jpath, F_OK) != 0) return Recovery{};
     const std::string folder = folderOf(databasePath);
@@ -301,7 +302,8 @@ Result<Recovery> recoverLocked(FileIo& io, const FileHandle& db, const std::stri
     Recovery r;
     if (!writable) {
         journal.close();
-        TAB_ASSIGN_OR_RETURN(r.view, JournalView::open(io, jpath));
+        // Read through the real file system: the view outlives this call.
+        TAB_ASSIGN_OR_RETURN(r.view, JournalView::open(FileIo::system(), jpath));
         r.notice = kReadOnlyRecoveredNotice;
         return r;
     }

@@ -111,14 +111,15 @@ Result<std::unique_ptr<LockFile>> LockFile::acquire(FileIo& io, const std::strin
         LockEntry e = parseLockEntry(first);
         int held = io.lockedElsewhere(fd);
         if (held < 0) return ioError(errno, path);
-        if (held == 1 && e.computer != me) return inUse(databasePath, path, e);
+        const bool oursOrNobodys = e.computer.empty() || e.computer == me;
+        if (held == 1 && !oursOrNobodys) return inUse(databasePath, path, e);
         if (held == 1)
             return Error(Errc::Io, databasePath +
                                        " is being changed by another program; try again in a "
                                        "moment");
-        if (!canWrite || e.computer.empty() || e.computer != me)
-            return inUse(databasePath, path, e);
-        // Ours, from a change that did not end: take it over.
+        if (!canWrite || !oursOrNobodys) return inUse(databasePath, path, e);
+        // Ours from a change that did not end, or one whose entry never reached the disk:
+        // take it over.
         if (io.lock(fd, true) != 0)
             return Error(Errc::Io, databasePath +
                                        " is being changed by another program; try again in a "

@@ -6,7 +6,10 @@
 // sees the database as in use, and removes it at the end.
 //
 // A lock file naming this computer that no open file holds a lock on was
-// left behind by a change of ours that crashed; it is taken over. Every
+// left behind by a change of ours that crashed; it is taken over, and so is
+// one that names no computer at all (empty or zeros: its entry never reached
+// the disk, as after a power failure), which a session of Access does not
+// leave while it has the database open. Every
 // change holds the database's write lock before it looks at the lock file,
 // so two of ours never race for it.
 #pragma once

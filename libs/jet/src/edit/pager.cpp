@@ -40,6 +40,7 @@ struct Pager::Impl {
     uint32_t pageSize = 4096;
     uint64_t clock = 0;  // modify()/append() calls so far
     std::unordered_map<uint32_t, uint64_t> lastTouch;
+    Pager::Stats stats;
 
     Status acquire(Database& database);
     Status writePages(const std::vector<uint32_t>& pages,
@@ -49,7 +50,7 @@ struct Pager::Impl {
 
 Status Pager::Impl::acquire(Database& database) {
     PageSource& src = database.pages();
-    path = src.path();
+    path = resolvedPath(src.path());
     if (io->access(path, W_OK) != 0)
         return writeRefused(errno) ? readOnly(path) : ioError(errno, path);
     if (io->access(folderOf(path), W_OK) != 0)
@@ -86,6 +87,7 @@ Status Pager::Impl::writePages(const std::vector<uint32_t>& pages,
         h.nonce = std::random_device{}();
         TAB_ASSIGN_OR_RETURN(h.identity, databaseIdentity(db));
         TAB_ASSIGN_OR_RETURN(journal, JournalWriter::create(*io, journalPath(path), h));
+        stats.journalBytes = kJournalHeaderSize;
     }
     std::vector<uint8_t> buf(pageSize);
     for (uint32_t n : pages) {
@@ -93,14 +95,16 @@ Status Pager::Impl::writePages(const std::vector<uint32_t>& pages,
         TAB_TRY(db.readAll(buf, uint64_t{n} * pageSize));
         TAB_TRY(journal->add(n, buf));
         journaled[n] = true;
+        stats.journalBytes += pageSize + 8;  // page number, image, CRC
     }
     TAB_TRY(journal->sync(options.durable));
     written = true;
     for (uint32_t n : pages) {
         const Page& page = *staged.at(n);
         std::memcpy(buf.data(), page.data(), pageSize);
-        if (encode) encode(n, buf);  // the page encoding is its own inverse
+        if (encode && n != 0) encode(n, buf);  // the page encoding is its own inverse
         TAB_TRY(db.writeAll(buf, uint64_t{n} * pageSize));
+        ++stats.pagesWritten;
     }
     return Status::success();
 }
@@ -156,7 +160,10 @@ void Pager::touch(uint32_t number) {
 Status Pager::spillIfNeeded() {
     Impl& m = *m_impl;
     if (!m.db.isOpen()) return Status::success();  // a memory database keeps everything
-    if ((m_staged.size() + 1) * m.pageSize <= m.options.spillBytes) return Status::success();
+    // Each time at least spillBytes go, so that the journal is synced rarely.
+    if ((m_staged.size() + 1) * m.pageSize <=
+        m.options.spillBytes + m.options.keepRecent * m.pageSize)
+        return Status::success();
     std::vector<uint32_t> old;
     for (const auto& entry : m_staged)
         if (m.lastTouch[entry.first] + m.options.keepRecent <= m.clock) old.push_back(entry.first);
@@ -212,7 +219,7 @@ Status Pager::commit() {
         std::vector<uint8_t> buf(m.pageSize);
         for (const auto& [number, page] : m_staged) {
             std::memcpy(buf.data(), page->data(), m.pageSize);
-            if (src.decoder()) src.decoder()(number, buf);
+            if (src.decoder() && number != 0) src.decoder()(number, buf);
             src.writeImage(number, buf);
         }
         return finish();
@@ -236,7 +243,11 @@ Status Pager::commit() {
         // open undoes the change: still whole, so it is not reported.
         if (m.options.durable) (void)syncFolder(*m.io, folderOf(m.path));
     }
-    return finish();
+    Status reloaded = finish();
+    if (!reloaded.ok())
+        return reloaded.error().withContext(
+            "the change was saved, but reading the database again failed");
+    return Status::success();
 }
 
 void Pager::rollback() {
@@ -295,6 +306,10 @@ Error Pager::undo(const Error& reason) {
     Status reloaded = finish();
     if (!reloaded.ok()) outcome += "; reading it again failed: " + reloaded.error().message();
     return Error(reason.code(), reason.message() + "; " + outcome);
+}
+
+Pager::Stats Pager::stats() const {
+    return m_impl ? m_impl->stats : Stats{};
 }
 
 }  // namespace tab::jet::edit

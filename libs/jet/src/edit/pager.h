@@ -41,8 +41,9 @@ class FileIo;
 struct PagerOptions {
     FileIo* io = nullptr;  // null: the real file system
     bool durable = true;   // fsync the journal and the database (off for benchmarks)
-    // Staged pages beyond this many bytes are written early (journal first),
-    // so a statement of any size stays within bounded memory.
+    // Staged pages beyond this many bytes (besides the keepRecent newest) are
+    // written early, journal first, so a statement of any size stays within
+    // bounded memory.
     size_t spillBytes = size_t{256} << 20;
     // Pages of the last this many modify()/append() calls are never written
     // early: the pointers those calls returned stay valid.
@@ -81,6 +82,13 @@ public:
     Status commit();
     void rollback();
     bool active() const { return m_active; }
+
+    // What the change wrote to the file and to its journal so far.
+    struct Stats {
+        uint64_t pagesWritten = 0;
+        uint64_t journalBytes = 0;
+    };
+    Stats stats() const;
 
     struct Impl;
 
