@@ -254,7 +254,7 @@ Result<std::shared_ptr<const TableDef>> Database::tableAtPage(uint32_t page, std
     auto def = readTableDef(*m_pages, m_format, page, m_header.codePage);
     if (!def.ok()) return def.error().withContext("table \"" + name + "\"");
     def->name = std::move(name);
-    // Column properties: result types of calculated columns, Required.
+    // Column properties: result types of calculated columns, the rules of the columns.
     for (const auto& o : m_catalog.objects) {
         if (o.type != 1 || o.tdefPage() != page || o.lvProp.empty()) continue;
         auto props = parseProperties(
@@ -265,6 +265,11 @@ Result<std::shared_ptr<const TableDef>> Database::tableAtPage(uint32_t page, std
             auto pc = props->columns.find(asciiLowered(col.name));
             if (pc == props->columns.end()) continue;
             if (const Value* req = pc->second.find("Required")) col.required = req->asBool();
+            if (const Value* z = pc->second.find("AllowZeroLength"))
+                col.allowZeroLength = z->asBool();
+            if (const Value* d = pc->second.find("DefaultValue");
+                d && d->kind() == Value::Kind::Text)
+                col.defaultValue = d->bytes();
             if (col.calculated)
                 if (const Value* rt = pc->second.find("ResultType"))
                     col.type = static_cast<ColumnType>(static_cast<uint8_t>(rt->asInt()));
