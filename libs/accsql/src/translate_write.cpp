@@ -70,7 +70,10 @@ WritePlan Translator::write(const Statement& s) {
                                 "This statement does not change rows; only INSERT INTO, UPDATE, "
                                 "DELETE and SELECT ... INTO do")};
         default:
-            throw Failure{writeNotSupported(s.kind)};
+            throw Failure{Error(Errc::InvalidArgument,
+                                std::string(statementKindName(s.kind)) +
+                                    " is carried out by the engine itself, not as rows to "
+                                    "change")};
     }
     if (s.paramMarkers > 0 || !m_params.empty()) missingParameters(s.paramMarkers);
     return plan;

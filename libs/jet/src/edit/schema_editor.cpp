@@ -137,7 +137,8 @@ Status Change::Impl::writeDefinition(TableState& t, const TableDef& def, bool or
 
     // The state follows the new definition; counts carry over.
     const int64_t delta = t.rowDelta;
-    const uint32_t autoNumber = t.lastAutoNumber;
+    // A new table starts from its definition's counter (its seed).
+    const uint32_t autoNumber = t.def ? t.lastAutoNumber : copy.lastAutoNumber;
     std::vector<uint32_t> counts = content.uniqueCounts;
     const bool touched = t.touched;
     TableState fresh;
