@@ -5,6 +5,7 @@
 // is never updated twice).
 #include <algorithm>
 #include <map>
+#include <optional>
 
 #include "session.h"
 #include "tabulary/jet/change.h"
@@ -167,10 +168,91 @@ Result<int32_t> applyMakeTable(jet::Change& change, const accsql::WritePlan& pla
     return count;
 }
 
+// A literal as the value it stands for; nullopt for anything else.
+std::optional<jet::Value> literalValue(const accsql::Expr& e) {
+    using accsql::ExprKind;
+    switch (e.kind) {
+        case ExprKind::Number:
+            if (e.number.integral && e.number.intValue)
+                return jet::Value::integer(*e.number.intValue);
+            return jet::Value::real(e.number.value);
+        case ExprKind::String:
+            return jet::Value::text(e.text);
+        case ExprKind::Boolean:
+            if (e.softKeyword) return std::nullopt;
+            return jet::Value::boolean(e.boolValue);
+        case ExprKind::Null:
+            return jet::Value::null();
+        case ExprKind::Date: {
+            const auto& d = e.date;
+            return jet::Value::dateTime(
+                jet::accessDate(d.year, d.month, d.day, d.hour, d.minute, d.second));
+        }
+        case ExprKind::Unary:
+            if (e.unaryOp == accsql::UnaryOp::Neg && e.operands.size() == 1 &&
+                e.operands[0]->kind == ExprKind::Number) {
+                const auto& n = e.operands[0]->number;
+                if (n.integral && n.intValue) return jet::Value::integer(-*n.intValue);
+                return jet::Value::real(-n.value);
+            }
+            return std::nullopt;
+        default:
+            return std::nullopt;
+    }
+}
+
+// INSERT ... VALUES of literals into a table whose other columns have no
+// default: the values need no SQL session, which is most of the cost of a
+// single-row insert.
+std::optional<Result<int32_t>> insertLiterals(Connection& connection,
+                                              const accsql::Statement& statement,
+                                              const QueryOptions& options) {
+    if (statement.kind != accsql::StatementKind::Insert || statement.hasParameters ||
+        statement.paramMarkers)
+        return std::nullopt;
+    const auto& ins = std::get<accsql::InsertStmt>(statement.body);
+    if (ins.query || !ins.hasColumnList || ins.values.size() != ins.columns.size())
+        return std::nullopt;
+    std::vector<jet::Value> literals;
+    for (const auto& v : ins.values) {
+        auto lit = literalValue(*v);
+        if (!lit) return std::nullopt;
+        literals.push_back(std::move(*lit));
+    }
+    const jet::CatalogObject* o = connection.database()->catalog().findTable(ins.table.text);
+    if (!o || o->kind != jet::ObjectKind::UserTable) return std::nullopt;
+    jet::ChangeOptions co;
+    co.durable = options.durable;
+    if (options.now) co.objectDate = options.now();
+    auto change = jet::Change::begin(*connection.database(), co);
+    if (!change.ok()) return Result<int32_t>(change.error());
+    auto t = (*change)->table(o->name);
+    if (!t.ok()) return Result<int32_t>(t.error());
+    const jet::TableDef& def = (*change)->definition(*t);
+    std::vector<jet::Value> row(def.columns.size());
+    std::vector<bool> given(def.columns.size(), false);
+    for (size_t i = 0; i < ins.columns.size(); ++i) {
+        const int p = def.findColumn(ins.columns[i].text);
+        if (p < 0 || given[static_cast<size_t>(p)]) return std::nullopt;  // the full path says why
+        given[static_cast<size_t>(p)] = true;
+        row[static_cast<size_t>(p)] = std::move(literals[i]);
+    }
+    for (size_t i = 0; i < def.columns.size(); ++i)
+        if (!given[i] && !def.columns[i].defaultValue.empty()) return std::nullopt;
+    auto id = (*change)->insert(*t, row);
+    if (!id.ok()) return Result<int32_t>(id.error());
+    if (Status st = (*change)->commit(); !st.ok()) return Result<int32_t>(st.error());
+    if (options.onCommit) options.onCommit((*change)->stats());
+    if (auto identity = (*change)->lastIdentity()) connection.setLastIdentity(*identity);
+    return Result<int32_t>(1);
+}
+
 }  // namespace
 
 Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& statement,
                              std::string_view sql, const QueryOptions& options) {
+    if (connection.isOpen())
+        if (auto done = insertLiterals(connection, statement, options)) return std::move(*done);
     TAB_ASSIGN_OR_RETURN(auto session, openSession(connection, options));
     TAB_ASSIGN_OR_RETURN(accsql::WritePlan plan, translateWriteIn(*session, statement, sql));
     jet::ChangeOptions co;

@@ -415,9 +415,21 @@ void Database::forgetDecoded() {
     m_indexPages.clear();
 }
 
-Status Database::reload() {
+Status Database::afterChange(const std::vector<uint32_t>& pages, bool catalog) {
+    if (catalog) return reload(true);
+    TAB_TRY(m_pages->forget(pages));
+    m_complex.clear();
+    for (uint32_t n : pages) {
+        m_tables.erase(n);
+        m_indexPages.erase(n);
+    }
+    return Status::success();
+}
+
+Status Database::reload(bool catalog) {
     forgetDecoded();
     TAB_TRY(m_pages->refresh());
+    if (!catalog) return Status::success();
     m_catalog = Catalog();
     return loadCatalog();
 }

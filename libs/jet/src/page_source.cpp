@@ -62,8 +62,8 @@ Result<std::vector<uint8_t>> PageSource::readRaw(uint64_t offset, size_t length)
     }
     size_t done = 0;
     while (done < length) {
-        ssize_t n = ::pread(m_fd, out.data() + done, length - done,
-                            static_cast<off_t>(offset + done));
+        ssize_t n =
+            ::pread(m_fd, out.data() + done, length - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return ioError(errno, m_path);
@@ -106,8 +106,27 @@ Status PageSource::refresh() {
     } else {
         m_fileSize = m_image.size();
     }
-    m_pageCount = static_cast<uint32_t>(
-        std::min<uint64_t>(m_fileSize / m_pageSize, uint64_t{0xFFFFFF} + 1));
+    m_pageCount =
+        static_cast<uint32_t>(std::min<uint64_t>(m_fileSize / m_pageSize, uint64_t{0xFFFFFF} + 1));
+    return Status::success();
+}
+
+Status PageSource::forget(const std::vector<uint32_t>& pages) {
+    for (uint32_t n : pages) {
+        auto it = m_cached.find(n);
+        if (it == m_cached.end()) continue;
+        m_lru.erase(it->second);
+        m_cached.erase(it);
+    }
+    if (m_fd >= 0) {
+        struct stat st {};
+        if (::fstat(m_fd, &st) != 0) return ioError(errno, m_path);
+        m_fileSize = static_cast<uint64_t>(st.st_size);
+    } else {
+        m_fileSize = m_image.size();
+    }
+    m_pageCount =
+        static_cast<uint32_t>(std::min<uint64_t>(m_fileSize / m_pageSize, uint64_t{0xFFFFFF} + 1));
     return Status::success();
 }
 

@@ -41,6 +41,10 @@ struct Pager::Impl {
     uint64_t clock = 0;  // modify()/append() calls so far
     std::unordered_map<uint32_t, uint64_t> lastTouch;
     Pager::Stats stats;
+    // Pages the change staged, to be forgotten by the caches afterwards; after
+    // early writes or an undo everything is read again instead.
+    std::vector<uint32_t> touchedPages;
+    bool readAll = false;
 
     Status acquire(Database& database);
     Status writePages(const std::vector<uint32_t>& pages,
@@ -170,6 +174,7 @@ Status Pager::spillIfNeeded() {
     if (old.empty()) return Status::success();
     std::sort(old.begin(), old.end());
     PageSource& src = m_db->pages();
+    m.readAll = true;
     if (Status st = m.writePages(old, m_staged, src.decoder()); !st.ok())
         return undo(st.error().withContext("cannot write the change's pages early"));
     for (uint32_t n : old) {
@@ -197,6 +202,7 @@ Result<uint8_t*> Pager::modify(uint32_t number) {
     auto copy = std::make_shared<Page>(**original);
     uint8_t* data = copy->data();
     m_staged.emplace(number, std::move(copy));
+    m_impl->touchedPages.push_back(number);
     return data;
 }
 
@@ -207,6 +213,7 @@ Result<uint32_t> Pager::append() {
     TAB_TRY(spillIfNeeded());
     uint32_t n = m_pageCount++;
     m_staged.emplace(n, std::make_shared<Page>(m_impl->pageSize, 0));
+    m_impl->touchedPages.push_back(n);
     touch(n);
     return n;
 }
@@ -269,11 +276,13 @@ Status Pager::finish() {
     if (m.lockFile) (void)m.lockFile->release();  // a stale one of ours is taken over next time
     m.lockFile.reset();
     m.db.close();  // ends the write lock
-    return m_db->reload();
+    if (m.readAll) return m_db->reload();
+    return m_db->afterChange(m.touchedPages, m_catalogChanged);
 }
 
 Error Pager::undo(const Error& reason) {
     Impl& m = *m_impl;
+    m.readAll = true;
     PageSource& src = m_db->pages();
     if (src.overlay() == this) src.setOverlay(nullptr);
     m_staged.clear();

@@ -83,6 +83,10 @@ public:
     void rollback();
     bool active() const { return m_active; }
 
+    // Rows of the catalogue tables did not change: afterwards the catalogue
+    // need not be read again.
+    void catalogUnchanged() { m_catalogChanged = false; }
+
     // What the change wrote to the file and to its journal so far.
     struct Stats {
         uint64_t pagesWritten = 0;
@@ -106,6 +110,7 @@ private:
     std::unordered_map<uint32_t, std::shared_ptr<Page>> m_staged;
     uint32_t m_pageCount = 0;
     bool m_active = false;
+    bool m_catalogChanged = true;
 };
 
 }  // namespace tab::jet::edit

@@ -98,7 +98,7 @@ bool repack(uint8_t* page, const std::vector<Slot>& slots, uint32_t which, std::
             f = slots[i].flags;
         }
         pos -= len;
-        std::memmove(buf + pos, src, len);
+        if (len) std::memmove(buf + pos, src, len);
         put16(buf + kRowsAt + 2 * i, static_cast<uint32_t>(pos) | f);
     }
     std::memset(buf + kRowsAt + 2 * n, 0, pos - (kRowsAt + 2 * n));

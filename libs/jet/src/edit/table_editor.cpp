@@ -120,6 +120,12 @@ Status Change::commit() {
         m_impl->pager->rollback();
         return st;
     }
+    // Only rows of system tables (the catalogue's) make it worth reading again.
+    bool catalog = false;
+    for (const auto& t : m_impl->tables)
+        catalog =
+            catalog || (t.touched && t.def->tableType != 0x4E) || !m_impl->createdNames.empty();
+    if (!catalog) m_impl->pager->catalogUnchanged();
     return m_impl->pager->commit();
 }
 

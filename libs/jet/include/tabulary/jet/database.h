@@ -71,8 +71,12 @@ public:
     // change in progress has rewritten some of them.
     void forgetDecoded();
     // After the file changed (or a change was rolled back): drops every
-    // cached page and decoded structure and reads the catalogue again.
-    Status reload();
+    // cached page and decoded structure and reads the catalogue again
+    // (unless the change left it alone).
+    Status reload(bool catalog = true);
+    // After a change that staged `pages`: only what was decoded from them
+    // is dropped (all of it when the catalogue changed).
+    Status afterChange(const std::vector<uint32_t>& pages, bool catalog);
 
 private:
     Database() = default;

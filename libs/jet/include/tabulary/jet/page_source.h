@@ -58,6 +58,9 @@ public:
     // After the file changed: drops the cached pages and takes the file's
     // new size.
     Status refresh();
+    // After a change that wrote `pages` (and maybe added some): only those
+    // leave the cache.
+    Status forget(const std::vector<uint32_t>& pages);
     const Decoder& decoder() const { return m_decoder; }
     bool inMemory() const { return m_fd < 0; }
     // Memory sources only: the image as it now stands, and replacing pages
