@@ -133,7 +133,7 @@ std::vector<jet::IndexColumnSpec> columnsOf(const std::vector<accsql::Name>& nam
 // A constraint that is an index (PRIMARY KEY, UNIQUE); NOT NULL marks
 // columns required; relationships and CHECK are refused for now.
 Status applyConstraint(const Constraint& k, std::vector<accsql::Name> columns, jet::TableSpec& spec,
-                       bool columnLevel) {
+                       bool columnLevel, std::vector<jet::Change::Relationship>& relationships) {
     switch (k.kind) {
         case Constraint::Kind::PrimaryKey:
         case Constraint::Kind::Unique: {
@@ -166,10 +166,23 @@ Status applyConstraint(const Constraint& k, std::vector<accsql::Name> columns, j
                 for (const auto& n : columns)
                     if (upper(c.name) == upper(n.text)) c.required = true;
             return Status::success();
-        case Constraint::Kind::ForeignKey:
-            return unsupported(std::string("Relationships (") +
-                               (columnLevel ? "REFERENCES" : "FOREIGN KEY") +
-                               ") cannot be created yet");
+        case Constraint::Kind::ForeignKey: {
+            (void)columnLevel;
+            jet::Change::Relationship r;
+            r.table = spec.name;
+            for (const auto& n : columns) r.columns.push_back(n.text);
+            r.referencedTable = k.references.table.text;
+            for (const auto& n : k.references.columns) r.referencedColumns.push_back(n.text);
+            using RA = accsql::RefAction;
+            r.cascadeUpdates = k.references.onUpdate == RA::Cascade;
+            r.cascadeDeletes = k.references.onDelete == RA::Cascade;
+            r.cascadeNull = k.references.onDelete == RA::SetNull;
+            if (k.references.onUpdate == RA::SetNull)
+                return unsupported("ON UPDATE SET NULL is not supported; use CASCADE");
+            r.name = k.name ? k.name->text : r.referencedTable + r.table;
+            relationships.push_back(std::move(r));
+            return Status::success();
+        }
         case Constraint::Kind::Check:
             return unsupported("CHECK constraints are not supported");
     }
@@ -191,7 +204,8 @@ Result<jet::ColumnSpec> columnSpec(const accsql::ColumnDef& d, std::string_view 
     return c;
 }
 
-Result<jet::TableSpec> tableSpec(const accsql::CreateTableStmt& st, std::string_view sql) {
+Result<jet::TableSpec> tableSpec(const accsql::CreateTableStmt& st, std::string_view sql,
+                                 std::vector<jet::Change::Relationship>& relationships) {
     jet::TableSpec spec;
     spec.name = st.table.text;
     for (const auto& d : st.columns) {
@@ -199,8 +213,10 @@ Result<jet::TableSpec> tableSpec(const accsql::CreateTableStmt& st, std::string_
         spec.columns.push_back(std::move(c));
     }
     for (const auto& d : st.columns)
-        for (const auto& k : d.constraints) TAB_TRY(applyConstraint(k, {d.name}, spec, true));
-    for (const auto& k : st.constraints) TAB_TRY(applyConstraint(k, k.columns, spec, false));
+        for (const auto& k : d.constraints)
+            TAB_TRY(applyConstraint(k, {d.name}, spec, true, relationships));
+    for (const auto& k : st.constraints)
+        TAB_TRY(applyConstraint(k, k.columns, spec, false, relationships));
     return spec;
 }
 
@@ -246,8 +262,10 @@ Result<int32_t> executeDdl(Connection& connection, const accsql::Statement& stat
     switch (statement.kind) {
         case K::CreateTable: {
             const auto& st = std::get<accsql::CreateTableStmt>(statement.body);
-            TAB_ASSIGN_OR_RETURN(jet::TableSpec spec, tableSpec(st, sql));
+            std::vector<jet::Change::Relationship> relationships;
+            TAB_ASSIGN_OR_RETURN(jet::TableSpec spec, tableSpec(st, sql, relationships));
             TAB_TRY(change->createTable(spec));
+            for (const auto& r : relationships) TAB_TRY(change->createRelationship(r));
             break;
         }
         case K::DropTable:
@@ -273,21 +291,46 @@ Result<int32_t> executeDdl(Connection& connection, const accsql::Statement& stat
         case K::AlterTable: {
             const auto& st = std::get<accsql::AlterTableStmt>(statement.body);
             using A = accsql::AlterTableStmt::Action;
-            if (st.action == A::AddConstraint) {
-                const Constraint& k = st.constraint;
-                if (k.kind != Constraint::Kind::PrimaryKey && k.kind != Constraint::Kind::Unique)
-                    return unsupported(
-                        "ALTER TABLE ... ADD CONSTRAINT supports PRIMARY KEY and UNIQUE so far");
+            // A table constraint, or the column's own constraints after it was added.
+            auto constrain = [&](const Constraint& k, std::vector<accsql::Name> columns) -> Status {
                 jet::TableSpec scratch;
                 scratch.name = st.table.text;
-                TAB_TRY(applyConstraint(k, k.columns, scratch, false));
-                TAB_TRY(change->createIndex(st.table.text, scratch.indexes.at(0)));
-            } else if (st.action == A::DropConstraint) {
-                TAB_TRY(change->dropIndex(st.table.text, st.name.text));
-            } else {
-                return unsupported(
-                    "ALTER TABLE ... ADD COLUMN, ALTER COLUMN and DROP COLUMN are not supported "
-                    "yet");
+                std::vector<jet::Change::Relationship> relationships;
+                if (k.kind == Constraint::Kind::NotNull)
+                    return unsupported("NOT NULL is given with the column (ALTER COLUMN)");
+                TAB_TRY(applyConstraint(k, std::move(columns), scratch, false, relationships));
+                for (const auto& ix : scratch.indexes)
+                    TAB_TRY(change->createIndex(st.table.text, ix));
+                for (const auto& r : relationships) TAB_TRY(change->createRelationship(r));
+                return Status::success();
+            };
+            switch (st.action) {
+                case A::AddColumn:
+                case A::AlterColumn: {
+                    TAB_ASSIGN_OR_RETURN(jet::ColumnSpec c, columnSpec(st.column, sql));
+                    if (st.action == A::AddColumn)
+                        TAB_TRY(change->addColumn(st.table.text, c));
+                    else
+                        TAB_TRY(change->alterColumn(st.table.text, c));
+                    for (const auto& k : st.column.constraints)
+                        if (k.kind != Constraint::Kind::NotNull)
+                            TAB_TRY(constrain(k, {st.column.name}));
+                    break;
+                }
+                case A::DropColumn:
+                    TAB_TRY(change->dropColumn(st.table.text, st.name.text));
+                    break;
+                case A::AddConstraint:
+                    TAB_TRY(constrain(st.constraint, st.constraint.columns));
+                    break;
+                case A::DropConstraint: {
+                    // A relationship of that name, else an index.
+                    Status st2 = change->dropRelationship(st.table.text, st.name.text);
+                    if (!st2.ok() && st2.error().code() == Errc::NotFound)
+                        st2 = change->dropIndex(st.table.text, st.name.text);
+                    TAB_TRY(st2);
+                    break;
+                }
             }
             break;
         }

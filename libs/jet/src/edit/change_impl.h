@@ -101,6 +101,15 @@ struct Change::Impl {
     Status createQuery(const std::string& name, uint32_t flags, const std::vector<QueryRow>& rows);
     Status dropQuery(std::string_view name);
     int32_t lastSyntheticId = 0;  // ids handed out by this change
+
+    // Columns (column_editor.cpp).
+    Status addColumn(std::string_view table, const ColumnSpec& column);
+    Status dropColumn(std::string_view table, std::string_view column);
+    Status alterColumn(std::string_view table, const ColumnSpec& column);
+
+    // Relationships (relationships.cpp).
+    Status createRelationship(const Change::Relationship& relationship);
+    Status dropRelationship(std::string_view table, std::string_view name);
 };
 
 }  // namespace tab::jet

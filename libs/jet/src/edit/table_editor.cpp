@@ -101,6 +101,26 @@ Status Change::dropIndex(std::string_view table, std::string_view index) {
     return m_impl->dropIndex(table, index);
 }
 
+Status Change::addColumn(std::string_view table, const ColumnSpec& column) {
+    return m_impl->addColumn(table, column);
+}
+
+Status Change::dropColumn(std::string_view table, std::string_view column) {
+    return m_impl->dropColumn(table, column);
+}
+
+Status Change::alterColumn(std::string_view table, const ColumnSpec& column) {
+    return m_impl->alterColumn(table, column);
+}
+
+Status Change::createRelationship(const Relationship& relationship) {
+    return m_impl->createRelationship(relationship);
+}
+
+Status Change::dropRelationship(std::string_view table, std::string_view name) {
+    return m_impl->dropRelationship(table, name);
+}
+
 Status Change::createQuery(const std::string& name, uint32_t flags,
                            const std::vector<QueryRow>& rows) {
     return m_impl->createQuery(name, flags, rows);

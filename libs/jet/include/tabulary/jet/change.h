@@ -71,6 +71,29 @@ public:
     Status createIndex(std::string_view table, const IndexSpec& index);
     Status dropIndex(std::string_view table, std::string_view index);
 
+    // Columns: added (rows written before read it as Null), dropped
+    // (refused while an index or relationship uses it), or changed in type,
+    // size or rules (every row converted; a value that does not convert
+    // fails the statement).
+    Status addColumn(std::string_view table, const ColumnSpec& column);
+    Status dropColumn(std::string_view table, std::string_view column);
+    Status alterColumn(std::string_view table, const ColumnSpec& column);
+
+    // Relationships that enforce integrity, stored as Access stores them: a
+    // MSysRelationships row per column pair and a foreign-key index on both
+    // sides.
+    struct Relationship {
+        std::string name;
+        std::string table;  // the many side
+        std::vector<std::string> columns;
+        std::string referencedTable;                 // the one side
+        std::vector<std::string> referencedColumns;  // empty: its primary key
+        bool cascadeUpdates = false, cascadeDeletes = false, cascadeNull = false;
+    };
+    Status createRelationship(const Relationship& relationship);
+    // By name, with its indexes; `table` is either side.
+    Status dropRelationship(std::string_view table, std::string_view name);
+
     // Saved queries: a catalogue row (Type 5, the query's kind in `flags`)
     // and its MSysQueries rows, as Access keeps them.
     Status createQuery(const std::string& name, uint32_t flags, const std::vector<QueryRow>& rows);
