@@ -93,6 +93,7 @@ struct Change::Impl {
     Status dropTable(std::string_view name);
     Status createIndex(std::string_view table, const IndexSpec& index);
     Status dropIndex(std::string_view table, std::string_view index);
+    Status dropLogicalIndex(TableState& t, size_t position);
     Result<std::string> ownerSid();
     Status addObject(int32_t id, int32_t parent, const std::string& name, int16_t type,
                      uint32_t flags, const std::string& properties);

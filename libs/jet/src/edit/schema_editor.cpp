@@ -518,11 +518,21 @@ Status Change::Impl::dropIndex(std::string_view tableName, std::string_view inde
         if (o.foreignKey() && o.realIndex == it->realIndex)
             return invalid("The index '" + it->name + "' is used by the relationship '" + o.name +
                            "'; delete the relationship first");
+    return dropLogicalIndex(t, static_cast<size_t>(it - def.indexes.begin()));
+}
+
+// Takes one logical index out of the definition; its real index (pages,
+// usage map) goes too when no other logical index uses it.
+Status Change::Impl::dropLogicalIndex(TableState& t, size_t position) {
+    TableDef def = *t.def;
+    auto it = def.indexes.begin() + static_cast<std::ptrdiff_t>(position);
     const uint32_t real = it->realIndex;
     def.indexes.erase(it);
     const bool shared = std::any_of(def.indexes.begin(), def.indexes.end(),
                                     [&](const Index& ix) { return ix.realIndex == real; });
     if (!shared && real < def.realIndexes.size()) {
+        for (auto& tr : t.trees)
+            if (tr) TAB_TRY(tr->flush());
         t.trees.clear();
         const RealIndex& ri = def.realIndexes[real];
         TAB_ASSIGN_OR_RETURN(std::vector<uint32_t> pages, mapPages(*pager, ri.usageMap));

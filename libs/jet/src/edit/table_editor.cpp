@@ -593,7 +593,6 @@ Status Change::Impl::update(size_t table, RowId id,
         return Status::success();
     TAB_TRY(checkKeys(t, newRow, id, &changed));
     TAB_TRY(checkReferences(t, newRow, &changed));
-    TAB_TRY(followRelations(t, oldRow, &newRow));
 
     // Unchanged columns keep their stored bytes (long values their pages).
     size_t budget = write::kMaxRowSize;
@@ -637,6 +636,9 @@ Status Change::Impl::update(size_t table, RowId id,
             TAB_TRY(tr->insert(newKey, id));
         }
     }
+
+    // Related rows follow once the new key is in the index they check against.
+    TAB_TRY(followRelations(t, oldRow, &newRow));
 
     // The new bytes: in place, else moved to another page behind a pointer.
     const uint16_t flags = dataAt == id ? 0 : edit::kSlotOverflowTarget;
