@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "fault_io.h"
 #include "tabulary/jet/change.h"
 #include "tabulary/jet/check.h"
 #include "tabulary/jet/database.h"
@@ -144,6 +145,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(m_dir); }
     fs::path m_dir;
+    Database* m_db = nullptr;  // the database a statement below reads its rows from
     static inline int s_n = 0;
 };
 
@@ -317,6 +319,146 @@ TEST_F(EditorTest, RulesRefuseChanges) {
             << k.what << ": " << st.error().message();
         (*change)->rollback();
         EXPECT_EQ(bytes(), before) << k.what;
+    }
+}
+
+// A crash at any write of a statement (journal or database, torn or not)
+// leaves, once the file is opened again, exactly the file before or after
+// the statement, passing the checker, with no journal left behind.
+TEST_F(EditorTest, ACrashAtAnyWriteLeavesTheFileBeforeOrAfter) {
+    const std::string base = makeDatabase(m_dir, 300);
+    auto bytesOf = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    auto row = [](const std::string& code, size_t note) {
+        return std::vector<Value>{Value::null(),
+                                  Value::text(code),
+                                  Value::integer(3),
+                                  Value::text("n"),
+                                  note ? Value::text(std::string(note, 'q')) : Value::null(),
+                                  Value::boolean(true)};
+    };
+    struct Statement {
+        const char* name;
+        std::function<Status(Change&)> apply;
+    } statements[] = {
+        {"insert with a chained long value",
+         [&](Change& c) -> Status {
+             TAB_ASSIGN_OR_RETURN(size_t t, c.table("Items"));
+             for (int i = 0; i < 3; ++i) {
+                 auto id = c.insert(t, row("X" + std::to_string(i), i == 1 ? 9000 : 40));
+                 if (!id.ok()) return id.error();
+             }
+             return Status::success();
+         }},
+        {"updates that move rows and change keys",
+         [&](Change& c) -> Status {
+             TAB_ASSIGN_OR_RETURN(size_t t, c.table("Items"));
+             auto def = c.definition(t);
+             TableCursor cur(*m_db, std::make_shared<TableDef>(def));
+             std::vector<RowId> ids;
+             while (true) {
+                 TAB_ASSIGN_OR_RETURN(bool more, cur.next());
+                 if (!more || ids.size() == 40) break;
+                 ids.push_back(cur.rowId());
+             }
+             for (size_t i = 0; i < ids.size(); ++i) {
+                 std::pair<size_t, Value> ch[] = {{1, Value::text("U" + std::to_string(i))},
+                                                  {3, Value::text(std::string(90, 'w'))}};
+                 TAB_TRY(c.update(t, ids[i], ch));
+             }
+             return Status::success();
+         }},
+        {"deletes",
+         [&](Change& c) -> Status {
+             TAB_ASSIGN_OR_RETURN(size_t t, c.table("Items"));
+             auto def = c.definition(t);
+             TableCursor cur(*m_db, std::make_shared<TableDef>(def));
+             std::vector<RowId> ids;
+             while (true) {
+                 TAB_ASSIGN_OR_RETURN(bool more, cur.next());
+                 if (!more) break;
+                 ids.push_back(cur.rowId());
+             }
+             for (size_t i = 0; i < ids.size(); i += 3) TAB_TRY(c.remove(t, ids[i]));
+             return Status::success();
+         }},
+        {"a new table with rows and an index",
+         [&](Change& c) -> Status {
+             TableSpec spec{"Fresh", {}, {}};
+             ColumnSpec k;
+             k.name = "K";
+             k.type = ColumnType::Long;
+             ColumnSpec v;
+             v.name = "V";
+             v.type = ColumnType::Text;
+             v.size = 20;
+             spec.columns = {k, v};
+             TAB_TRY(c.createTable(spec));
+             TAB_ASSIGN_OR_RETURN(size_t t, c.table("Fresh"));
+             for (int i = 0; i < 5; ++i) {
+                 std::vector<Value> r = {Value::integer(i), Value::text("v" + std::to_string(i))};
+                 auto id = c.insert(t, r);
+                 if (!id.ok()) return id.error();
+             }
+             IndexSpec ix;
+             ix.name = "V";
+             ix.columns = {{"V", true}};
+             return c.createIndex("Fresh", ix);
+         }},
+    };
+    const std::string copy = (m_dir / "copy.mdb").string();
+    for (const Statement& st : statements) {
+        SCOPED_TRACE(st.name);
+        // The statement once without a crash: its writes and the file after it.
+        fs::copy_file(base, copy, fs::copy_options::overwrite_existing);
+        const std::string before = bytesOf(copy);
+        edit::FaultIo counting;
+        {
+            auto db = Database::open(copy);
+            ASSERT_TRUE(db.ok());
+            m_db = db->get();
+            ChangeOptions options;
+            options.io = &counting;
+            options.objectDate = 46000;
+            auto change = Change::begin(**db, options);
+            ASSERT_TRUE(change.ok()) << change.error().message();
+            ASSERT_TRUE(st.apply(**change).ok());
+            ASSERT_TRUE((*change)->commit().ok());
+        }
+        const std::string after = bytesOf(copy);
+        ASSERT_NE(after, before);
+        const int64_t writes = counting.mutations;
+        ASSERT_GT(writes, 3);
+        for (int64_t at = 1; at <= writes; ++at) {
+            for (bool tear : {false, true}) {
+                fs::copy_file(base, copy, fs::copy_options::overwrite_existing);
+                edit::FaultIo crash(at, tear);
+                {
+                    auto db = Database::open(copy);
+                    ASSERT_TRUE(db.ok());
+                    m_db = db->get();
+                    ChangeOptions options;
+                    options.io = &crash;
+                    options.objectDate = 46000;
+                    auto change = Change::begin(**db, options);
+                    if (change.ok() && st.apply(**change).ok()) (void)(*change)->commit();
+                }
+                auto reopened = Database::open(copy);
+                ASSERT_TRUE(reopened.ok())
+                    << "crash at write " << at << ": " << reopened.error().message();
+                const std::string now = bytesOf(copy);
+                EXPECT_TRUE(now == before || now == after)
+                    << "crash at write " << at << (tear ? " (torn)" : "")
+                    << ": the file is neither as before nor as after";
+                EXPECT_FALSE(fs::exists(copy + ".tbj")) << "crash at write " << at;
+                for (const auto& p : checkDatabase(**reopened).problems)
+                    EXPECT_NE(p.severity, CheckProblem::Severity::Error)
+                        << "crash at write " << at << ": " << p.message;
+                if (HasFailure()) return;
+            }
+        }
     }
 }
 
