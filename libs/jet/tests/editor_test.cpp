@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 
@@ -463,3 +464,133 @@ TEST_F(EditorTest, ACrashAtAnyWriteLeavesTheFileBeforeOrAfter) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+// Columns added, dropped and changed, one committed change each: the rows
+// keep their values, the rules follow the columns, refusals leave the file
+// as it was, and the checker passes after every step.
+TEST_F(EditorTest, ColumnChangesKeepRowsAndRules) {
+    const int rows = 120;
+    const std::string path = makeDatabase(m_dir, rows);
+    ColumnSpec extra = col("Extra", ColumnType::Memo);
+    ColumnSpec counter = col("Serial", ColumnType::Long);
+    counter.autoNumber = true;
+    ColumnSpec nameMemo = col("Name", ColumnType::Memo);
+    nameMemo.required = true;
+    ColumnSpec shortName = col("Name", ColumnType::Text, 5);
+    ColumnSpec qtyText = col("Qty", ColumnType::Text, 10);
+    ColumnSpec qtyRequired = col("Qty", ColumnType::Long);
+    qtyRequired.required = true;
+    struct Step {
+        const char* what;
+        std::function<Status(Change&)> run;
+        const char* error;  // null: it succeeds
+    };
+    const std::vector<Step> steps = {
+        {"add a Memo", [&](Change& c) { return c.addColumn("Items", extra); }, nullptr},
+        {"fill it",
+         [&](Change& c) -> Status {
+             auto t = c.table("Items");
+             if (!t.ok()) return t.error();
+             TableCursor cur(*m_db, std::make_shared<TableDef>(c.definition(*t)));
+             std::vector<RowId> ids;
+             while (true) {
+                 auto more = cur.next();
+                 if (!more.ok()) return more.error();
+                 if (!*more) break;
+                 ids.push_back(cur.rowId());
+             }
+             for (size_t i = 0; i < ids.size(); i += 2) {
+                 std::pair<size_t, Value> v{6, Value::text(std::string(100 + 40 * i, 'e'))};
+                 TAB_TRY(c.update(*t, ids[i], {&v, 1}));
+             }
+             return Status::success();
+         },
+         nullptr},
+        {"drop the old Memo", [&](Change& c) { return c.dropColumn("Items", "Note"); }, nullptr},
+        {"drop an indexed column", [&](Change& c) { return c.dropColumn("Items", "Code"); },
+         "index 'Code'"},
+        {"second AutoNumber", [&](Change& c) { return c.addColumn("Items", counter); },
+         "AutoNumber"},
+        {"indexed column to Text", [&](Change& c) { return c.alterColumn("Items", qtyText); },
+         "index 'Qty'"},
+        {"names too long", [&](Change& c) { return c.alterColumn("Items", shortName); },
+         "cannot be converted"},
+        {"Qty required", [&](Change& c) { return c.alterColumn("Items", qtyRequired); }, nullptr},
+        {"Name to a required Memo", [&](Change& c) { return c.alterColumn("Items", nameMemo); },
+         nullptr},
+        {"a Null name",
+         [&](Change& c) -> Status {
+             auto t = c.table("Items");
+             if (!t.ok()) return t.error();
+             std::vector<Value> v(c.definition(*t).columns.size());
+             v[1] = Value::text("new");
+             return asStatus(c.insert(*t, v));
+         },
+         "cannot contain a Null value"},
+    };
+    for (const Step& s : steps) {
+        const std::string before = bytesOf(path);
+        {
+            auto db = Database::open(path);
+            ASSERT_TRUE(db.ok()) << s.what << ": " << db.error().message();
+            m_db = db->get();
+            auto change = Change::begin(**db);
+            ASSERT_TRUE(change.ok()) << s.what << ": " << change.error().message();
+            Status st = s.run(**change);
+            if (st.ok()) st = (*change)->commit();
+            if (s.error) {
+                ASSERT_FALSE(st.ok()) << s.what << ": expected an error";
+                EXPECT_NE(st.error().message().find(s.error), std::string::npos)
+                    << s.what << ": " << st.error().message();
+            } else {
+                ASSERT_TRUE(st.ok()) << s.what << ": " << st.error().message();
+            }
+        }
+        if (s.error) EXPECT_TRUE(bytesOf(path) == before) << s.what << " changed the file";
+        auto db = Database::open(path);
+        ASSERT_TRUE(db.ok()) << s.what << ": " << db.error().message();
+        for (const auto& p : checkDatabase(**db).problems)
+            EXPECT_NE(p.severity, CheckProblem::Severity::Error) << s.what << ": " << p.message;
+    }
+
+    // The rows after all of it: design order kept, values converted.
+    auto db = Database::open(path);
+    ASSERT_TRUE(db.ok());
+    auto def = (*db)->table("Items");
+    ASSERT_TRUE(def.ok());
+    std::vector<std::string> names;
+    for (const Column& c : (*def)->columns) names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"ID", "Code", "Qty", "Name", "Flag", "Extra"}));
+    EXPECT_EQ((*def)->columns[3].type, ColumnType::Memo);
+    EXPECT_TRUE((*def)->columns[3].required);
+    EXPECT_TRUE((*def)->columns[2].required);
+    TableCursor cur(**db, *def);
+    int seen = 0, extras = 0;
+    while (true) {
+        auto more = cur.next();
+        ASSERT_TRUE(more.ok()) << more.error().message();
+        if (!*more) break;
+        const auto& v = cur.values();
+        const int64_t id = v[0].asInt();
+        EXPECT_EQ(v[1].bytes(), "C" + std::to_string(id));
+        EXPECT_EQ(v[2].asInt(), id % 17);
+        EXPECT_EQ(v[3].bytes(), "Item " + std::to_string(id));
+        EXPECT_EQ(v[4].asBool(), id % 2 == 1);
+        if (!v[5].isNull()) {
+            EXPECT_EQ(v[5].bytes(), std::string(100 + 40 * static_cast<size_t>(id - 1), 'e'));
+            ++extras;
+        }
+        ++seen;
+    }
+    EXPECT_EQ(seen, rows);
+    EXPECT_EQ(extras, rows / 2);
+}
