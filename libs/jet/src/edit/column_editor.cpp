@@ -664,8 +664,9 @@ Status Change::Impl::alterColumn(std::string_view tableName, const ColumnSpec& s
         return Status::success();
     }
 
-    // A new type: the values go into a new column, which then takes the old
-    // one's place and name. Index keys would change, so indexed fields are refused.
+    // A new type: the values go into a new column with the old one's name.
+    // It has a new number, and readers order columns by number, so it becomes
+    // the last column. Index keys would change, so indexed fields are refused.
     TAB_TRY(refuseIfUsed(*this, def, old, "change the type of"));
     if (def.maxColumns >= kMaxColumns)
         return invalid("The table '" + def.name +
@@ -676,20 +677,22 @@ Status Change::Impl::alterColumn(std::string_view tableName, const ColumnSpec& s
     target.allowZeroLength = true;
     target.defaultValue.clear();
     TAB_TRY(placeColumn(*this, def, target));
-    def.columns.insert(def.columns.begin() + static_cast<std::ptrdiff_t>(pos) + 1, target);
+    def.columns.push_back(target);
     TAB_TRY(writeDefinition(t, def, true));
+    const size_t last = def.columns.size() - 1;
     for (size_t i = 0; i < values.size(); ++i) {
         if (converted[i].isNull()) continue;
-        const std::pair<size_t, Value> change{pos + 1, converted[i]};
+        const std::pair<size_t, Value> change{last, converted[i]};
         TAB_TRY(update(ti, values[i].first, {&change, 1}));
     }
     def = *t.def;
     TAB_TRY(removeColumn(*this, def, pos));
-    def.columns[pos].required = nc.required;
-    def.columns[pos].allowZeroLength = nc.allowZeroLength;
-    def.columns[pos].defaultValue = nc.defaultValue;
+    Column& placed = def.columns.back();
+    placed.required = nc.required;
+    placed.allowZeroLength = nc.allowZeroLength;
+    placed.defaultValue = nc.defaultValue;
     TAB_TRY(writeDefinition(t, def, true));
-    const auto props = columnProps(def.columns[pos]);
+    const auto props = columnProps(placed);
     TAB_TRY(editProperties(*this, def, [&](PropBlob& b) { setColumnProps(b, old.name, props); }));
     t.touched = true;
     return Status::success();
