@@ -27,10 +27,6 @@ using namespace write;
 
 namespace {
 
-constexpr size_t kMaxNameLength = 64;
-constexpr size_t kMaxColumns = 255;
-constexpr size_t kMaxIndexes = 32;
-constexpr size_t kMaxIndexColumns = 10;
 constexpr size_t kGlobalMapInlineBytes = 4004;  // page 1 holds row 1 beside it
 
 Error invalid(const std::string& what) {
@@ -44,22 +40,6 @@ std::string lowered(std::string_view s) {
     return out;
 }
 
-// Access's rules for object names.
-Status checkName(const std::string& name, const char* what) {
-    if (!isValidUtf8(name)) return invalid(std::string(what) + " name is not valid UTF-8");
-    std::u16string u = utf8ToUtf16(name);
-    if (u.empty()) return invalid(std::string(what) + " name is empty");
-    if (u.size() > kMaxNameLength)
-        return invalid(std::string(what) + " name \"" + name + "\" is longer than 64 characters");
-    if (u[0] == ' ')
-        return invalid(std::string(what) + " name \"" + name + "\" starts with a space");
-    for (char16_t ch : u)
-        if (ch < 0x20 || ch == '.' || ch == '!' || ch == '`' || ch == '[' || ch == ']')
-            return invalid(
-                std::string(what) + " name \"" + name +
-                "\" contains a character Access does not allow (. ! ` [ ] or a control character)");
-    return {};
-}
 
 bool isLong(const Column& c) {
     return c.type == ColumnType::Memo || c.type == ColumnType::Ole;
@@ -525,7 +505,7 @@ Result<std::unique_ptr<DatabaseWriter>> DatabaseWriter::create(const std::string
 Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
     Impl& w = *m_impl;
     if (w.finished) return invalid("the database is already finished");
-    TAB_TRY(checkName(spec.name, "table"));
+    TAB_TRY(checkObjectName(spec.name, "table"));
     {
         // The name is a key of the catalogue's name index.
         Column nameColumn;
