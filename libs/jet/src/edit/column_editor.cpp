@@ -667,7 +667,7 @@ Status Change::Impl::alterColumn(std::string_view tableName, const ColumnSpec& s
     // A new type: the values go into a new column with the old one's name.
     // It has a new number, and readers order columns by number, so it becomes
     // the last column. Index keys would change, so indexed fields are refused.
-    TAB_TRY(refuseIfUsed(*this, def, old, "change the type of"));
+    TAB_TRY(refuseIfUsed(*this, def, old, "change the type or size of"));
     if (def.maxColumns >= kMaxColumns)
         return invalid("The table '" + def.name +
                        "' has used up its 255 field numbers (deleted fields count until the "
