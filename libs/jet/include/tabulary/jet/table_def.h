@@ -31,7 +31,7 @@ struct Column {
     uint16_t codePage = 0;  // Jet3 text
     uint16_t sortOrder = 0;
     uint8_t sortVersion = 0;  // 0 General legacy, 1 General of Access 2010 and later
-    uint32_t complexId = 0;  // Complex: key into MSysComplexColumns
+    uint32_t complexId = 0;   // Complex: key into MSysComplexColumns
 
     bool fixed = false;
     bool autoNumber = false;
@@ -39,7 +39,7 @@ struct Column {
     bool hyperlink = false;
     bool compressedUnicode = false;
     bool calculated = false;
-    bool required = false;  // from the column's properties
+    bool required = false;        // from the column's properties
     bool allowZeroLength = true;  // Text/Memo: "AllowZeroLength" property
     std::string defaultValue;     // "DefaultValue" property: an Access expression
 
