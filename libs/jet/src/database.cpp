@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <set>
 
+#include "crypto/office_encryption.h"
+#include "crypto/page_cipher.h"
 #include "edit/file_io.h"
 #include "edit/journal.h"
 #include "internal.h"
-#include "tabulary/base/rc4.h"
 #include "tabulary/jet/table_cursor.h"
 
 namespace tab::jet {
@@ -84,22 +85,18 @@ Result<std::unique_ptr<Database>> Database::init(std::unique_ptr<PageSource> pag
     db->m_format = Format::forVersion(db->m_header.version);
     const Header& h = db->m_header;
 
-    if (h.encoding == PageEncoding::Office)
-        return Error(Errc::Unsupported,
-                     "the database is password-protected with " + h.officeEncryption +
-                         "; opening encrypted .accdb files is not supported yet");
-    PageSource::Decoder decoder;
+    // Office encryption: the keys come from the password, checked against the
+    // file's verifier before any page is read.
+    std::shared_ptr<const crypto::PageCipher> cipher;
     if (h.encoding == PageEncoding::JetRc4) {
-        uint32_t key = h.databaseKey;
-        decoder = [key](uint32_t number, std::span<uint8_t> page) {
-            uint32_t block = key ^ number;
-            uint8_t k[4] = {static_cast<uint8_t>(block), static_cast<uint8_t>(block >> 8),
-                            static_cast<uint8_t>(block >> 16), static_cast<uint8_t>(block >> 24)};
-            Rc4 rc4(k);
-            rc4.apply(page);
-        };
+        cipher = crypto::jetRc4Cipher(h.databaseKey);
+    } else if (h.encoding == PageEncoding::Office) {
+        auto office = crypto::openOfficeEncryption(*raw, h.databaseKey, options.password);
+        if (!office.ok()) return office.error();
+        db->m_header.officeEncryption = (*office)->scheme();
+        cipher = std::move(*office);
     }
-    pages->setLayout(h.pageSize, std::move(decoder));
+    pages->setLayout(h.pageSize, std::move(cipher));
     db->m_pages = std::move(pages);
 
     if (options.checkPassword && !h.storedPassword.empty() && options.password != h.storedPassword)

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "crypto/page_cipher.h"
+
 namespace tab::jet {
 
 Result<std::unique_ptr<PageSource>> PageSource::openFile(const std::string& path) {
@@ -48,8 +50,19 @@ void PageSource::setLayout(uint32_t pageSize, Decoder decoder) {
     m_pageCount = static_cast<uint32_t>(
         std::min<uint64_t>(m_fileSize / pageSize, uint64_t{0xFFFFFF} + 1));  // 24-bit page numbers
     m_decoder = std::move(decoder);
+    m_cipher.reset();
     m_lru.clear();
     m_cached.clear();
+}
+
+void PageSource::setLayout(uint32_t pageSize, std::shared_ptr<const crypto::PageCipher> cipher) {
+    Decoder decoder;
+    if (cipher)
+        decoder = [c = cipher](uint32_t number, std::span<uint8_t> page) {
+            c->decrypt(number, page);
+        };
+    setLayout(pageSize, std::move(decoder));
+    m_cipher = std::move(cipher);
 }
 
 Result<std::vector<uint8_t>> PageSource::readRaw(uint64_t offset, size_t length) {

@@ -16,6 +16,10 @@
 
 namespace tab::jet {
 
+namespace crypto {
+class PageCipher;
+}
+
 using Page = std::vector<uint8_t>;
 using PageRef = std::shared_ptr<const Page>;
 
@@ -43,6 +47,8 @@ public:
 
     // Must be called once the header is known.
     void setLayout(uint32_t pageSize, Decoder decoder);
+    // Pages enciphered with `cipher` (null: plain): decrypted as they are read.
+    void setLayout(uint32_t pageSize, std::shared_ptr<const crypto::PageCipher> cipher);
     uint32_t pageSize() const { return m_pageSize; }
     uint32_t pageCount() const { return m_overlay ? m_overlay->pageCount() : m_pageCount; }
 
@@ -62,6 +68,9 @@ public:
     // leave the cache.
     Status forget(const std::vector<uint32_t>& pages);
     const Decoder& decoder() const { return m_decoder; }
+    // The file's page cipher, when set by setLayout; its encrypt() turns a
+    // page back into what the file stores (for Office AES that is not decrypt()).
+    const crypto::PageCipher* cipher() const { return m_cipher.get(); }
     bool inMemory() const { return m_fd < 0; }
     // Memory sources only: the image as it now stands, and replacing pages
     // of it (a change of a memory database ends here instead of in a file).
@@ -79,6 +88,7 @@ private:
     uint32_t m_pageSize = 4096;
     uint32_t m_pageCount = 0;
     Decoder m_decoder;
+    std::shared_ptr<const crypto::PageCipher> m_cipher;
     const PageOverlay* m_overlay = nullptr;
 
     // LRU cache of decoded pages: 16 MB, enough to keep a 100,000-row table's
