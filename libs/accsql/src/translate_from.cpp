@@ -72,7 +72,7 @@ std::string Translator::tableSource(const FromItem& f, Level& L) {
     s.rowid = true;
     s.object = entry->name;
     for (const SourceColumn& c : entry->columns)
-        s.cols.push_back({c.name, c.type, c.size, quoteId(c.name)});
+        s.cols.push_back({c.name, c.type, c.size, quoteId(c.name), c.uniqueKey});
     std::string sql = quoteId(entry->sqliteName) + " AS " + s.alias;
     addSource(L, std::move(s), f.span);
     return sql;

@@ -41,6 +41,7 @@ Tx Translator::columnTx(const Source& s, const Col& c, const Level& L, bool oute
     t.type = c.type;
     t.size = c.size;
     t.column = true;
+    t.uniqueKey = c.uniqueKey;
     t.columnName = c.name;
     t.sourceName = s.exposed;
     t.level = &L;

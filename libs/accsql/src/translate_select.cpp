@@ -327,7 +327,10 @@ SortKey Translator::orderKey(const OrderItem& o, SelectParts& s) {
             fail(e.span, "The ORDER BY clause conflicts with DISTINCT: '" + source(e.span) +
                              "' is not selected");
     }
-    return {sortSql(t), o.descending};
+    // A key column of the only source, read ungrouped, never ties.
+    const bool unique = t.column && t.uniqueKey && t.level == &s.level && !t.outer &&
+                        s.level.sources.size() == 1 && !s.grouped && !s.transform;
+    return {sortSql(t), o.descending, unique};
 }
 
 // Output names: a column name that two sources give is qualified.
@@ -411,6 +414,11 @@ std::string Translator::topSql(const Top& top, const std::string& sql, const Sel
         if (s.keys[k].desc) key += " DESC";
         over += (k ? ", " : "") + key;
     }
+    // Without ties TOP n is the first n rows, which SQLite can stop after.
+    bool untied = false;
+    for (const SortKey& k : s.keys) untied = untied || k.unique;
+    if (untied && !top.percent)
+        return "SELECT " + cols + " FROM (" + sql + ") ORDER BY " + over + " LIMIT " + n;
     std::string ranked = "SELECT *, RANK() OVER (ORDER BY " + over + ") AS acc_rank";
     if (top.percent) ranked += ", COUNT(*) OVER () AS acc_count";
     ranked += " FROM (" + sql + ")";

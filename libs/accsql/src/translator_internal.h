@@ -49,6 +49,7 @@ struct Tx {
     bool agg = false;     // contains an aggregate of the current level
     bool constant = false;
     uint32_t size = 0;
+    bool uniqueKey = false;  // column: SourceColumn::uniqueKey
     std::string columnName;  // column: the stored name
     std::string sourceName;  // column: the exposed name of its source
     const void* level = nullptr;
@@ -80,6 +81,7 @@ struct Col {
     Type type = Type::Variant;
     uint32_t size = 0;
     std::string sql;  // name within the source
+    bool uniqueKey = false;
 };
 
 struct Source {
@@ -123,6 +125,7 @@ struct Item {
 struct SortKey {
     std::string sql;
     bool desc;
+    bool unique = false;  // no two result rows tie on it
 };
 
 // What one SELECT gathers clause by clause before its SQL is put together.

@@ -82,6 +82,18 @@ std::string queryReason(const jet::CatalogObject& o) {
 namespace detail {
 
 // The database's tables and saved queries as the translator sees them.
+// An integer column with a unique index of its own that holds no Null.
+bool uniqueKey(const jet::TableDef& def, const jet::Column& c) {
+    using T = jet::ColumnType;
+    if (c.type != T::Byte && c.type != T::Integer && c.type != T::Long && c.type != T::BigInt)
+        return false;
+    for (const jet::RealIndex& idx : def.realIndexes)
+        if (idx.unique() && idx.columns.size() == 1 && idx.columns[0].columnNumber == c.number &&
+            (c.required || c.autoNumber || idx.required()))
+            return true;
+    return false;
+}
+
 class DatabaseCatalog final : public accsql::Catalog {
 public:
     DatabaseCatalog(jet::Database& db, const sqlbridge::JetTables& tables)
@@ -94,8 +106,9 @@ public:
             e.name = t->name;
             e.sqliteName = t->name;
             for (const jet::Column& c : t->def->columns)
-                e.columns.push_back(
-                    {c.name, typeOf(c), c.type == jet::ColumnType::Text ? c.size : 0});
+                e.columns.push_back({c.name, typeOf(c),
+                                     c.type == jet::ColumnType::Text ? c.size : 0,
+                                     uniqueKey(*t->def, c)});
             return e;
         }
         const jet::Catalog& cat = m_db.catalog();

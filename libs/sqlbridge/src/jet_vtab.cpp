@@ -358,15 +358,16 @@ int disconnect(sqlite3_vtab* vtab) {
 struct Plan {
     int index = -1;  // position in realIndexes
     int nEq = 0;
-    int lower = 0;  // 0 none, 1 '>', 2 '>='
-    int upper = 0;  // 0 none, 1 '<', 2 '<='
+    int lower = 0;    // 0 none, 1 '>', 2 '>='
+    int upper = 0;    // 0 none, 1 '<', 2 '<='
+    int ordered = 0;  // 1: rows must come in index order (SQLite does not sort)
     uint64_t colUsed = ~uint64_t(0);
 };
 
 std::string encodePlan(const Plan& p) {
     char buf[96];
-    std::snprintf(buf, sizeof buf, "%d %d %d %d %llx", p.index, p.nEq, p.lower, p.upper,
-                  static_cast<unsigned long long>(p.colUsed));
+    std::snprintf(buf, sizeof buf, "%d %d %d %d %d %llx", p.index, p.nEq, p.lower, p.upper,
+                  p.ordered, static_cast<unsigned long long>(p.colUsed));
     return buf;
 }
 
@@ -374,7 +375,7 @@ bool decodePlan(const char* s, Plan& p) {
     // Parsed by hand: xFilter runs once per lookup, a join does a million.
     if (!s) return false;
     const char* end = s + std::strlen(s);
-    int* ints[] = {&p.index, &p.nEq, &p.lower, &p.upper};
+    int* ints[] = {&p.index, &p.nEq, &p.lower, &p.upper, &p.ordered};
     for (int* v : ints) {
         auto r = std::from_chars(s, end, *v);
         if (r.ec != std::errc() || r.ptr == end || *r.ptr != ' ') return false;
@@ -384,13 +385,35 @@ bool decodePlan(const char* s, Plan& p) {
     auto r = std::from_chars(s, end, used, 16);
     if (r.ec != std::errc() || r.ptr != end) return false;
     p.colUsed = used;
-    return p.nEq >= 0 && p.lower >= 0 && p.lower <= 2 && p.upper >= 0 && p.upper <= 2;
+    return p.nEq >= 0 && p.lower >= 0 && p.lower <= 2 && p.upper >= 0 && p.upper <= 2 &&
+           (p.ordered == 0 || p.ordered == 1);
 }
 
 int columnPosition(const jet::TableDef& def, uint16_t number) {
     for (size_t i = 0; i < def.columns.size(); ++i)
         if (def.columns[i].number == number) return static_cast<int>(i);
     return -1;
+}
+
+// Whether walking `idx` from its column `from` on yields the rows in the
+// ORDER BY's order, with no ties SQLite's own sort could have put
+// differently: every ORDER BY term names the next index column in its
+// direction, the index is unique, lists every row (no Null can be left out
+// or tie) and its keys sort as SQLite compares the values (integers).
+bool orderFollows(const jet::TableDef& def, const jet::RealIndex& idx, size_t from,
+                  const sqlite3_index_info* info) {
+    if (info->nOrderBy <= 0 || !idx.unique() || idx.ignoreNulls()) return false;
+    if (from + static_cast<size_t>(info->nOrderBy) < idx.columns.size()) return false;
+    for (size_t k = 0; k < idx.columns.size(); ++k) {
+        const int col = columnPosition(def, idx.columns[k].columnNumber);
+        if (col < 0) return false;
+        const jet::Column& c = def.columns[size_t(col)];
+        if (!isIntegerType(c.type) || !(c.required || c.autoNumber || idx.required())) return false;
+        if (k < from) continue;
+        const auto& term = info->aOrderBy[k - from];
+        if (term.iColumn != col || (term.desc != 0) == idx.columns[k].ascending) return false;
+    }
+    return true;
 }
 
 int bestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
@@ -411,6 +434,18 @@ int bestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
         Choice best;
         best.cost = rows + 10.0;
         best.estRows = rows;
+        // Plans are compared with what SQLite's sort would add to those
+        // whose rows do not come in the ORDER BY's order; sorting a row in
+        // memory costs far less than reading it.
+        auto sortCost = [&](const Choice& c) {
+            return info->nOrderBy > 0 && !c.plan.ordered
+                       ? 0.1 * c.estRows * std::log2(c.estRows + 1.0)
+                       : 0.0;
+        };
+        auto better = [&](const Choice& c) {
+            const double a = c.cost + sortCost(c), b = best.cost + sortCost(best);
+            return a < b || (a == b && c.constraints.size() > best.constraints.size());
+        };
 
         auto isUsable = [&](int i, unsigned char op) {
             const auto& c = info->aConstraint[i];
@@ -426,7 +461,7 @@ int bestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
                 c.cost = 2.0;
                 c.estRows = 1;
                 c.unique = true;
-                if (c.cost < best.cost) best = c;
+                if (better(c)) best = c;
                 break;
             }
         }
@@ -480,7 +515,15 @@ int bestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
                 }
                 if (lowerCons >= 0) c.constraints.push_back(lowerCons);
                 if (upperCons >= 0) c.constraints.push_back(upperCons);
-                if (c.constraints.empty()) continue;
+                c.plan.ordered = orderFollows(def, idx, k, info) ? 1 : 0;
+                if (c.constraints.empty()) {
+                    if (!c.plan.ordered) continue;
+                    // The whole index in order: a row seek per entry.
+                    c.estRows = rows;
+                    c.cost = logRows + rows * 1.5;
+                    if (better(c)) best = c;
+                    continue;
+                }
 
                 double est = rows;
                 if (idx.unique() && k == idx.columns.size()) {
@@ -497,9 +540,7 @@ int bestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
                 c.estRows = est;
                 // A row found through an index costs a page seek.
                 c.cost = logRows + est * 1.5;
-                if (c.cost < best.cost ||
-                    (c.cost == best.cost && c.constraints.size() > best.constraints.size()))
-                    best = c;
+                if (better(c)) best = c;
             }
         }
 
@@ -519,6 +560,7 @@ int bestIndex(sqlite3_vtab* vtab, sqlite3_index_info* info) {
         info->estimatedCost = best.cost;
         info->estimatedRows = static_cast<sqlite3_int64>(best.estRows);
         if (best.unique) info->idxFlags |= SQLITE_INDEX_SCAN_UNIQUE;
+        if (best.plan.ordered) info->orderByConsumed = 1;
         return SQLITE_OK;
     } catch (const std::bad_alloc&) {
         return SQLITE_NOMEM;
@@ -676,6 +718,18 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc
             return SQLITE_ERROR;
         }
         const jet::RealIndex& idx = def.realIndexes[size_t(plan.index)];
+        // A plan that promised index order cannot fall back to a scan: the
+        // whole index in order is a superset SQLite filters again.
+        auto whole = [&]() -> int {
+            if (!plan.ordered) return startScan(cur);
+            auto all = jet::IndexCursor::open(db, def, idx);
+            if (!all.ok()) return fail(vtab, all.error());
+            cur->skipNulls = false;
+            cur->index.emplace(std::move(*all));
+            cur->mode = Mode::Index;
+            ++statsOf(cur).indexScans;
+            return advance(cur);
+        };
         auto columnAt = [&](size_t k) -> const jet::Column* {
             int pos = columnPosition(def, idx.columns[k].columnNumber);
             return pos < 0 ? nullptr : &def.columns[size_t(pos)];
@@ -684,16 +738,16 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc
         std::vector<Value> equal;
         for (int k = 0; k < plan.nEq; ++k) {
             const jet::Column* col = columnAt(size_t(k));
-            if (!col) return startScan(cur);
+            if (!col) return whole();
             Converted c = toJet(*col, argv[k]);
             if (c.conv == Conv::NoMatch) return SQLITE_OK;
-            if (c.conv != Conv::Ok) return startScan(cur);
+            if (c.conv != Conv::Ok) return whole();
             equal.push_back(std::move(c.value));
         }
         std::optional<jet::ValueBound> lower, upper;
         int arg = plan.nEq;
         const jet::Column* rangeCol = nBounds ? columnAt(size_t(plan.nEq)) : nullptr;
-        if (nBounds && !rangeCol) return startScan(cur);
+        if (nBounds && !rangeCol) return whole();
         auto bound = [&](int op, std::optional<jet::ValueBound>& out) -> bool {
             if (!op) return true;
             sqlite3_value* v = argv[arg++];
@@ -704,15 +758,15 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc
             return true;
         };
         if (!bound(plan.lower, lower) || !bound(plan.upper, upper)) return SQLITE_OK;
-        if (equal.empty() && !lower && !upper) return startScan(cur);
+        if (equal.empty() && !lower && !upper) return whole();
 
         auto range = jet::columnRange(idx, equal, lower, upper);
-        if (!range.ok()) return startScan(cur);
+        if (!range.ok()) return whole();
         auto ic = jet::IndexCursor::open(db, def, idx, *range);
         if (!ic.ok()) {
             if (ic.error().code() == Errc::Unsupported ||
                 ic.error().code() == Errc::InvalidArgument)
-                return startScan(cur);
+                return whole();
             return fail(vtab, ic.error());
         }
         if (nBounds) {

@@ -51,6 +51,9 @@ struct SourceColumn {
     std::string name;  // as stored
     Type type = Type::Text;
     uint32_t size = 0;  // Text: characters
+    // No two rows share a value and none is Null (integers only, so that
+    // SQLite's equality is the index's).
+    bool uniqueKey = false;
 };
 
 // What a name in FROM stands for.
