@@ -83,4 +83,8 @@ Result<Properties> parseProperties(Bytes blob, const Format& f, uint16_t codePag
 
 std::string asciiLowered(std::string_view s);
 
+// Bytes a value of this type takes in a row's fixed part; -1 for the
+// variable-length types.
+int fixedSizeOf(ColumnType t);
+
 }  // namespace tab::jet

@@ -12,31 +12,14 @@ namespace tab::jet {
 
 namespace {
 
-int fixedSizeOf(ColumnType t) {
-    switch (t) {
-        case ColumnType::Byte: return 1;
-        case ColumnType::Integer: return 2;
-        case ColumnType::Long:
-        case ColumnType::Single:
-        case ColumnType::Complex: return 4;
-        case ColumnType::Currency:
-        case ColumnType::Double:
-        case ColumnType::DateTime:
-        case ColumnType::BigInt: return 8;
-        case ColumnType::Guid: return 16;
-        case ColumnType::Decimal: return 17;
-        case ColumnType::DateTimeExt: return 42;
-        default: return -1;  // variable size
-    }
-}
-
 struct Ctx {
     Database& db;
     const TableDef& table;
     const Column& col;
     uint32_t page;
     Error bad(const std::string& what) const {
-        return corrupt(page, "column \"" + col.name + "\" of table \"" + table.name + "\": " + what);
+        return corrupt(page,
+                       "column \"" + col.name + "\" of table \"" + table.name + "\": " + what);
     }
 };
 
@@ -94,10 +77,14 @@ Result<Value> decodeTyped(ColumnType type, Bytes s, const Ctx& c, bool calculate
     }
     const uint8_t* p = s.data();
     switch (type) {
-        case ColumnType::Boolean: return Value::boolean(!s.empty() && s[0] != 0);
-        case ColumnType::Byte: return Value::integer(p[0]);
-        case ColumnType::Integer: return Value::integer(static_cast<int16_t>(u16At(p)));
-        case ColumnType::Long: return Value::integer(static_cast<int32_t>(u32At(p)));
+        case ColumnType::Boolean:
+            return Value::boolean(!s.empty() && s[0] != 0);
+        case ColumnType::Byte:
+            return Value::integer(p[0]);
+        case ColumnType::Integer:
+            return Value::integer(static_cast<int16_t>(u16At(p)));
+        case ColumnType::Long:
+            return Value::integer(static_cast<int32_t>(u32At(p)));
         case ColumnType::BigInt:
             return Value::integer(static_cast<int64_t>(u32At(p) | (uint64_t{u32At(p + 4)} << 32)));
         case ColumnType::Currency:
@@ -130,7 +117,8 @@ Result<Value> decodeTyped(ColumnType type, Bytes s, const Ctx& c, bool calculate
             if (days > 3652058 || secs >= 86400) return c.bad("extended date/time out of range");
             return Value::dateTimeExt(days, secs * 10000000 + frac);
         }
-        case ColumnType::Text: return decodeText(s, c);
+        case ColumnType::Text:
+            return decodeText(s, c);
         case ColumnType::Complex: {
             auto key = static_cast<int32_t>(u32At(p));
             return c.db.complexValue(c.table, c.col, key);
@@ -179,6 +167,32 @@ Result<Value> decodeSlice(Bytes s, const Ctx& c) {
 }
 
 }  // namespace
+
+int fixedSizeOf(ColumnType t) {
+    switch (t) {
+        case ColumnType::Byte:
+            return 1;
+        case ColumnType::Integer:
+            return 2;
+        case ColumnType::Long:
+        case ColumnType::Single:
+        case ColumnType::Complex:
+            return 4;
+        case ColumnType::Currency:
+        case ColumnType::Double:
+        case ColumnType::DateTime:
+        case ColumnType::BigInt:
+            return 8;
+        case ColumnType::Guid:
+            return 16;
+        case ColumnType::Decimal:
+            return 17;
+        case ColumnType::DateTimeExt:
+            return 42;
+        default:
+            return -1;  // variable size
+    }
+}
 
 const char* readVarOffsets(Bytes row, bool jet3, size_t nm, std::vector<uint32_t>& offs,
                            size_t& varTableStart) {

@@ -666,12 +666,37 @@ Status Change::Impl::alterColumn(std::string_view tableName, const ColumnSpec& s
 
     // A new type: the values go into a new column with the old one's name.
     // It has a new number, and readers order columns by number, so it becomes
-    // the last column. Index keys would change, so indexed fields are refused.
-    TAB_TRY(refuseIfUsed(*this, def, old, "change the type or size of"));
+    // the last column. Its indexes are built again over the new values; a
+    // relationship's other side would change too, so that is refused.
+    TAB_ASSIGN_OR_RETURN(std::string rel, relationshipOver(*this, def, old.name));
+    if (!rel.empty())
+        return invalid("Cannot change the type or size of the field " + quoted(def, old.name) +
+                       ": it is part of the relationship '" + rel +
+                       "'; delete the relationship first");
     if (def.maxColumns >= kMaxColumns)
         return invalid("The table '" + def.name +
                        "' has used up its 255 field numbers (deleted fields count until the "
                        "database is compacted)");
+    std::vector<IndexSpec> rebuilt;
+    for (const Index& ix : def.indexes) {
+        if (ix.realIndex >= def.realIndexes.size()) continue;
+        const RealIndex& ri = def.realIndexes[ix.realIndex];
+        if (std::none_of(ri.columns.begin(), ri.columns.end(),
+                         [&](const IndexColumn& ic) { return ic.columnNumber == old.number; }))
+            continue;
+        IndexSpec is;
+        is.name = ix.name;
+        is.primaryKey = ix.primaryKey();
+        is.unique = ri.unique();
+        is.required = ri.required();
+        is.ignoreNulls = ri.ignoreNulls();
+        for (const IndexColumn& ic : ri.columns)
+            for (const Column& c : def.columns)
+                if (c.number == ic.columnNumber) is.columns.push_back({c.name, ic.ascending});
+        rebuilt.push_back(std::move(is));
+    }
+    for (const IndexSpec& is : rebuilt) TAB_TRY(dropIndex(def.name, is.name));
+    def = *t.def;
     Column target = nc;
     target.required = false;  // checked above; set once the values are in
     target.allowZeroLength = true;
@@ -694,6 +719,7 @@ Status Change::Impl::alterColumn(std::string_view tableName, const ColumnSpec& s
     TAB_TRY(writeDefinition(t, def, true));
     const auto props = columnProps(placed);
     TAB_TRY(editProperties(*this, def, [&](PropBlob& b) { setColumnProps(b, old.name, props); }));
+    for (const IndexSpec& is : rebuilt) TAB_TRY(createIndex(def.name, is));
     t.touched = true;
     return Status::success();
 }

@@ -23,29 +23,8 @@ void put32(uint8_t* p, uint32_t v) {
 }
 
 int fixedSize(const Column& c) {
-    switch (static_cast<ColumnType>(c.storedType)) {
-        case ColumnType::Byte:
-            return 1;
-        case ColumnType::Integer:
-            return 2;
-        case ColumnType::Long:
-        case ColumnType::Single:
-        case ColumnType::Complex:
-            return 4;
-        case ColumnType::Currency:
-        case ColumnType::Double:
-        case ColumnType::DateTime:
-        case ColumnType::BigInt:
-            return 8;
-        case ColumnType::Guid:
-            return 16;
-        case ColumnType::Decimal:
-            return 17;
-        case ColumnType::DateTimeExt:
-            return 42;
-        default:
-            return c.length;
-    }
+    const int n = fixedSizeOf(static_cast<ColumnType>(c.storedType));
+    return n > 0 ? n : c.length;
 }
 
 struct Slot {

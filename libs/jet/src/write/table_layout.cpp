@@ -1,5 +1,6 @@
 #include "write/table_layout.h"
 
+#include "internal.h"
 #include "tabulary/base/text_codec.h"
 #include "write/properties_writer.h"
 
@@ -20,28 +21,6 @@ std::string lowered(std::string_view s) {
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
     return out;
-}
-
-int fixedSize(ColumnType t) {
-    switch (t) {
-        case ColumnType::Byte:
-            return 1;
-        case ColumnType::Integer:
-            return 2;
-        case ColumnType::Long:
-        case ColumnType::Single:
-            return 4;
-        case ColumnType::Currency:
-        case ColumnType::Double:
-        case ColumnType::DateTime:
-            return 8;
-        case ColumnType::Guid:
-            return 16;
-        case ColumnType::Decimal:
-            return 17;
-        default:
-            return 0;
-    }
 }
 
 bool isLong(const Column& c) {
@@ -146,7 +125,7 @@ Result<TableLayout> layoutTable(const TableSpec& spec, uint8_t sortVersion) {
             c.fixed = true;
             c.flags |= 0x01;
             c.length = 1;
-        } else if (int size = fixedSize(s.type); size > 0) {
+        } else if (int size = fixedSizeOf(s.type); size > 0) {
             c.fixed = true;
             c.flags |= 0x01;
             c.fixedOffset = fixedOffset;
