@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "crypto/page_cipher.h"
 #include "edit/file_io.h"
 #include "edit/journal.h"
 #include "edit/lock_file.h"
@@ -23,6 +24,16 @@ bool writeRefused(int e) {
 
 Error readOnly(const std::string& path) {
     return Error(Errc::Io, path + " is read-only; it cannot be changed");
+}
+
+// A page as the file stores it: enciphered again with the file's scheme
+// (Office AES is not its own inverse; a bare decoder, Jet RC4, is).
+void encodePage(const PageSource& source, uint32_t number, std::span<uint8_t> page) {
+    if (number == 0) return;
+    if (const crypto::PageCipher* c = source.cipher())
+        c->encrypt(number, page);
+    else if (source.decoder())
+        source.decoder()(number, page);
 }
 
 }  // namespace
@@ -49,7 +60,7 @@ struct Pager::Impl {
     Status acquire(Database& database);
     Status writePages(const std::vector<uint32_t>& pages,
                       const std::unordered_map<uint32_t, std::shared_ptr<Page>>& staged,
-                      const PageSource::Decoder& encode);
+                      const PageSource& source);
 };
 
 Status Pager::Impl::acquire(Database& database) {
@@ -82,7 +93,7 @@ Status Pager::Impl::acquire(Database& database) {
 
 Status Pager::Impl::writePages(const std::vector<uint32_t>& pages,
                                const std::unordered_map<uint32_t, std::shared_ptr<Page>>& staged,
-                               const PageSource::Decoder& encode) {
+                               const PageSource& source) {
     if (!journal) {
         JournalHeader h;
         h.pageSize = pageSize;
@@ -106,7 +117,7 @@ Status Pager::Impl::writePages(const std::vector<uint32_t>& pages,
     for (uint32_t n : pages) {
         const Page& page = *staged.at(n);
         std::memcpy(buf.data(), page.data(), pageSize);
-        if (encode && n != 0) encode(n, buf);  // the page encoding is its own inverse
+        encodePage(source, n, buf);
         TAB_TRY(db.writeAll(buf, uint64_t{n} * pageSize));
         ++stats.pagesWritten;
     }
@@ -175,7 +186,7 @@ Status Pager::spillIfNeeded() {
     std::sort(old.begin(), old.end());
     PageSource& src = m_db->pages();
     m.readAll = true;
-    if (Status st = m.writePages(old, m_staged, src.decoder()); !st.ok())
+    if (Status st = m.writePages(old, m_staged, src); !st.ok())
         return undo(st.error().withContext("cannot write the change's pages early"));
     for (uint32_t n : old) {
         m_staged.erase(n);
@@ -226,7 +237,7 @@ Status Pager::commit() {
         std::vector<uint8_t> buf(m.pageSize);
         for (const auto& [number, page] : m_staged) {
             std::memcpy(buf.data(), page->data(), m.pageSize);
-            if (src.decoder() && number != 0) src.decoder()(number, buf);
+            encodePage(src, number, buf);
             src.writeImage(number, buf);
         }
         return finish();
@@ -236,8 +247,7 @@ Status Pager::commit() {
         pages.reserve(m_staged.size());
         for (const auto& entry : m_staged) pages.push_back(entry.first);
         std::sort(pages.begin(), pages.end());
-        if (Status st = m.writePages(pages, m_staged, src.decoder()); !st.ok())
-            return undo(st.error());
+        if (Status st = m.writePages(pages, m_staged, src); !st.ok()) return undo(st.error());
     }
     if (m.journal) {
         if (m.options.durable)
