@@ -230,6 +230,39 @@ std::string folded(std::string s) {
 
 using Model = std::map<int64_t, Row>;
 
+// Text that every collation treats alike: ASCII letters and digits only.
+bool plain(const std::optional<std::string>& s, size_t maxLength) {
+    return !s || (s->size() <= maxLength && std::all_of(s->begin(), s->end(), [](char c) {
+                      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                             (c >= 'A' && c <= 'Z');
+                  }));
+}
+
+// A unique text column can only refuse `v` when another row's value folds
+// to it or is not plain (its collation weights are not modelled).
+bool mayCollide(const Model& model, int64_t self, const std::optional<std::string> Row::*field,
+                const std::optional<std::string>& v) {
+    if (!v) return false;
+    for (const auto& [id, r] : model) {
+        const auto& other = r.*field;
+        if (id == self || !other) continue;
+        if (!plain(other, 255) || folded(*other) == folded(*v)) return true;
+    }
+    return false;
+}
+
+// A refused row must break a rule: an internal error, or a refusal of a row
+// whose values are plain, fit and duplicate nothing, is a fault.
+void expectRefusal(const Error& e, const Model& model, int64_t self, const Row& r, bool nameUnique,
+                   const std::string& when) {
+    if (e.code() == Errc::Internal || e.code() == Errc::Corrupt || e.code() == Errc::Io)
+        broken(when + ": " + e.message());
+    if (!plain(r.code, 10) || !plain(r.name, 50)) return;
+    if (mayCollide(model, self, &Row::code, r.code)) return;
+    if (nameUnique && mayCollide(model, self, &Row::name, r.name)) return;
+    broken(when + ": a valid row was refused: " + e.message());
+}
+
 // Two rows whose codes any collation must call equal.
 void checkCodesUnique(const Model& model, const std::string& when) {
     std::set<std::string> seen;
@@ -450,6 +483,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             v[kId] = Value::null();
             auto rowId = change->insert(table, v);
             if (!rowId.ok()) {
+                expectRefusal(rowId.error(), model, -1, r, extras.count("NameUnique") != 0,
+                              when + " insert");
                 rollback(when + " insert refused");
                 continue;
             }
@@ -482,6 +517,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (which & 0x20) r.flag = !r.flag, changes.emplace_back(kFlag, Value::boolean(r.flag));
             auto st = change->update(table, ids.at(it->first), changes);
             if (!st.ok()) {
+                expectRefusal(st.error(), model, it->first, r, extras.count("NameUnique") != 0,
+                              when + " update");
                 rollback(when + " update refused");
                 continue;
             }
@@ -493,7 +530,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             const Extra& e = kExtras[in.byte() % std::size(kExtras)];
             if (kind == 13 && !extras.count(e.name)) {
-                if (!change->createIndex("Items", e.spec).ok()) {
+                auto st = change->createIndex("Items", e.spec);
+                if (!st.ok()) {
+                    if (st.error().code() == Errc::Internal || st.error().code() == Errc::Corrupt)
+                        broken(when + ": createIndex: " + st.error().message());
                     rollback(when + " createIndex refused");
                     continue;
                 }
