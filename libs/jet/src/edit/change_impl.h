@@ -40,6 +40,11 @@ struct TableState {
     std::vector<std::unique_ptr<edit::IndexTree>> trees;
     std::vector<bool> indexed;  // per column position: part of some real index
     std::vector<uint32_t> uniqueCounts;
+    // Per real index: keys whose entries were removed and that may be gone
+    // from it, settled by settleCounts(); `recount`: too many to look up one
+    // by one, the keys are counted again instead.
+    std::vector<std::set<std::string>> removedKeys;
+    std::vector<bool> recount;
     int64_t rowDelta = 0;
     uint32_t lastAutoNumber = 0;
     bool touched = false;
@@ -83,6 +88,10 @@ struct Change::Impl {
     Result<RowId> insert(size_t table, std::span<const Value> values);
     Status update(size_t table, RowId row, std::span<const std::pair<size_t, Value>> changes);
     Status remove(size_t table, RowId row);
+    // Keeps uniqueCounts exact as entries go out of and into real index r.
+    void keyRemoved(TableState& t, size_t r, const std::string& key, const std::vector<Value>& row);
+    void keyAdded(TableState& t, size_t r, const std::string& key, bool seen);
+    Status settleCounts(TableState& t);
     Status finish();
 
     // Schema (schema_editor.cpp).

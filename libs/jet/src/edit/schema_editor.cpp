@@ -96,6 +96,7 @@ Result<std::optional<RowId>> Change::Impl::catalogRow(const char* table, const c
 // Writes the definition over the table's TDEF chain (growing or shrinking
 // it) and takes it as the table's new state.
 Status Change::Impl::writeDefinition(TableState& t, const TableDef& def, bool ordinals) {
+    if (t.def) TAB_TRY(settleCounts(t));
     for (auto& tr : t.trees)
         if (tr) TAB_TRY(tr->flush());
     write::TdefContent content;
@@ -524,6 +525,7 @@ Status Change::Impl::dropIndex(std::string_view tableName, std::string_view inde
 // Takes one logical index out of the definition; its real index (pages,
 // usage map) goes too when no other logical index uses it.
 Status Change::Impl::dropLogicalIndex(TableState& t, size_t position) {
+    TAB_TRY(settleCounts(t));
     TableDef def = *t.def;
     auto it = def.indexes.begin() + static_cast<std::ptrdiff_t>(position);
     const uint32_t real = it->realIndex;

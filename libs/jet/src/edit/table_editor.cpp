@@ -562,7 +562,7 @@ Result<RowId> Change::Impl::insert(size_t table, std::span<const Value> values) 
         if (allNull && t.uses[r].ignoreNulls) continue;
         TAB_ASSIGN_OR_RETURN(IndexTree * tr, tree(t, r));
         TAB_ASSIGN_OR_RETURN(bool seen, tr->containsKey(key));
-        if (!seen) ++t.uniqueCounts[r];
+        keyAdded(t, r, key, seen);
         TAB_TRY(tr->insert(key, id));
     }
     ++t.rowDelta;
@@ -629,10 +629,13 @@ Status Change::Impl::update(size_t table, RowId id,
         TAB_ASSIGN_OR_RETURN(std::string newKey, keyOf(t, r, newRow, newNull));
         if (oldKey == newKey) continue;
         TAB_ASSIGN_OR_RETURN(IndexTree * tr, tree(t, r));
-        if (!(oldNull && t.uses[r].ignoreNulls)) TAB_TRY(tr->remove(oldKey, id));
+        if (!(oldNull && t.uses[r].ignoreNulls)) {
+            TAB_TRY(tr->remove(oldKey, id));
+            keyRemoved(t, r, oldKey, oldRow);
+        }
         if (!(newNull && t.uses[r].ignoreNulls)) {
             TAB_ASSIGN_OR_RETURN(bool seen, tr->containsKey(newKey));
-            if (!seen) ++t.uniqueCounts[r];
+            keyAdded(t, r, newKey, seen);
             TAB_TRY(tr->insert(newKey, id));
         }
     }
@@ -677,6 +680,7 @@ Status Change::Impl::remove(size_t table, RowId id) {
         if (allNull && t.uses[r].ignoreNulls) continue;
         TAB_ASSIGN_OR_RETURN(IndexTree * tr, tree(t, r));
         TAB_TRY(tr->remove(key, id));
+        keyRemoved(t, r, key, oldRow);
     }
     TAB_ASSIGN_OR_RETURN(RowFields fields, edit::splitRow(d, data.bytes, dataAt >> 8));
     TAB_TRY(edit::deleteSlot(*pager, id));
@@ -691,9 +695,59 @@ Status Change::Impl::remove(size_t table, RowId id) {
     return Status::success();
 }
 
+// A unique key without Null has one entry: once removed it is gone. Other
+// keys may have more entries; whether one is left is looked up at the end.
+void Change::Impl::keyRemoved(TableState& t, size_t r, const std::string& key,
+                              const std::vector<Value>& row) {
+    constexpr size_t kMostLookups = 50000;  // beyond that one walk of the index is cheaper
+    if (t.removedKeys.size() <= r) t.removedKeys.resize(t.uses.size());
+    if (t.recount.size() <= r) t.recount.resize(t.uses.size(), false);
+    if (t.recount[r]) return;
+    bool anyNull = false;
+    for (size_t p : t.uses[r].positions)
+        anyNull = anyNull || (row[p].isNull() && t.def->columns[p].type != ColumnType::Boolean);
+    if (t.uses[r].unique && !anyNull) {
+        if (t.uniqueCounts[r] > 0) --t.uniqueCounts[r];
+        return;
+    }
+    t.removedKeys[r].insert(key);
+    if (t.removedKeys[r].size() > kMostLookups) {
+        t.recount[r] = true;
+        t.removedKeys[r].clear();
+    }
+}
+
+// `seen`: the index already holds the key. A key that went out earlier in
+// this change and comes back cancels that removal instead of counting twice.
+void Change::Impl::keyAdded(TableState& t, size_t r, const std::string& key, bool seen) {
+    if (seen) return;
+    if (r < t.removedKeys.size() && t.removedKeys[r].erase(key)) return;
+    ++t.uniqueCounts[r];
+}
+
+Status Change::Impl::settleCounts(TableState& t) {
+    for (size_t r = 0; r < t.removedKeys.size() && r < t.uniqueCounts.size(); ++r) {
+        const bool again = r < t.recount.size() && t.recount[r];
+        if (!again && t.removedKeys[r].empty()) continue;
+        TAB_ASSIGN_OR_RETURN(IndexTree * tr, tree(t, r));
+        if (again) {
+            TAB_ASSIGN_OR_RETURN(t.uniqueCounts[r], tr->distinctKeys());
+        } else {
+            for (const std::string& key : t.removedKeys[r]) {
+                TAB_ASSIGN_OR_RETURN(bool left, tr->containsKey(key));
+                if (!left && t.uniqueCounts[r] > 0) --t.uniqueCounts[r];
+            }
+        }
+    }
+    t.removedKeys.clear();
+    t.recount.clear();
+    return Status::success();
+}
+
 // Index pages and the definitions' counts, before the pager commits.
 Status Change::Impl::finish() {
     for (TableState& t : tables) {
+        TAB_TRY(settleCounts(t));
         for (auto& tr : t.trees)
             if (tr) TAB_TRY(tr->flush());
         if (!t.touched) continue;
