@@ -11,27 +11,6 @@ set -euo pipefail
 # shellcheck source=../scripts/common.sh
 source "$(dirname "$0")/../scripts/common.sh"
 
-build=1
-args=()
-while (($#)); do
-    case "$1" in
-        --no-build) build=0 ;;
-        -h | --help)
-            sed -n '2,9s/^# \{0,1\}//p' "$0"
-            exit 0
-            ;;
-        *) args+=("$1") ;;
-    esac
-    shift
-done
-
-if ((build)); then
-    ensure_deps >&2
-    log "build (release preset, -O2) in $RELEASE_DIR" >&2
-    configure_preset release "$RELEASE_DIR" >/dev/null
-    build_dir "$RELEASE_DIR" change_bench sql_bench_db >&2
-fi
-bench=$RELEASE_DIR/bench/change_bench
-[[ -x "$bench" ]] || { echo "change_bench: $bench not built (drop --no-build)" >&2; exit 1; }
-if ((${#args[@]} == 0)); then args=("$RELEASE_DIR/bench/sql-bench.mdb"); fi
-exec "$bench" "${args[@]}"
+bench_setup "$0" 9 change_bench sql_bench_db -- "$@"
+((${#BENCH_ARGS[@]} > 0)) || BENCH_ARGS=("$RELEASE_DIR/bench/sql-bench.mdb")
+exec "$BENCH_BIN" "${BENCH_ARGS[@]}"

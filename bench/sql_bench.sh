@@ -13,26 +13,5 @@ set -euo pipefail
 # shellcheck source=../scripts/common.sh
 source "$(dirname "$0")/../scripts/common.sh"
 
-build=1
-args=()
-while (($#)); do
-    case "$1" in
-        --no-build) build=0 ;;
-        -h | --help)
-            sed -n '2,11s/^# \{0,1\}//p' "$0"
-            exit 0
-            ;;
-        *) args+=("$1") ;;
-    esac
-    shift
-done
-
-if ((build)); then
-    ensure_deps >&2
-    log "build (release preset, -O2) in $RELEASE_DIR" >&2
-    configure_preset release "$RELEASE_DIR" >/dev/null
-    build_dir "$RELEASE_DIR" sql_bench sql_bench_db >&2
-fi
-bench=$RELEASE_DIR/bench/sql_bench
-[[ -x "$bench" ]] || { echo "sql_bench: $bench not built (drop --no-build)" >&2; exit 1; }
-exec "$bench" "${args[@]}"
+bench_setup "$0" 11 sql_bench sql_bench_db -- "$@"
+exec "$BENCH_BIN" "${BENCH_ARGS[@]}"

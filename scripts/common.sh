@@ -41,3 +41,43 @@ build_dir() {
     (($# > 0)) && targets=(--target "$@")
     cmake --build "$dir" -j "$TABULARY_JOBS" "${targets[@]}"
 }
+
+# The start of every bench/*.sh script:
+#   bench_setup SCRIPT HELP_LAST TARGET [MORE TARGETS...] -- "$@"
+# takes --no-build and --help (lines 2..HELP_LAST of SCRIPT's header), builds
+# TARGET and the others in the release tree unless told not to, and leaves
+# the benchmark's path in BENCH_BIN and the other arguments in BENCH_ARGS.
+bench_setup() {
+    local script=$1 help_last=$2 target=$3
+    shift 3
+    local targets=("$target")
+    while (($#)) && [[ "$1" != -- ]]; do
+        targets+=("$1")
+        shift
+    done
+    (($#)) && shift
+    local build=1
+    BENCH_ARGS=()
+    while (($#)); do
+        case "$1" in
+            --no-build) build=0 ;;
+            -h | --help)
+                sed -n "2,${help_last}s/^# \{0,1\}//p" "$script"
+                exit 0
+                ;;
+            *) BENCH_ARGS+=("$1") ;;
+        esac
+        shift
+    done
+    if ((build)); then
+        ensure_deps >&2
+        log "build (release preset, -O2) in $RELEASE_DIR" >&2
+        configure_preset release "$RELEASE_DIR" >/dev/null
+        build_dir "$RELEASE_DIR" "${targets[@]}" >&2
+    fi
+    BENCH_BIN=$RELEASE_DIR/bench/$target
+    [[ -x "$BENCH_BIN" ]] || {
+        echo "$target: $BENCH_BIN not built (drop --no-build)" >&2
+        exit 1
+    }
+}
