@@ -228,6 +228,29 @@ std::vector<uint8_t> crashLeavingJournal(const std::string& path,
 // the database object and a new open see the change exactly when it was
 // committed; nothing stays beside the file; an abandoned change leaves the
 // file byte for byte as it was.
+// Journal records are checked with CRC-32: the published check value, and
+// every length and alignment against a bit-at-a-time reference.
+TEST(Journal, Crc32MatchesTheReference) {
+    auto bytes = [](const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s)); };
+    EXPECT_EQ(crc32(bytes("123456789")), 0xCBF43926u);
+    EXPECT_EQ(crc32(bytes("")), 0u);
+    auto reference = [](const uint8_t* p, size_t n, uint32_t crc) {
+        crc = ~crc;
+        for (size_t i = 0; i < n; ++i) {
+            crc ^= p[i];
+            for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+        }
+        return ~crc;
+    };
+    std::vector<uint8_t> data(80);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 131 + 7);
+    for (size_t start = 0; start < 8; ++start)
+        for (size_t n = 0; start + n <= data.size(); ++n)
+            ASSERT_EQ(crc32({data.data() + start, n}, 0x1234u),
+                      reference(data.data() + start, n, 0x1234u))
+                << "start " << start << ", " << n << " bytes";
+}
+
 TEST(Pager, CommitShowsTheChangeAndRollbackLeavesTheFileAsItWas) {
     enum class End { Commit, Rollback, Destroy };
     struct Case {

@@ -10,6 +10,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "edit/index_tree.h"
@@ -43,7 +44,7 @@ struct TableState {
     // Per real index: keys whose entries were removed and that may be gone
     // from it, settled by settleCounts(); `recount`: too many to look up one
     // by one, the keys are counted again instead.
-    std::vector<std::set<std::string>> removedKeys;
+    std::vector<std::unordered_set<std::string>> removedKeys;
     std::vector<bool> recount;
     int64_t rowDelta = 0;
     uint32_t lastAutoNumber = 0;

@@ -699,7 +699,7 @@ Status Change::Impl::remove(size_t table, RowId id) {
 // keys may have more entries; whether one is left is looked up at the end.
 void Change::Impl::keyRemoved(TableState& t, size_t r, const std::string& key,
                               const std::vector<Value>& row) {
-    constexpr size_t kMostLookups = 50000;  // beyond that one walk of the index is cheaper
+    constexpr size_t kMostLookups = 10000;  // beyond that one walk of the index is cheaper
     if (t.removedKeys.size() <= r) t.removedKeys.resize(t.uses.size());
     if (t.recount.size() <= r) t.recount.resize(t.uses.size(), false);
     if (t.recount[r]) return;
