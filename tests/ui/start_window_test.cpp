@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <functional>
 
 #include "app/application.h"
@@ -18,6 +19,8 @@
 #include "app/start_window.h"
 #include "app/theme.h"
 #include "db/engine_check.h"
+#include "fault_io.h"
+#include "tabulary/jet/change.h"
 #include "ui_support.h"
 #include "workspace/workspace_window.h"
 
@@ -96,6 +99,68 @@ TEST_F(StartWindowTest, RememberedFileDeletedShowsTheOldPath) {
     EXPECT_EQ(app.loadedWorkspace(), nullptr);
     EXPECT_TRUE(f1.isVisible());
     EXPECT_TRUE(world.dialogs->boxes.empty());
+}
+
+// A change that a crash interrupted left its journal: the first open undoes
+// it and says so in one box; the next opens have nothing to say.
+TEST_F(StartWindowTest, OpeningAfterACrashUndoesTheChangeAndSaysSoOnce) {
+    const QString db = database();
+    const std::string path = db.toStdString();
+    std::string before;
+    {
+        QFile f(db);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        before = f.readAll().toStdString();
+    }
+    bool crashed = false;
+    for (int64_t at = 1; at < 200 && !crashed; ++at) {
+        jet::edit::FaultIo io(at);
+        {
+            auto opened = jet::Database::open(path);
+            ASSERT_TRUE(opened.ok()) << opened.error().message();
+            jet::ChangeOptions options;
+            options.io = &io;
+            // A crash this early stops the change before it starts.
+            auto change = jet::Change::begin(**opened, options);
+            auto t = change.ok() ? (*change)->table("Customers") : Result<size_t>(0);
+            const jet::Value row[] = {jet::Value::integer(2), jet::Value::text("Bo"),
+                                      jet::Value::text("Rye")};
+            if (change.ok() && t.ok() && (*change)->insert(*t, row).ok()) (void)(*change)->commit();
+        }
+        std::filesystem::remove(path.substr(0, path.size() - 4) + ".ldb");
+        QFile f(db);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        crashed = QFile::exists(db + QStringLiteral(".tbj")) && f.readAll().toStdString() != before;
+        if (!crashed) {
+            f.close();
+            QFile::remove(db + QStringLiteral(".tbj"));
+            QFile out(db);
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            out.write(before.data(), static_cast<qint64>(before.size()));
+        }
+    }
+    ASSERT_TRUE(crashed) << "no crash point left a journal and a changed file";
+    world.writeSettings(db, QString());
+    Application app;
+    ASSERT_TRUE(app.start());
+    ASSERT_NE(app.loadedWorkspace(), nullptr);
+    ASSERT_EQ(world.dialogs->boxes.size(), 1u);
+    EXPECT_TRUE(world.dialogs->boxes[0].text.contains(QStringLiteral("was interrupted")))
+        << world.dialogs->boxes[0].text.toStdString();
+    EXPECT_TRUE(world.dialogs->boxes[0].text.contains(db));
+    EXPECT_FALSE(QFile::exists(db + QStringLiteral(".tbj")));
+    {
+        QFile f(db);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(f.readAll().toStdString() == before) << "the file is not as before the change";
+    }
+    QTest::mouseClick(child<QPushButton>(*app.loadedWorkspace(), "PushButton4"), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton3"), Qt::LeftButton);
+    ASSERT_NE(app.loadedWorkspace(), nullptr);
+    EXPECT_EQ(items(child<QListWidget>(*app.loadedWorkspace(), "List1")),
+              (QStringList{"archive", "Customers", "orders"}));
+    EXPECT_EQ(world.dialogs->boxes.size(), 1u);
 }
 
 TEST_F(StartWindowTest, WrongPasswordGivesOneBoxAnEmptyListAndBackCorrectsIt) {

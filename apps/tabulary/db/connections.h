@@ -18,4 +18,9 @@ struct ConnectionProperties {
 std::unique_ptr<ado::Connection> openConnection(const ConnectionSettings& settings,
                                                 const ConnectionProperties& properties = {});
 
+// After an open: when the engine had to undo a change that a crash
+// interrupted (or, on a read-only file, could only show the file as before
+// it), the user is told once per file and notice.
+void reportOpenNotice(const ado::Connection& connection);
+
 }  // namespace tab::gui

@@ -298,6 +298,7 @@ void Form2::PushButton1_Click() {
         g.line(112, [&] { conn().setCursorLocation(ado::kCursorClient); });
         g.line(114, [&] {
             check(conn().open(BuildConnectionString(m_app.startWindow()).toStdString()));
+            reportOpenNotice(conn());
         });
         g.line(116, [&] { DataGrid1->unbind(); });
         if (g.test(118,

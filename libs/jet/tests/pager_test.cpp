@@ -224,10 +224,6 @@ std::vector<uint8_t> crashLeavingJournal(const std::string& path,
 
 }  // namespace
 
-// A change commits, or is abandoned, with and without writing pages early:
-// the database object and a new open see the change exactly when it was
-// committed; nothing stays beside the file; an abandoned change leaves the
-// file byte for byte as it was.
 // Journal records are checked with CRC-32: the published check value, and
 // every length and alignment against a bit-at-a-time reference.
 TEST(Journal, Crc32MatchesTheReference) {
@@ -251,6 +247,10 @@ TEST(Journal, Crc32MatchesTheReference) {
                 << "start " << start << ", " << n << " bytes";
 }
 
+// A change commits, or is abandoned, with and without writing pages early:
+// the database object and a new open see the change exactly when it was
+// committed; nothing stays beside the file; an abandoned change leaves the
+// file byte for byte as it was.
 TEST(Pager, CommitShowsTheChangeAndRollbackLeavesTheFileAsItWas) {
     enum class End { Commit, Rollback, Destroy };
     struct Case {
