@@ -1,5 +1,6 @@
 #include "tabulary/base/rc4.h"
 
+#include <cstring>
 #include <utility>
 
 namespace tab {
@@ -15,12 +16,22 @@ Rc4::Rc4(std::span<const uint8_t> key) {
 }
 
 void Rc4::apply(std::span<uint8_t> data) {
+    // The state in locals: stores through the data bytes could otherwise
+    // alias it, and every step would reload it.
+    uint8_t s[256];
+    std::memcpy(s, m_s, sizeof s);
+    uint8_t i = m_i, j = m_j;
     for (auto& byte : data) {
-        m_i = static_cast<uint8_t>(m_i + 1);
-        m_j = static_cast<uint8_t>(m_j + m_s[m_i]);
-        std::swap(m_s[m_i], m_s[m_j]);
-        byte ^= m_s[static_cast<uint8_t>(m_s[m_i] + m_s[m_j])];
+        i = static_cast<uint8_t>(i + 1);
+        const uint8_t si = s[i];
+        j = static_cast<uint8_t>(j + si);
+        s[i] = s[j];
+        s[j] = si;
+        byte ^= s[static_cast<uint8_t>(s[i] + si)];
     }
+    std::memcpy(m_s, s, sizeof s);
+    m_i = i;
+    m_j = j;
 }
 
 }  // namespace tab
