@@ -102,18 +102,38 @@ Result<AgileParams> params(const XmlElement& e) {
     return p;
 }
 
-Result<Buffer> unwrap(const AgileInfo& info, const Buffer& spun, const uint8_t (&block)[8],
-                      const Buffer& encrypted) {
-    const AgileParams& k = info.key;
+// AES-CBC of a password-encryptor value under the key of its block constant.
+Result<Buffer> keyEncryptorCbc(bool encrypt, const AgileParams& k, const Buffer& spun,
+                               const uint8_t (&block)[8], const Buffer& in) {
     Buffer hk = digest(k.hash, {spun, std::span<const uint8_t>(block, 8)});
     Buffer key = fitTo(hk, k.keyBits / 8);
     Buffer iv = fitTo(k.salt, k.blockSize);
-    Buffer out = encrypted;
-    bool ok = aes(false, AesMode::Cbc, key, iv, out);
+    Buffer out = in;
+    bool ok = aes(encrypt, AesMode::Cbc, key, iv, out);
     wipe(hk);
     wipe(key);
     if (!ok) return Error(Errc::Internal, "OpenSSL could not run AES");
     return out;
+}
+
+Result<Buffer> unwrap(const AgileInfo& info, const Buffer& spun, const uint8_t (&block)[8],
+                      const Buffer& encrypted) {
+    return keyEncryptorCbc(false, info.key, spun, block, encrypted);
+}
+
+std::string xmlName(HashAlg alg) {
+    std::string n;
+    for (const char* c = hashName(alg); *c; ++c)
+        if (*c != '-') n += *c;
+    return n;
+}
+
+std::string paramsXml(const AgileParams& p) {
+    return "saltSize=\"" + std::to_string(p.salt.size()) + "\" blockSize=\"" +
+           std::to_string(p.blockSize) + "\" keyBits=\"" + std::to_string(p.keyBits) +
+           "\" hashSize=\"" + std::to_string(p.hashSize) +
+           "\" cipherAlgorithm=\"AES\" cipherChaining=\"ChainingModeCBC\" hashAlgorithm=\"" +
+           xmlName(p.hash) + "\" saltValue=\"" + base64Encode(p.salt) + "\"";
 }
 
 class AgileCipher final : public PageCipher {
@@ -257,6 +277,58 @@ Result<std::unique_ptr<PageCipher>> makeAgileCipher(const AgileInfo& info, uint3
     wipe(*kval);
     return std::unique_ptr<PageCipher>(
         new AgileCipher(std::move(dataKey), info.data, databaseKey, std::move(name)));
+}
+
+}  // namespace tab::jet::crypto
+
+namespace tab::jet::crypto {
+
+Result<Buffer> buildAgileInfo(HashAlg hash, uint32_t keyBits, const Buffer& password) {
+    AgileParams p;
+    p.hash = hash;
+    p.keyBits = keyBits;
+    p.blockSize = 16;
+    p.hashSize = static_cast<uint32_t>(hashSize(hash));
+    auto dataSalt = randomBytes(16);
+    auto keySalt = randomBytes(16);
+    auto verifier = randomBytes(16);
+    auto dataKey = randomBytes(keyBits / 8);
+    for (const auto* r : {&dataSalt, &keySalt, &verifier, &dataKey})
+        if (!r->ok()) return r->error();
+    AgileParams data = p, key = p;
+    data.salt = std::move(*dataSalt);
+    key.salt = std::move(*keySalt);
+
+    Buffer spun = agileSpunHash(hash, key.salt, password, kNewSpinCount);
+    // The verifier's hash, zero-padded to whole AES blocks.
+    Buffer verifierHash = digest(hash, {*verifier});
+    verifierHash.resize((verifierHash.size() + 15) / 16 * 16, 0);
+    auto encInput = keyEncryptorCbc(true, key, spun, kVerifierInputBlock, *verifier);
+    auto encHash = keyEncryptorCbc(true, key, spun, kVerifierHashBlock, verifierHash);
+    auto encKey = keyEncryptorCbc(true, key, spun, kKeyValueBlock, *dataKey);
+    wipe(spun);
+    wipe(*verifier);
+    wipe(*dataKey);
+    for (const auto* r : {&encInput, &encHash, &encKey})
+        if (!r->ok()) return r->error();
+
+    // The descriptor as Access writes it: declaration, CRLF, one line of XML.
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+        "<encryption xmlns=\"http://schemas.microsoft.com/office/2006/encryption\" "
+        "xmlns:p=\"" +
+        std::string(kPasswordUri) +
+        "\" "
+        "xmlns:c=\"http://schemas.microsoft.com/office/2006/keyEncryptor/certificate\">"
+        "<keyData " +
+        paramsXml(data) + "/><keyEncryptors><keyEncryptor uri=\"" + std::string(kPasswordUri) +
+        "\"><p:encryptedKey spinCount=\"" + std::to_string(kNewSpinCount) + "\" " + paramsXml(key) +
+        " encryptedVerifierHashInput=\"" + base64Encode(*encInput) +
+        "\" encryptedVerifierHashValue=\"" + base64Encode(*encHash) + "\" encryptedKeyValue=\"" +
+        base64Encode(*encKey) + "\"/></keyEncryptor></keyEncryptors></encryption>";
+    Buffer block = {4, 0, 4, 0, 0x40, 0, 0, 0};
+    block.insert(block.end(), xml.begin(), xml.end());
+    return block;
 }
 
 }  // namespace tab::jet::crypto

@@ -1,5 +1,7 @@
 #include "crypto/office_encryption.h"
 
+#include <openssl/rand.h>
+
 #include "tabulary/base/byte_reader.h"
 
 namespace tab::jet::crypto {
@@ -105,6 +107,34 @@ Result<std::unique_ptr<PageCipher>> openOfficeEncryption(std::span<const uint8_t
     auto info = parseEncryptionInfo(*block);
     if (!info.ok()) return info.error();
     return makeOfficeCipher(*info, databaseKey, password);
+}
+
+Result<Buffer> randomBytes(size_t n) {
+    Buffer out(n);
+    if (n > 0 && RAND_bytes(out.data(), static_cast<int>(n)) != 1)
+        return Error(Errc::Internal, "OpenSSL's random generator failed");
+    return out;
+}
+
+Result<Buffer> buildEncryptionInfo(EncryptionScheme scheme, std::string_view password) {
+    Buffer pw = passwordBytes(password);
+    Result<Buffer> block = Error(Errc::Internal, "unknown encryption scheme");
+    switch (scheme) {
+        case EncryptionScheme::Agile:
+            block = buildAgileInfo(HashAlg::Sha512, 256, pw);
+            break;
+        case EncryptionScheme::AgileSha1:
+            block = buildAgileInfo(HashAlg::Sha1, 128, pw);
+            break;
+        case EncryptionScheme::StandardAes:
+            block = buildStandardInfo(OfficeScheme::StandardAes, pw);
+            break;
+        case EncryptionScheme::Rc4CryptoApi:
+            block = buildStandardInfo(OfficeScheme::Rc4CryptoApi, pw);
+            break;
+    }
+    wipe(pw);
+    return block;
 }
 
 }  // namespace tab::jet::crypto

@@ -18,6 +18,7 @@
 #include "page_cipher.h"
 #include "primitives.h"
 #include "tabulary/base/error.h"
+#include "tabulary/jet/encrypt.h"
 
 namespace tab::jet::crypto {
 
@@ -106,6 +107,21 @@ Result<std::unique_ptr<PageCipher>> makeStandardCipher(const StandardInfo& info,
                                                        const Buffer& password, std::string name);
 Result<std::unique_ptr<PageCipher>> makeAgileCipher(const AgileInfo& info, uint32_t databaseKey,
                                                     const Buffer& password, std::string name);
+
+// Spins of the Agile descriptors this program writes, as Access does.
+constexpr uint32_t kNewSpinCount = 100'000;
+
+// A new encryption information block (the bytes from 0x29B of page 0) for
+// `password`: fresh salts, verifier and, for Agile, data key from OpenSSL's
+// generator. Internal if the generator or AES fails.
+Result<Buffer> buildEncryptionInfo(EncryptionScheme scheme, std::string_view password);
+
+// n bytes from OpenSSL's generator.
+Result<Buffer> randomBytes(size_t n);
+
+// The builders behind buildEncryptionInfo; `password` as passwordBytes gives it.
+Result<Buffer> buildStandardInfo(OfficeScheme scheme, const Buffer& password);
+Result<Buffer> buildAgileInfo(HashAlg hash, uint32_t keyBits, const Buffer& password);
 
 // Key derivations, exposed for known-answer tests.
 // RC4 CryptoAPI: H0 = SHA1(salt || password).

@@ -249,3 +249,79 @@ Result<std::unique_ptr<PageCipher>> makeStandardCipher(const StandardInfo& info,
 }
 
 }  // namespace tab::jet::crypto
+
+namespace tab::jet::crypto {
+
+namespace {
+
+void add32(Buffer& b, uint32_t v) {
+    Buffer le = le32(v);
+    b.insert(b.end(), le.begin(), le.end());
+}
+
+}  // namespace
+
+Result<Buffer> buildStandardInfo(OfficeScheme scheme, const Buffer& password) {
+    const bool rc4 = scheme == OfficeScheme::Rc4CryptoApi;
+    if (!rc4 && scheme != OfficeScheme::StandardAes)
+        return Error(Errc::Internal, "no new encryption information for this scheme");
+    // What Access writes: fDocProps with RC4, fAES with the AES provider.
+    const uint32_t flags = rc4 ? kFlagCryptoApi | 0x08 : kFlagCryptoApi | kFlagAes;
+    const uint32_t keyBits = 128;
+    const std::string csp = rc4 ? "Microsoft Enhanced Cryptographic Provider v1.0"
+                                : "Microsoft Enhanced RSA and AES Cryptographic Provider";
+    auto salt = randomBytes(16);
+    auto verifier = randomBytes(16);
+    if (!salt.ok()) return salt.error();
+    if (!verifier.ok()) return verifier.error();
+
+    Buffer header;
+    add32(header, flags);
+    add32(header, 0);  // sizeExtra
+    add32(header, rc4 ? kAlgRc4 : kAlgAes128);
+    add32(header, kAlgSha1);
+    add32(header, keyBits);
+    add32(header, rc4 ? 1 : 0x18);  // PROV_RSA_FULL, PROV_RSA_AES
+    add32(header, 0);
+    add32(header, 0);
+    Buffer name = passwordBytes(csp);  // UTF-16LE, as the password
+    header.insert(header.end(), name.begin(), name.end());
+    header.push_back(0);
+    header.push_back(0);
+
+    // SHA-1 of the verifier; AES pads it with zeros to two blocks.
+    Buffer encVerifier = *verifier;
+    Buffer encHash = digest(HashAlg::Sha1, {*verifier});
+    bool ok = true;
+    if (rc4) {
+        Buffer base = cryptoApiBaseHash(*salt, password);
+        Buffer k = cryptoApiRc4Key(base, 0, keyBits);
+        Rc4 stream(k);
+        stream.apply(encVerifier);
+        stream.apply(encHash);
+        wipe(k);
+        wipe(base);
+    } else {
+        encHash.resize(32, 0);
+        Buffer base = standardBaseHash(*salt, password, kStandardIterations);
+        Buffer k = standardAesKey(base, 0, keyBits);
+        ok = aes(true, AesMode::Ecb, k, {}, encVerifier) && aes(true, AesMode::Ecb, k, {}, encHash);
+        wipe(k);
+        wipe(base);
+    }
+    wipe(*verifier);
+    if (!ok) return Error(Errc::Internal, "OpenSSL could not run AES");
+
+    Buffer block = {4, 0, 2, 0};
+    add32(block, flags);
+    add32(block, static_cast<uint32_t>(header.size()));
+    block.insert(block.end(), header.begin(), header.end());
+    add32(block, 16);
+    block.insert(block.end(), salt->begin(), salt->end());
+    block.insert(block.end(), encVerifier.begin(), encVerifier.end());
+    add32(block, 20);
+    block.insert(block.end(), encHash.begin(), encHash.end());
+    return block;
+}
+
+}  // namespace tab::jet::crypto
