@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "tabulary/ado/text.h"
 #include "tabulary/jet/check.h"
 #include "tabulary/jet/database.h"
+#include "tabulary/jet/encrypt.h"
 #include "tabulary/jet/saved_query.h"
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value_text.h"
@@ -39,7 +41,12 @@ const char* kUsage =
     "    [--format F --output PATH]\n"
     "                         or the program's own documents: F is txt, csv, xml, xlsx or pdf\n"
     "                         (txt, csv and xml go to standard output without --output)\n"
-    "  explain FILE SQL       print the SQLite statement and the result columns of a query\n";
+    "  explain FILE SQL       print the SQLite statement and the result columns of a query\n"
+    "  encrypt IN OUT --password PW [--scheme S]\n"
+    "                         copy an .accdb protected by the password; S is agile (AES-256,\n"
+    "                         the default), agile-sha1, standard (AES-128) or rc4\n"
+    "  decrypt IN OUT --password PW\n"
+    "                         copy an encrypted .accdb without its password\n";
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "tabulary-cli: %s\n", message.c_str());
@@ -350,6 +357,34 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string cmd = args[0];
+    if (cmd == "encrypt" || cmd == "decrypt") {
+        std::optional<EncryptionScheme> scheme = EncryptionScheme::Agile;
+        std::vector<std::string> files;
+        for (size_t i = 1; i < args.size(); ++i) {
+            if (cmd == "encrypt" && (args[i] == "--scheme" || args[i].rfind("--scheme=", 0) == 0)) {
+                std::string name;
+                if (args[i] == "--scheme") {
+                    if (i + 1 >= args.size()) return fail("--scheme needs a value");
+                    name = args[++i];
+                } else {
+                    name = args[i].substr(9);
+                }
+                scheme = schemeByName(name);
+                if (!scheme)
+                    return fail("unknown scheme \"" + name +
+                                "\" (agile, agile-sha1, standard or rc4)");
+            } else {
+                files.push_back(args[i]);
+            }
+        }
+        if (files.size() != 2) return fail(cmd + " needs an input and an output file");
+        if (options.password.empty()) return fail(cmd + " needs --password");
+        Status st = cmd == "encrypt"
+                        ? encryptDatabase(files[0], files[1], options.password, *scheme)
+                        : decryptDatabase(files[0], files[1], options.password);
+        if (!st.ok()) return fail(st.error().message());
+        return 0;
+    }
     if (cmd == "create") {
         if (args.size() != 3) return fail("create needs an output file and a script");
         CreateOptions create;
