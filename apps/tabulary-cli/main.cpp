@@ -34,8 +34,8 @@ const char* kUsage =
     "  queries FILE           saved queries: name, kind and SQL (one line each, tab-separated)\n"
     "  check FILE [--strict]  check every structure and report problems; exit 1 on errors,\n"
     "                         with --strict also on warnings\n"
-    "  create OUT SCRIPT      write a new .mdb from CREATE TABLE / CREATE INDEX / INSERT "
-    "statements\n"
+    "  create OUT SCRIPT      write a new .mdb (or .accdb, when OUT ends so) from CREATE TABLE /\n"
+    "                         CREATE INDEX / INSERT statements\n"
     "  query FILE SQL [--csv] run an Access SQL statement; rows as tab-separated text (tab, line\n"
     "                         breaks and backslashes escaped as \\t \\n \\r \\\\) or as CSV\n"
     "    [--format F --output PATH]\n"
@@ -389,6 +389,9 @@ int main(int argc, char** argv) {
         if (args.size() != 3) return fail("create needs an output file and a script");
         CreateOptions create;
         create.password = options.password;
+        const std::string& out = args[1];
+        if (out.size() > 6 && out.compare(out.size() - 6, 6, ".accdb") == 0)
+            create.format = FileFormat::Ace12;
         // Reproducible output: the catalogue's dates from SOURCE_DATE_EPOCH when set.
         if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch)
             create.objectDate = std::strtod(epoch, nullptr) / 86400.0 + 25569.0;

@@ -40,7 +40,6 @@ std::string lowered(std::string_view s) {
     return out;
 }
 
-
 bool isLong(const Column& c) {
     return c.type == ColumnType::Memo || c.type == ColumnType::Ole;
 }
@@ -149,6 +148,8 @@ struct DatabaseWriter::Impl {
     Status writeTable(TableState& t);
     Status writeCatalog();
     Status writeHeader();
+    bool aceFile() const { return options.format == FileFormat::Ace12; }
+    JetVersion version() const { return aceFile() ? JetVersion::Ace12 : JetVersion::Jet4; }
     std::vector<uint8_t> headerPage() const;
 };
 
@@ -237,7 +238,7 @@ Status DatabaseWriter::Impl::append(TableState& t, std::span<const Value> input)
             bool null = values[pos].isNull() && c.type != ColumnType::Boolean;
             allNull = allNull && null;
             anyNull = anyNull || null;
-            auto seg = encodeKeySegment(c, values[pos], ri.columns[k].ascending, JetVersion::Jet4,
+            auto seg = encodeKeySegment(c, values[pos], ri.columns[k].ascending, version(),
                                         TextCollation::GeneralLegacy);
             if (!seg.ok())
                 return invalid("table \"" + def.name + "\": column \"" + c.name +
@@ -389,7 +390,8 @@ Status DatabaseWriter::Impl::writeCatalog() {
         TAB_TRY(aceRows(containerAces(id)));
     }
     std::string dbProps = buildPropertyBlob(
-        {textProperty("AccessVersion", "08.50"), longProperty("Build", 6620)}, {});
+        {textProperty("AccessVersion", aceFile() ? "09.50" : "08.50"), longProperty("Build", 6620)},
+        {});
     TAB_TRY(object(kMSysDbId, kDatabasesId, "MSysDb", 2, kSystemObject, kAdmin, dbProps));
     TAB_TRY(aceRows(containerAces(kMSysDbId)));
     for (auto& t : tables) {
@@ -427,8 +429,8 @@ Status DatabaseWriter::Impl::writeCatalog() {
 std::vector<uint8_t> DatabaseWriter::Impl::headerPage() const {
     std::vector<uint8_t> p(kPageSize, 0);
     p[1] = 0x01;
-    std::memcpy(p.data() + 4, "Standard Jet DB", 15);
-    p[0x14] = 0x01;
+    std::memcpy(p.data() + 4, aceFile() ? "Standard ACE DB" : "Standard Jet DB", 15);
+    p[0x14] = aceFile() ? 0x02 : 0x01;
     static const uint8_t kConstant[24] = {0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00, 0x00,
                                           0x02, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00,
                                           0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00};
@@ -442,8 +444,8 @@ std::vector<uint8_t> DatabaseWriter::Impl::headerPage() const {
         if (i / 2 < pw.size()) b = static_cast<uint8_t>(pw[i / 2] >> (8 * (i % 2)));
         p[0x42 + i] = b ^ static_cast<uint8_t>(day >> (8 * (i % 4)));
     }
-    put32(p.data() + 0x6A, 0x21AA);
-    put16(p.data() + 0x6E, 0x0409);  // General sort order
+    put32(p.data() + 0x6A, aceFile() ? 0x11A6 : 0x21AA);  // as Access 2003 / 2007 write it
+    put16(p.data() + 0x6E, 0x0409);                       // General sort order
     uint64_t bits;
     std::memcpy(&bits, &kCreationDate, 8);
     for (int i = 0; i < 8; ++i) p[0x72 + i] = static_cast<uint8_t>(bits >> (8 * i));
@@ -486,6 +488,10 @@ Result<std::unique_ptr<DatabaseWriter>> DatabaseWriter::create(const std::string
                                                                const CreateOptions& options) {
     if (utf8ToUtf16(options.password).size() > 20)
         return invalid("a database password has at most 20 characters");
+    if (options.format == FileFormat::Ace12 && !options.password.empty())
+        return invalid(
+            "an .accdb file takes its password as encryption: create it without one, then "
+            "encrypt it");
     auto impl = std::make_unique<Impl>();
     TAB_ASSIGN_OR_RETURN(impl->file, PageFile::create(path));
     impl->options = options;
@@ -510,7 +516,7 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
         // The name is a key of the catalogue's name index.
         Column nameColumn;
         nameColumn.type = ColumnType::Text;
-        if (!encodeKeySegment(nameColumn, Value::text(spec.name), true, JetVersion::Jet4,
+        if (!encodeKeySegment(nameColumn, Value::text(spec.name), true, w.version(),
                               TextCollation::GeneralLegacy)
                  .ok())
             return invalid("table name \"" + spec.name +

@@ -1,4 +1,4 @@
-// Creating a new Jet4 database (.mdb, Access 2000-2003 format) from nothing:
+// Creating a new Jet4 (.mdb) or ACE12 (.accdb) database from nothing:
 // the system tables Access expects, user tables with their columns and
 // indexes, and rows appended in bulk.
 //
@@ -54,8 +54,16 @@ struct TableSpec {
     std::vector<IndexSpec> indexes;
 };
 
+enum class FileFormat {
+    Jet4,   // .mdb, Access 2000-2003
+    Ace12,  // .accdb, Access 2007 ("General (legacy)" text order, as Jet4)
+};
+
 struct CreateOptions {
-    std::string password;  // Jet database password, at most 20 characters
+    FileFormat format = FileFormat::Jet4;
+    // Jet database password, at most 20 characters; Jet4 only (an .accdb's
+    // password is its encryption: encryptDatabase).
+    std::string password;
     // Date/time of the objects in the catalogue (Access date serial); 0: now.
     double objectDate = 0;
     // Flush the file to disk before it is renamed into place.
