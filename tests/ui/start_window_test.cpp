@@ -21,7 +21,10 @@
 #include "db/engine_check.h"
 #include "fault_io.h"
 #include "tabulary/jet/change.h"
+#include "tabulary/jet/encrypt.h"
 #include "ui_support.h"
+#include "workspace/query_box.h"
+#include "workspace/results_grid.h"
 #include "workspace/workspace_window.h"
 
 namespace tab::gui {
@@ -161,6 +164,62 @@ TEST_F(StartWindowTest, OpeningAfterACrashUndoesTheChangeAndSaysSoOnce) {
     EXPECT_EQ(items(child<QListWidget>(*app.loadedWorkspace(), "List1")),
               (QStringList{"archive", "Customers", "orders"}));
     EXPECT_EQ(world.dialogs->boxes.size(), 1u);
+}
+
+// A password-protected .accdb, for each kind of Office encryption: a wrong
+// password is one box naming the scheme; the right one lists the tables,
+// runs statements in the workspace, and what they write stays encrypted.
+TEST_F(StartWindowTest, EncryptedAccdbOpensWithItsPasswordAndStaysEncrypted) {
+    for (jet::EncryptionScheme scheme :
+         {jet::EncryptionScheme::Agile, jet::EncryptionScheme::StandardAes,
+          jet::EncryptionScheme::Rc4CryptoApi}) {
+        SCOPED_TRACE(jet::schemeName(scheme));
+        TestWorld w;
+        w.installFixedFiles();
+        const QString plain = w.path(QStringLiteral("plain.accdb"));
+        const QString db = w.path(QStringLiteral("locked.accdb"));
+        writeDatabase(plain, kThreeTables, "");
+        const Status made =
+            jet::encryptDatabase(plain.toStdString(), db.toStdString(), "s3cret", scheme);
+        ASSERT_TRUE(made.ok()) << made.error().message();
+        w.writeSettings(db, QStringLiteral("wrong"));
+        Application app;
+        ASSERT_TRUE(app.start());
+        const QStringList errors = w.dialogs->errorTexts();
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("Not a valid password")))
+            << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(QStringLiteral("at line 102")));
+        ASSERT_NE(app.loadedWorkspace(), nullptr);
+        EXPECT_EQ(child<QListWidget>(*app.loadedWorkspace(), "List1")->count(), 0);
+
+        QTest::mouseClick(child<QPushButton>(*app.loadedWorkspace(), "PushButton4"),
+                          Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        child<QLineEdit>(app.startWindow(), "Text2")->setText(QStringLiteral("s3cret"));
+        QTest::mouseClick(child<QPushButton>(app.startWindow(), "PushButton3"), Qt::LeftButton);
+        Form2* f2 = app.loadedWorkspace();
+        ASSERT_NE(f2, nullptr);
+        EXPECT_EQ(items(child<QListWidget>(*f2, "List1")),
+                  (QStringList{"archive", "Customers", "orders"}));
+        w.dialogs->boxes.clear();
+        auto execute = [&](const QString& sql) {
+            f2->queryBox().setText(sql);
+            QTest::mouseClick(child<QPushButton>(*f2, "PushButton1"), Qt::LeftButton);
+        };
+        execute(QStringLiteral("UPDATE Customers SET City = 'Wellsbrook' WHERE ID = 1"));
+        ASSERT_EQ(w.dialogs->boxes.size(), 1u);
+        EXPECT_EQ(w.dialogs->boxes[0].text, QStringLiteral("1 record(s) affected."));
+        execute(QStringLiteral("SELECT Name, City FROM Customers"));
+        ASSERT_EQ(f2->grid().rowCount(), 1);
+        EXPECT_EQ(f2->grid().cellText(0, 1), QStringLiteral("Wellsbrook"));
+
+        QFile f(db);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        EXPECT_FALSE(bytes.contains("Wellsbrook"));
+        EXPECT_FALSE(bytes.contains(QByteArray("W\0e\0l\0l\0s\0b\0r\0o\0o\0k\0", 20)));
+    }
 }
 
 TEST_F(StartWindowTest, WrongPasswordGivesOneBoxAnEmptyListAndBackCorrectsIt) {

@@ -274,6 +274,8 @@ void writeDatabase(const QString& path, const std::string& script, const std::st
     jet::CreateOptions options;
     options.password = password;
     options.durable = false;
+    if (path.endsWith(QStringLiteral(".accdb"), Qt::CaseInsensitive))
+        options.format = jet::FileFormat::Ace12;
     auto writer = jet::DatabaseWriter::create(path.toStdString(), options);
     ASSERT_TRUE(writer.ok()) << writer.error().message();
     auto stats = script::runCreateScript(**writer, script);
