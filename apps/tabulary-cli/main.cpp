@@ -53,6 +53,13 @@ int fail(const std::string& message) {
     return 1;
 }
 
+// What opening did about a change a crash interrupted, on standard error:
+// the output itself stays what the command prints.
+void reportOpenNotice(const Database& db) {
+    if (!db.openNotice().empty())
+        std::fprintf(stderr, "tabulary-cli: %s: %s\n", db.path().c_str(), db.openNotice().c_str());
+}
+
 // Output buffered in large blocks: exporting is dominated by formatting, not writes.
 class Out {
 public:
@@ -303,6 +310,7 @@ int cmdQuery(const std::string& file, const std::string& password,
         return fail(std::string("--format ") + format->name + " needs --output PATH");
     ado::Connection conn;
     if (auto st = conn.openFile(file, password); !st.ok()) return fail(st.error().message());
+    reportOpenNotice(*conn.database());
     auto parsed = accsql::parse(sql);
     if (parsed.ok() && !accsql::returnsRows(*parsed.statement) &&
         parsed.statement->kind != accsql::StatementKind::Execute) {
@@ -325,6 +333,7 @@ int cmdExplain(const std::string& file, const std::string& password,
     if (args.size() != 1) return fail("explain needs one statement");
     ado::Connection conn;
     if (auto st = conn.openFile(file, password); !st.ok()) return fail(st.error().message());
+    reportOpenNotice(*conn.database());
     auto tr = ado::translateOn(conn, args[0]);
     if (!tr.ok()) return fail(tr.error().message());
     std::printf("%s\n", tr->sql.c_str());
@@ -423,6 +432,7 @@ int main(int argc, char** argv) {
     }
     auto db = Database::open(args[1], options);
     if (!db.ok()) return fail(db.error().message());
+    reportOpenNotice(**db);
     std::vector<std::string> rest(args.begin() + 2, args.end());
     if (cmd == "tables") return cmdTables(**db);
     if (cmd == "schema") return cmdSchema(**db, rest);
