@@ -1,8 +1,9 @@
 // Adding and removing the password of an ACE (.accdb) database: the file is
 // copied page by page, every page p >= 1 enciphered with an Office scheme
 // (or deciphered), page 0 carrying the encryption information. The copy goes
-// to a temporary file beside the output and is renamed into place when
-// complete; an existing output is never overwritten.
+// to a temporary file beside the output, flushed and renamed into place when
+// complete; an output that already exists is refused. The input must not be
+// changed meanwhile (no other program writing it).
 #pragma once
 
 #include <optional>
