@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "../src/write/page_file.h"
 #include "tabulary/jet/check.h"
 #include "tabulary/jet/database.h"
 #include "tabulary/jet/index_reader.h"
@@ -595,6 +596,24 @@ TEST(Writer, RejectsBadInputWithoutATrace) {
             ASSERT_TRUE(w.ok());
         }
         EXPECT_EQ(abandoned.entries(), 0u);
+    }
+    {
+        // Past 2 GB Access would not open the file: the page is refused, and
+        // nothing is left behind.
+        TempDir big;
+        {
+            auto file = write::PageFile::create(big.file("big.mdb"));
+            ASSERT_TRUE(file.ok());
+            write::PageBuf page{};
+            uint32_t n = 0;
+            while (n < write::PageFile::kMaxPages) n = (*file)->allocate() + 1;
+            EXPECT_TRUE((*file)->write(n - 1, page).ok());
+            uint32_t beyond = (*file)->allocate();
+            auto st = (*file)->write(beyond, page);
+            ASSERT_FALSE(st.ok());
+            EXPECT_NE(st.error().message().find("beyond 2 GB"), std::string::npos);
+        }
+        EXPECT_EQ(big.entries(), 0u);
     }
 }
 

@@ -47,6 +47,8 @@ uint32_t PageFile::allocate() {
 
 Status PageFile::write(uint32_t page, const uint8_t* data) {
     if (page >= m_count) return Error(Errc::Internal, "page written before it was allocated");
+    // Access opens no file beyond 2 GB, whatever the page numbers could address.
+    if (page >= kMaxPages) return Error(Errc::Unsupported, "the database would grow beyond 2 GB");
     off_t at = static_cast<off_t>(page) * kPageSize;
     size_t done = 0;
     while (done < kPageSize) {

@@ -18,6 +18,8 @@ using PageBuf = std::array<uint8_t, kPageSize>;
 
 class PageFile {
 public:
+    static constexpr uint32_t kMaxPages = 0x80000;  // 2 GB of 4 KB pages
+
     static Result<std::unique_ptr<PageFile>> create(const std::string& path);
     ~PageFile();  // removes the temporary file unless committed
 
