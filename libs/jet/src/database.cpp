@@ -279,23 +279,29 @@ Result<std::shared_ptr<const TableDef>> Database::tableAtPage(uint32_t page, std
 }
 
 Result<std::string> Database::readLongValue(std::span<const uint8_t> field) {
+    std::string out;
+    if (Status st = readLongValue(field, out); !st.ok()) return st.error();
+    return out;
+}
+
+Status Database::readLongValue(std::span<const uint8_t> field, std::string& out) {
+    out.clear();
     if (field.size() < 12) return corrupt("long value header truncated");
     uint32_t word = u32At(field.data());
     uint32_t length = word & 0x3FFFFFFF;
     uint8_t kind = field[3] & 0xC0;
     if (length > m_pages->fileSize()) return corrupt("long value longer than the file");
-    std::string out;
     if (kind == 0x80) {
         size_t n = std::min<size_t>(length, field.size() - 12);
         out.assign(reinterpret_cast<const char*>(field.data() + 12), n);
-        return out;
+        return {};
     }
     uint32_t ptr = u32At(field.data() + 4);
     if (kind == 0x40) {
         TAB_ASSIGN_OR_RETURN(RowSlice s, rowAtPointer(*m_pages, m_format, ptr));
         Bytes b = s.bytes();
         out.assign(reinterpret_cast<const char*>(b.data()), std::min<size_t>(length, b.size()));
-        return out;
+        return {};
     }
     if (kind != 0x00) return corrupt("long value of unknown storage kind");
     out.reserve(length);
@@ -310,7 +316,7 @@ Result<std::string> Database::readLongValue(std::span<const uint8_t> field) {
         size_t n = std::min<size_t>(b.size() - 4, length - out.size());
         out.append(reinterpret_cast<const char*>(b.data() + 4), n);
     }
-    return out;
+    return {};
 }
 
 Result<Value> Database::complexValue(const TableDef& table, const Column& column, int32_t key) {

@@ -31,6 +31,13 @@ struct RowSlice {
 
 // Number of row-offset entries on a data page, checked against the page size.
 Result<uint32_t> dataRowCount(const Page& page, const Format& f, uint32_t pageNumber);
+// Where row `row` of a data page (page type 0x01) lies, from the offset table.
+struct RowExtent {
+    uint32_t start = 0, end = 0;
+    uint16_t flags = 0;
+};
+Status rowExtent(const Page& page, const Format& f, uint32_t pageNumber, uint32_t row,
+                 RowExtent& out);
 // Row `row` of a data page (page type 0x01), extent from the offset table.
 Result<RowSlice> rowOnPage(PageRef page, const Format& f, uint32_t pageNumber, uint32_t row);
 Result<RowSlice> rowAt(PageSource& pages, const Format& f, uint32_t pageNumber, uint32_t row);

@@ -46,21 +46,128 @@ int64_t digitsValue(Bytes s, size_t off, size_t len) {
     return v;
 }
 
-Result<Value> decodeText(Bytes s, const Ctx& c) {
+// UTF-16 code units to UTF-8 with the same rules as the shared codec
+// (unpaired surrogates become U+FFFD), ASCII without per-character calls.
+struct Utf16Writer {
+    std::string& out;
+    char16_t pendingHigh = 0;
+
+    void put(char16_t u) {
+        if (pendingHigh) {
+            if (u >= 0xDC00 && u <= 0xDFFF) {
+                char32_t cp = 0x10000 + ((static_cast<char32_t>(pendingHigh) - 0xD800) << 10) +
+                              (static_cast<char32_t>(u) - 0xDC00);
+                pendingHigh = 0;
+                appendUtf8(out, cp);
+                return;
+            }
+            appendUtf8(out, 0xFFFD);
+            pendingHigh = 0;
+        }
+        if (u < 0x80) {
+            out.push_back(static_cast<char>(u));
+        } else if (u < 0x800) {
+            const char two[2] = {static_cast<char>(0xC0 | (u >> 6)),
+                                 static_cast<char>(0x80 | (u & 0x3F))};
+            out.append(two, 2);
+        } else if (u >= 0xD800 && u <= 0xDBFF) {
+            pendingHigh = u;
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            appendUtf8(out, 0xFFFD);
+        } else {
+            appendUtf8(out, u);
+        }
+    }
+    void finish() {
+        if (pendingHigh) appendUtf8(out, 0xFFFD);
+        pendingHigh = 0;
+    }
+};
+
+// Appends bytes [from, to) of `s` that are all in 1..0x7F, as one copy;
+// returns where that run ends.
+size_t appendAsciiRun(std::string& out, const uint8_t* s, size_t from, size_t to) {
+    size_t i = from;
+    while (i < to && s[i] > 0 && s[i] < 0x80) ++i;
+    out.append(reinterpret_cast<const char*>(s) + from, i - from);
+    return i;
+}
+
+// Jet4 text: compressed when it starts with FF FE (a 0x00 byte switches
+// between one-byte and two-byte characters), else UTF-16LE.
+void appendJetText(std::string& out, Bytes s) {
+    const uint8_t* p = s.data();
+    const size_t size = s.size();
+    Utf16Writer w{out};
+    if (!isCompressedJetText(s)) {
+        const size_t n = size & ~size_t{1};  // an odd final byte is dropped
+        out.reserve(out.size() + n / 2);
+        size_t i = 0;
+        while (i < n) {
+            // ASCII pairs straight through.
+            if (!w.pendingHigh) {
+                size_t j = i;
+                while (j < n && p[j + 1] == 0 && p[j] < 0x80) {
+                    out.push_back(static_cast<char>(p[j]));
+                    j += 2;
+                }
+                i = j;
+                if (i >= n) break;
+            }
+            w.put(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
+            i += 2;
+        }
+        w.finish();
+        return;
+    }
+    out.reserve(out.size() + size);
+    bool compressed = true;
+    size_t i = 2;
+    while (i < size) {
+        uint8_t b = p[i];
+        if (b == 0x00) {
+            compressed = !compressed;
+            ++i;
+        } else if (compressed) {
+            if (b < 0x80 && !w.pendingHigh) {
+                i = appendAsciiRun(out, p, i, size);
+            } else {
+                w.put(b);
+                ++i;
+            }
+        } else if (i + 1 < size) {
+            w.put(static_cast<char16_t>(b | (p[i + 1] << 8)));
+            i += 2;
+        } else {
+            break;
+        }
+    }
+    w.finish();
+}
+
+void decodeTextInto(Value& out, Bytes s, const Ctx& c) {
+    std::string& text = out.setBytes(Value::Kind::Text);
     const Format& f = c.db.format();
     if (f.jet3) {
         uint16_t cp = c.col.codePage ? c.col.codePage : c.db.header().codePage;
-        return Value::text(codePageToUtf8(s, cp));
+        // The built-in Western code pages keep ASCII as it is.
+        const bool western = cp == 0 || cp == 1252 || cp == 28591;
+        if (!western || appendAsciiRun(text, s.data(), 0, s.size()) != s.size())
+            text = codePageToUtf8(s, cp);
+        return;
     }
-    return Value::text(decodeJetText(s));
+    appendJetText(text, s);
 }
 
-// Decodes `s` as a value of `type`. `s` is the value's bytes, already unwrapped
-// for calculated columns.
-Result<Value> decodeTyped(ColumnType type, Bytes s, const Ctx& c, bool calculated) {
+// Decodes `s` as a value of `type` into `out`. `s` is the value's bytes,
+// already unwrapped for calculated columns.
+Status decodeTyped(ColumnType type, Bytes s, const Ctx& c, bool calculated, Value& out) {
     int fixedSize = fixedSizeOf(type);
     if (fixedSize > 0) {
-        if (s.empty()) return Value::null();
+        if (s.empty()) {
+            out.setNull();
+            return {};
+        }
         if (type == ColumnType::Decimal && calculated) {
             if (s.size() < 16) return c.bad("calculated decimal too short");
             Decimal d;
@@ -69,7 +176,8 @@ Result<Value> decodeTyped(ColumnType type, Bytes s, const Ctx& c, bool calculate
             d.hi = u32At(s.data() + 4);
             d.lo = u32At(s.data() + 8) | (uint64_t{u32At(s.data() + 12)} << 32);
             if (d.scale > 28) return c.bad("decimal scale above 28");
-            return Value::decimal(d);
+            out = Value::decimal(d);
+            return {};
         }
         if (s.size() < static_cast<size_t>(fixedSize))
             return c.bad("value has " + std::to_string(s.size()) + " bytes, expected " +
@@ -78,35 +186,49 @@ Result<Value> decodeTyped(ColumnType type, Bytes s, const Ctx& c, bool calculate
     const uint8_t* p = s.data();
     switch (type) {
         case ColumnType::Boolean:
-            return Value::boolean(!s.empty() && s[0] != 0);
+            out.setBoolean(!s.empty() && s[0] != 0);
+            return {};
         case ColumnType::Byte:
-            return Value::integer(p[0]);
+            out.setInteger(p[0]);
+            return {};
         case ColumnType::Integer:
-            return Value::integer(static_cast<int16_t>(u16At(p)));
+            out.setInteger(static_cast<int16_t>(u16At(p)));
+            return {};
         case ColumnType::Long:
-            return Value::integer(static_cast<int32_t>(u32At(p)));
+            out.setInteger(static_cast<int32_t>(u32At(p)));
+            return {};
         case ColumnType::BigInt:
-            return Value::integer(static_cast<int64_t>(u32At(p) | (uint64_t{u32At(p + 4)} << 32)));
+            out.setInteger(static_cast<int64_t>(u32At(p) | (uint64_t{u32At(p + 4)} << 32)));
+            return {};
         case ColumnType::Currency:
-            return Value::currency(static_cast<int64_t>(u32At(p) | (uint64_t{u32At(p + 4)} << 32)));
+            out.setCurrency(static_cast<int64_t>(u32At(p) | (uint64_t{u32At(p + 4)} << 32)));
+            return {};
         case ColumnType::Single: {
             float fl;
             uint32_t u = u32At(p);
             std::memcpy(&fl, &u, 4);
-            return Value::single(fl);
+            out.setSingle(fl);
+            return {};
         }
         case ColumnType::Double:
         case ColumnType::DateTime: {
             double d;
             uint64_t u = u32At(p) | (uint64_t{u32At(p + 4)} << 32);
             std::memcpy(&d, &u, 8);
-            return type == ColumnType::Double ? Value::real(d) : Value::dateTime(d);
+            if (type == ColumnType::Double)
+                out.setReal(d);
+            else
+                out.setDateTime(d);
+            return {};
         }
         case ColumnType::Guid:
-            return Value::guid(std::string(reinterpret_cast<const char*>(p), 16));
+            out.setBytes(Value::Kind::Guid).assign(reinterpret_cast<const char*>(p), 16);
+            return {};
         case ColumnType::Decimal: {
-            TAB_ASSIGN_OR_RETURN(Decimal d, decodeColumnDecimal(s, c.col.scale, c));
-            return Value::decimal(d);
+            auto d = decodeColumnDecimal(s, c.col.scale, c);
+            if (!d.ok()) return d.error();
+            out = Value::decimal(*d);
+            return {};
         }
         case ColumnType::DateTimeExt: {
             if (!allDigits(s, 0, 19) || s[19] != ':' || !allDigits(s, 20, 19))
@@ -115,55 +237,76 @@ Result<Value> decodeTyped(ColumnType type, Bytes s, const Ctx& c, bool calculate
             int64_t secs = digitsValue(s, 20, 12);
             int64_t frac = digitsValue(s, 32, 7);
             if (days > 3652058 || secs >= 86400) return c.bad("extended date/time out of range");
-            return Value::dateTimeExt(days, secs * 10000000 + frac);
+            out = Value::dateTimeExt(days, secs * 10000000 + frac);
+            return {};
         }
         case ColumnType::Text:
-            return decodeText(s, c);
+        case ColumnType::Memo:
+            // Long values are assembled by the caller; here `s` is the data.
+            decodeTextInto(out, s, c);
+            return {};
         case ColumnType::Complex: {
             auto key = static_cast<int32_t>(u32At(p));
-            return c.db.complexValue(c.table, c.col, key);
-        }
-        case ColumnType::Memo:
-        case ColumnType::Ole: {
-            // Long values are assembled by the caller; here `s` is the data.
-            if (type == ColumnType::Memo) return decodeText(s, c);
-            return Value::binary(std::string(reinterpret_cast<const char*>(p), s.size()));
+            auto v = c.db.complexValue(c.table, c.col, key);
+            if (!v.ok()) return v.error();
+            out = std::move(*v);
+            return {};
         }
         default:
-            return Value::binary(std::string(reinterpret_cast<const char*>(p), s.size()));
+            out.setBytes(Value::Kind::Binary).assign(reinterpret_cast<const char*>(p), s.size());
+            return {};
     }
 }
 
-Result<Value> decodeSlice(Bytes s, const Ctx& c) {
+Status decodeSlice(Bytes s, const Ctx& c, Value& out) {
     const Column& col = c.col;
     bool isLong = col.calculated ? (col.type == ColumnType::Memo || col.type == ColumnType::Ole)
                                  : (col.storedType == 0x0B || col.storedType == 0x0C);
     if (isLong) {
         // A present long value shorter than its header reads as empty.
         if (s.size() < 12) {
-            if (col.calculated) return Value::null();
-            return col.storedType == 0x0C ? Value::text({}) : Value::binary({});
+            if (col.calculated)
+                out.setNull();
+            else
+                out.setBytes(col.storedType == 0x0C ? Value::Kind::Text : Value::Kind::Binary);
+            return {};
         }
-        auto data = c.db.readLongValue(s);
-        if (!data.ok()) return c.bad(data.error().message());
-        Bytes d(reinterpret_cast<const uint8_t*>(data->data()), data->size());
-        if (!col.calculated) return decodeTyped(col.type, d, c, false);
-        if (d.size() < 20) return Value::null();
+        // Reused between values; borrowed because a complex column can decode
+        // other rows while this one's data is in use.
+        thread_local std::string spare;
+        struct Borrowed {
+            std::string v;
+            Borrowed() { v.swap(spare); }
+            ~Borrowed() { v.swap(spare); }
+        } borrowed;
+        std::string& data = borrowed.v;
+        if (Status st = c.db.readLongValue(s, data); !st.ok()) return c.bad(st.error().message());
+        Bytes d(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        if (!col.calculated) return decodeTyped(col.type, d, c, false, out);
+        if (d.size() < 20) {
+            out.setNull();
+            return {};
+        }
         uint32_t n = u32At(d.data() + 16);
         auto inner = subspan(d, 20, n);
         if (!inner) return c.bad("calculated value longer than its storage");
-        return decodeTyped(col.type, *inner, c, true);
+        return decodeTyped(col.type, *inner, c, true, out);
     }
     if (col.calculated) {
-        if (s.size() < 20) return Value::null();
+        if (s.size() < 20) {
+            out.setNull();
+            return {};
+        }
         uint32_t n = u32At(s.data() + 16);
         auto inner = subspan(s, 20, n);
         if (!inner) return c.bad("calculated value longer than its storage");
-        if (col.type == ColumnType::Memo || col.type == ColumnType::Text)
-            return decodeText(*inner, c);
-        return decodeTyped(col.type, *inner, c, true);
+        if (col.type == ColumnType::Memo || col.type == ColumnType::Text) {
+            decodeTextInto(out, *inner, c);
+            return {};
+        }
+        return decodeTyped(col.type, *inner, c, true, out);
     }
-    return decodeTyped(col.type, s, c, false);
+    return decodeTyped(col.type, s, c, false, out);
 }
 
 }  // namespace
@@ -270,11 +413,11 @@ Status decodeRow(Database& db, const TableDef& table, Bytes row, const std::vect
         const Column& col = table.columns[i];
         bool present = col.number < ncols && (mask[col.number / 8] >> (col.number % 8)) & 1;
         if (col.storedType == 0x01 && !col.calculated) {
-            out[i] = Value::boolean(present);
+            out[i].setBoolean(present);
             continue;
         }
         if (!present) {
-            out[i] = Value::null();
+            out[i].setNull();
             continue;
         }
         Bytes slice;
@@ -284,25 +427,22 @@ Status decodeRow(Database& db, const TableDef& table, Bytes row, const std::vect
             size_t start = ccs + col.fixedOffset;
             if (start + len > fixedEnd || start + len > L) {
                 if (status.ok()) status = bad("fixed column \"" + col.name + "\" outside the row");
-                out[i] = Value::null();
+                out[i].setNull();
                 continue;
             }
             slice = row.subspan(start, len);
         } else {
             if (col.varIndex >= nv) {
-                out[i] = Value::null();
+                out[i].setNull();
                 continue;
             }
             slice = row.subspan(offs[col.varIndex], offs[col.varIndex + 1] - offs[col.varIndex]);
         }
         Ctx ctx{db, table, col, pageNumber};
-        auto v = decodeSlice(slice, ctx);
-        if (!v.ok()) {
-            if (status.ok()) status = v.error();
-            out[i] = Value::null();
-            continue;
+        if (Status st = decodeSlice(slice, ctx, out[i]); !st.ok()) {
+            if (status.ok()) status = st;
+            out[i].setNull();
         }
-        out[i] = std::move(*v);
     }
     return status;
 }

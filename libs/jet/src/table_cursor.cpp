@@ -8,15 +8,17 @@ namespace tab::jet {
 namespace {
 constexpr int kMaxOverflowHops = 8;
 constexpr uint32_t kMaxRowsPerPage = 256;
-}
+}  // namespace
 
-TableCursor::TableCursor(Database& db, std::shared_ptr<const TableDef> table, std::vector<int> columns)
+TableCursor::TableCursor(Database& db, std::shared_ptr<const TableDef> table,
+                         std::vector<int> columns)
     : m_db(db), m_table(std::move(table)), m_columns(std::move(columns)) {
     m_values.resize(m_table->columns.size());
     if (!m_columns.empty()) {
         m_wanted.assign(m_table->columns.size(), false);
         for (int c : m_columns)
-            if (c >= 0 && static_cast<size_t>(c) < m_wanted.size()) m_wanted[static_cast<size_t>(c)] = true;
+            if (c >= 0 && static_cast<size_t>(c) < m_wanted.size())
+                m_wanted[static_cast<size_t>(c)] = true;
     }
 }
 
@@ -30,20 +32,28 @@ Status TableCursor::loadPages() {
 
 Result<bool> TableCursor::readRow(uint32_t pageNumber, uint32_t row, const PageRef& page) {
     const Format& f = m_db.format();
-    TAB_ASSIGN_OR_RETURN(RowSlice slice, rowOnPage(page, f, pageNumber, row));
-    if (slice.flags & kRowDeleted) return false;
+    // The row's own page is at hand: no page lookup and no reference count
+    // traffic unless the row overflowed to another page.
+    RowExtent extent;
+    if (Status st = rowExtent(*page, f, pageNumber, row, extent); !st.ok()) return st.error();
+    if (extent.flags & kRowDeleted) return false;
+    Bytes bytes(page->data() + extent.start, extent.end - extent.start);
     uint32_t dataPage = pageNumber;
+    RowSlice slice;  // holds an overflow row's page
+    uint16_t flags = extent.flags;
     int hops = 0;
-    while (slice.flags & kRowOverflow) {
-        Bytes b = slice.bytes();
-        if (b.size() < 4) return corrupt(dataPage, "overflow row too short");
-        uint32_t ptr = u32At(b.data());
-        if (++hops > kMaxOverflowHops) return corrupt(dataPage, "overflow rows form a chain or a cycle");
+    while (flags & kRowOverflow) {
+        if (bytes.size() < 4) return corrupt(dataPage, "overflow row too short");
+        uint32_t ptr = u32At(bytes.data());
+        if (++hops > kMaxOverflowHops)
+            return corrupt(dataPage, "overflow rows form a chain or a cycle");
         dataPage = ptr >> 8;
         TAB_ASSIGN_OR_RETURN(slice, rowAtPointer(m_db.pages(), f, ptr));
+        bytes = slice.bytes();
+        flags = slice.flags;
     }
     m_rowId = (pageNumber << 8) | row;
-    Status st = decodeRow(m_db, *m_table, slice.bytes(), m_wanted, m_values, dataPage);
+    Status st = decodeRow(m_db, *m_table, bytes, m_wanted, m_values, dataPage);
     if (!st.ok()) return st.error();
     return true;
 }

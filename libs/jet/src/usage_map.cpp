@@ -14,11 +14,12 @@ Result<uint32_t> dataRowCount(const Page& page, const Format& f, uint32_t pageNu
     return uint32_t{*n};
 }
 
-Result<RowSlice> rowOnPage(PageRef page, const Format& f, uint32_t pageNumber, uint32_t row) {
-    const Page& pg = *page;
+Status rowExtent(const Page& pg, const Format& f, uint32_t pageNumber, uint32_t row,
+                 RowExtent& out) {
     if (pg.empty() || pg[0] != 0x01) return corrupt(pageNumber, "row pointer to a non-data page");
     TAB_ASSIGN_OR_RETURN(uint32_t n, dataRowCount(pg, f, pageNumber));
-    if (row >= n) return corrupt(pageNumber, "row number " + std::to_string(row) + " beyond the page's rows");
+    if (row >= n)
+        return corrupt(pageNumber, "row number " + std::to_string(row) + " beyond the page's rows");
     uint16_t entry = u16At(pg.data() + f.dataRowsOffset + 2 * row);
     uint32_t start = entry & 0x1FFF;
     uint32_t end = row == 0 ? static_cast<uint32_t>(pg.size())
@@ -26,11 +27,20 @@ Result<RowSlice> rowOnPage(PageRef page, const Format& f, uint32_t pageNumber, u
     uint32_t headerEnd = f.dataRowsOffset + 2 * n;
     if (start < headerEnd || start > end || end > pg.size())
         return corrupt(pageNumber, "row " + std::to_string(row) + " has an impossible extent");
+    out.start = start;
+    out.end = end;
+    out.flags = entry & 0xC000;
+    return {};
+}
+
+Result<RowSlice> rowOnPage(PageRef page, const Format& f, uint32_t pageNumber, uint32_t row) {
+    RowExtent e;
+    if (Status st = rowExtent(*page, f, pageNumber, row, e); !st.ok()) return st.error();
     RowSlice s;
     s.page = std::move(page);
-    s.start = start;
-    s.end = end;
-    s.flags = entry & 0xC000;
+    s.start = e.start;
+    s.end = e.end;
+    s.flags = e.flags;
     return s;
 }
 

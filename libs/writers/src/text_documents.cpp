@@ -87,8 +87,24 @@ void quoteAppended(std::string& out, size_t start, std::string& scratch) {
     appendQuotedCsv(out, scratch);
 }
 
+// One pass over the bytes with a table: find_first_of searches the set once
+// per byte, which dominated exporting.
+struct ByteSet {
+    bool has[256] = {};
+    constexpr explicit ByteSet(std::string_view chars) {
+        for (char c : chars) has[static_cast<unsigned char>(c)] = true;
+    }
+    bool anyIn(std::string_view s) const {
+        for (char c : s)
+            if (has[static_cast<unsigned char>(c)]) return true;
+        return false;
+    }
+};
+constexpr ByteSet kCsvSpecial(",\"\r\n");
+constexpr ByteSet kTabSpecial("\t\r\n\\");
+
 bool needsMinimalQuotes(std::string_view s) {
-    return s.find_first_of(",\"\r\n") != std::string_view::npos;
+    return kCsvSpecial.anyIn(s);
 }
 
 bool plainXmlText(std::string_view s) {
@@ -153,8 +169,7 @@ private:
                     }
                     break;
                 case DocumentKind::EscapedTabs:
-                    if (std::string_view(b).substr(start).find_first_of("\t\r\n\\") !=
-                        std::string_view::npos) {
+                    if (kTabSpecial.anyIn(std::string_view(b).substr(start))) {
                         m_scratch.assign(b, start, std::string::npos);
                         b.resize(start);
                         appendEscapedTab(b, m_scratch);

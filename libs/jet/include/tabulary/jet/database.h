@@ -52,6 +52,8 @@ public:
 
     // Assembles a long value (Memo/OLE) from its 12-byte header and data.
     Result<std::string> readLongValue(std::span<const uint8_t> field);
+    // The same into `out`, whose capacity is kept (scans reuse one buffer).
+    Status readLongValue(std::span<const uint8_t> field, std::string& out);
 
     // An index page, parsed once and kept: lookups through an index visit
     // the same few node pages again and again.

@@ -86,7 +86,41 @@ public:
 
     bool operator==(const Value& other) const;
 
+    // In-place refills for decoders that reuse one Value per column from row
+    // to row: the byte buffer keeps its capacity, so a scan allocates nothing
+    // per value. Each leaves the Value as the matching factory would.
+    void setNull() { reset(Kind::Null); }
+    void setInteger(int64_t v) { resetInt(Kind::Integer, v); }
+    void setBoolean(bool b) { resetInt(Kind::Boolean, b ? 1 : 0); }
+    void setCurrency(int64_t scaled) { resetInt(Kind::Currency, scaled); }
+    void setReal(double d) { resetDouble(Kind::Double, d); }
+    void setSingle(float f) { resetDouble(Kind::Single, static_cast<double>(f)); }
+    void setDateTime(double serial) { resetDouble(Kind::DateTime, serial); }
+    // Text (UTF-8), Binary or Guid: the emptied buffer, to be filled by the caller.
+    std::string& setBytes(Kind k) {
+        reset(k);
+        return m_bytes;
+    }
+
 private:
+    void reset(Kind k) {
+        m_kind = k;
+        m_int = 0;
+        m_int2 = 0;
+        m_double = 0;
+        m_decimal = Decimal();
+        m_bytes.clear();
+        if (m_items) m_items.reset();
+    }
+    void resetInt(Kind k, int64_t v) {
+        reset(k);
+        m_int = v;
+    }
+    void resetDouble(Kind k, double d) {
+        reset(k);
+        m_double = d;
+    }
+
     static Value make(Kind k, int64_t i) {
         Value v;
         v.m_kind = k;
