@@ -178,6 +178,7 @@ public:
     void appendCell(size_t column, std::string& out) override {
         appendValueText(out, m_cursor.values()[column]);
     }
+    const std::vector<Value>& values() const { return m_cursor.values(); }
 
 private:
     const TableDef& m_table;
@@ -198,11 +199,104 @@ public:
     void appendCell(size_t column, std::string& out) override {
         ado::appendValueText(out, m_row[column]);
     }
+    const std::vector<Value>& values() const { return m_row; }
 
 private:
     std::unique_ptr<ado::RowSource> m_source;
     std::vector<jet::Value> m_row;
 };
+
+// The two plain forms the command line prints: CSV (quoted only where needed,
+// CR LF) and tab-separated text with escapes (LF). The same bytes as the
+// document writers make, without their cell-by-cell calls and with the
+// quoting test only where it can matter: only text (and lists of it) can
+// hold a comma, quote, tab, backslash or line break.
+class PlainWriter {
+public:
+    PlainWriter(bool csv, writers::OutputStream& out) : m_csv(csv), m_out(out) {
+        const char* special = csv ? ",\"\r\n" : "\t\r\n\\";
+        for (const char* c = special; *c; ++c) m_special[static_cast<unsigned char>(*c)] = true;
+    }
+
+    void text(std::string_view t) {
+        std::string& b = m_out.buffer();
+        bool plain = true;
+        for (char c : t)
+            if (m_special[static_cast<unsigned char>(c)]) {
+                plain = false;
+                break;
+            }
+        if (plain)
+            b.append(t);
+        else if (m_csv)
+            writers::appendMinimalCsv(b, t);
+        else
+            writers::appendEscapedTab(b, t);
+    }
+    void value(const Value& v) {
+        switch (v.kind()) {
+            case Value::Kind::Null:
+                return;
+            case Value::Kind::Text:
+                text(v.bytes());
+                return;
+            case Value::Kind::List:
+                m_scratch.clear();
+                appendValueText(m_scratch, v);
+                text(m_scratch);
+                return;
+            default:
+                appendValueText(m_out.buffer(), v);
+        }
+    }
+    void separator() { m_out.buffer().push_back(m_csv ? ',' : '\t'); }
+    void endLine() {
+        if (m_csv)
+            m_out.buffer().append("\r\n", 2);
+        else
+            m_out.buffer().push_back('\n');
+    }
+
+    template <class Rows>
+    Status run(Rows& rows) {
+        const size_t columns = rows.columnCount();
+        for (size_t c = 0; c < columns; ++c) {
+            if (c > 0) separator();
+            m_scratch.clear();
+            rows.appendCaption(c, m_scratch);
+            text(m_scratch);
+        }
+        endLine();
+        while (true) {
+            auto more = rows.nextRow();
+            if (!more.ok()) return more.error();
+            if (!*more) break;
+            const std::vector<Value>& row = rows.values();
+            for (size_t c = 0; c < columns; ++c) {
+                if (c > 0) separator();
+                value(row[c]);
+            }
+            endLine();
+            if (auto st = m_out.maybeFlush(); !st.ok()) return st;
+        }
+        return m_out.flush();
+    }
+
+private:
+    bool m_csv;
+    writers::OutputStream& m_out;
+    bool m_special[256] = {};
+    std::string m_scratch;
+};
+
+template <class Rows>
+int writePlainToStdout(bool csv, Rows& rows, const std::string& what) {
+    writers::OutputStream out(1, "standard output");
+    out.buffer().reserve((size_t{1} << 20) + (size_t{1} << 16));
+    PlainWriter writer(csv, out);
+    if (auto st = writer.run(rows); !st.ok()) return fail(what + ": " + st.error().message());
+    return 0;
+}
 
 int writeToStdout(writers::DocumentKind kind, writers::TableRows& rows, const std::string& what) {
     writers::OutputStream out(1, "standard output");
@@ -216,7 +310,7 @@ int cmdExport(Database& db, const std::vector<std::string>& args) {
     auto t = db.table(args[0]);
     if (!t.ok()) return fail(t.error().message());
     CursorRows rows(db, *t);
-    return writeToStdout(writers::DocumentKind::MinimalCsv, rows, db.path());
+    return writePlainToStdout(true, rows, db.path());
 }
 
 int cmdCheck(Database& db, const std::vector<std::string>& args) {
@@ -323,9 +417,7 @@ int cmdQuery(const std::string& file, const std::string& password,
     if (!source.ok()) return fail(source.error().message());
     StatementRows rows(std::move(*source));
     if (format) return writeFormatted(*format, rows, output);
-    return writeToStdout(
-        csv ? writers::DocumentKind::MinimalCsv : writers::DocumentKind::EscapedTabs, rows,
-        "query");
+    return writePlainToStdout(csv, rows, "query");
 }
 
 int cmdExplain(const std::string& file, const std::string& password,

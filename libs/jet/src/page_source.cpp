@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -66,17 +67,21 @@ void PageSource::setLayout(uint32_t pageSize, std::shared_ptr<const crypto::Page
 }
 
 Result<std::vector<uint8_t>> PageSource::readRaw(uint64_t offset, size_t length) {
+    std::vector<uint8_t> out(length);
+    if (Status st = readInto(offset, out.data(), length); !st.ok()) return st.error();
+    return out;
+}
+
+Status PageSource::readInto(uint64_t offset, uint8_t* out, size_t length) {
     if (offset > m_fileSize || length > m_fileSize - offset)
         return corrupt("read past the end of the file");
-    std::vector<uint8_t> out(length);
     if (m_fd < 0) {
-        std::memcpy(out.data(), m_image.data() + offset, length);
-        return out;
+        std::memcpy(out, m_image.data() + offset, length);
+        return {};
     }
     size_t done = 0;
     while (done < length) {
-        ssize_t n =
-            ::pread(m_fd, out.data() + done, length - done, static_cast<off_t>(offset + done));
+        ssize_t n = ::pread(m_fd, out + done, length - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return ioError(errno, m_path);
@@ -84,7 +89,60 @@ Result<std::vector<uint8_t>> PageSource::readRaw(uint64_t offset, size_t length)
         if (n == 0) return Error(Errc::Io, m_path + ": file shrank while reading");
         done += static_cast<size_t>(n);
     }
-    return out;
+    return {};
+}
+
+std::shared_ptr<Page> PageSource::spareBuffer() {
+    if (m_spare.empty()) return std::make_shared<Page>(m_pageSize);
+    std::shared_ptr<Page> p = std::move(m_spare.back());
+    m_spare.pop_back();
+    p->resize(m_pageSize);
+    return p;
+}
+
+void PageSource::remember(uint32_t number, PageRef page) {
+    m_lru.emplace_front(number, std::move(page));
+    m_cached[number] = m_lru.begin();
+    if (m_lru.size() > kCacheSize) {
+        PageRef& old = m_lru.back().second;
+        // Made here as a mutable Page; once no one else holds it, it is ours to refill.
+        if (old.use_count() == 1 && m_spare.size() < 2 * kReadAhead)
+            m_spare.push_back(std::const_pointer_cast<Page>(std::move(old)));
+        m_cached.erase(m_lru.back().first);
+        m_lru.pop_back();
+    }
+}
+
+bool PageSource::loadRun(uint32_t number, PageRef& first) {
+    if (m_fd < 0 || number == 0 || number >= m_pageCount) return false;
+    uint32_t count = 1;
+    while (count < kReadAhead && number + count < m_pageCount &&
+           m_cached.find(number + count) == m_cached.end())
+        ++count;
+    const uint64_t offset = uint64_t{number} * m_pageSize;
+    if (offset + uint64_t{count} * m_pageSize > m_fileSize) return false;
+    std::shared_ptr<Page> bufs[kReadAhead];
+    iovec iov[kReadAhead];
+    for (uint32_t i = 0; i < count; ++i) {
+        bufs[i] = spareBuffer();
+        iov[i].iov_base = bufs[i]->data();
+        iov[i].iov_len = m_pageSize;
+    }
+    ssize_t n;
+    do {
+        n = ::preadv(m_fd, iov, static_cast<int>(count), static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    auto whole = n < 0 ? 0 : static_cast<uint32_t>(static_cast<size_t>(n) / m_pageSize);
+    for (uint32_t i = whole; i < count; ++i) m_spare.push_back(std::move(bufs[i]));
+    if (whole == 0) return false;  // read again alone, which reports the error
+    for (uint32_t i = 0; i < whole; ++i) {
+        if (m_decoder) m_decoder(number + i, std::span<uint8_t>(bufs[i]->data(), m_pageSize));
+        PageRef ref(std::move(bufs[i]));
+        if (i == 0) first = ref;
+        remember(number + i, std::move(ref));
+    }
+    m_lastLoaded = number + whole - 1;
+    return true;
 }
 
 Result<PageRef> PageSource::page(uint32_t number) {
@@ -98,14 +156,13 @@ Result<PageRef> PageSource::page(uint32_t number) {
         m_lru.splice(m_lru.begin(), m_lru, it->second);
         return it->second->second;
     }
+    // The page after the last one read from the file: a scan, so read ahead.
+    const bool sequential = number == m_lastLoaded + 1;
+    m_lastLoaded = number;
+    if (PageRef run; sequential && loadRun(number, run)) return run;
     auto loaded = load(number);
     if (!loaded.ok()) return loaded.error();
-    m_lru.emplace_front(number, *loaded);
-    m_cached[number] = m_lru.begin();
-    if (m_lru.size() > kCacheSize) {
-        m_cached.erase(m_lru.back().first);
-        m_lru.pop_back();
-    }
+    remember(number, *loaded);
     return *loaded;
 }
 
@@ -154,9 +211,11 @@ Result<PageRef> PageSource::load(uint32_t number) {
     if (number == 0 || number >= m_pageCount)
         return corrupt("page number " + std::to_string(number) + " outside the file (" +
                        std::to_string(m_pageCount) + " pages)");
-    auto raw = readRaw(uint64_t{number} * m_pageSize, m_pageSize);
-    if (!raw.ok()) return raw.error();
-    auto page = std::make_shared<Page>(std::move(*raw));
+    std::shared_ptr<Page> page = spareBuffer();
+    if (Status st = readInto(uint64_t{number} * m_pageSize, page->data(), m_pageSize); !st.ok()) {
+        m_spare.push_back(std::move(page));
+        return st.error();
+    }
     if (m_decoder) m_decoder(number, std::span<uint8_t>(page->data(), page->size()));
     return PageRef(std::move(page));
 }

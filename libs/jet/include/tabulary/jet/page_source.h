@@ -80,6 +80,12 @@ public:
 private:
     PageSource() = default;
     Result<PageRef> load(uint32_t number);
+    Status readInto(uint64_t offset, uint8_t* out, size_t length);
+    // Reads pages `number`.. ahead of a sequential scan with one call; false
+    // when that is not possible (then the page is read alone).
+    bool loadRun(uint32_t number, PageRef& first);
+    void remember(uint32_t number, PageRef page);
+    std::shared_ptr<Page> spareBuffer();
 
     int m_fd = -1;
     std::vector<uint8_t> m_image;  // memory-backed sources
@@ -96,6 +102,11 @@ private:
     static constexpr size_t kCacheSize = 4096;
     std::list<std::pair<uint32_t, PageRef>> m_lru;
     std::unordered_map<uint32_t, std::list<std::pair<uint32_t, PageRef>>::iterator> m_cached;
+    // Pages dropped from the cache that nobody holds any more, reused so a
+    // scan neither allocates nor faults in fresh memory for every page.
+    std::vector<std::shared_ptr<Page>> m_spare;
+    uint32_t m_lastLoaded = 0;
+    static constexpr uint32_t kReadAhead = 16;  // pages per read in a sequential scan
 };
 
 }  // namespace tab::jet
