@@ -11,14 +11,23 @@ namespace tab::sqlbridge {
 
 namespace {
 
-bool isAscii(std::string_view s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return false;
-    return true;
-}
-
-unsigned char foldAscii(unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+// The folded code point at s[i] and its length in bytes, for ASCII and the
+// Latin-1 letters whose folding stays one Latin-1 code point; -1 for
+// anything else (the micro sign and sharp s fold beyond Latin-1, other code
+// points and bad UTF-8 take the general path).
+int latin1Folded(std::string_view s, size_t i, size_t& length) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+        length = 1;
+        return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+    }
+    if ((c != 0xC2 && c != 0xC3) || i + 1 >= s.size()) return -1;
+    const unsigned char d = static_cast<unsigned char>(s[i + 1]);
+    if ((d & 0xC0) != 0x80) return -1;
+    const int cp = ((c & 0x1F) << 6) | (d & 0x3F);
+    if (cp == 0xB5 || cp == 0xDF) return -1;
+    length = 2;
+    return cp >= 0xC0 && cp <= 0xDE && cp != 0xD7 ? cp + 0x20 : cp;
 }
 
 // Folded UTF-16 of `s`; bad UTF-8 becomes U+FFFD.
@@ -61,22 +70,41 @@ int collate(void*, int lengthA, const void* a, int lengthB, const void* b) {
 
 }  // namespace
 
-int compareAccessText(std::string_view a, std::string_view b) {
-    if (isAscii(a) && isAscii(b)) {
-        size_t n = std::min(a.size(), b.size());
-        for (size_t i = 0; i < n; ++i) {
-            unsigned char x = foldAscii(static_cast<unsigned char>(a[i]));
-            unsigned char y = foldAscii(static_cast<unsigned char>(b[i]));
-            if (x != y) return x < y ? -1 : 1;
-        }
-        return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-    }
+int compareAccessTextFolded(std::string_view a, std::string_view b) {
     std::u16string fa = fold(a), fb = fold(b);
     // Code point order (not UTF-16 unit order) keeps ASCII and non-ASCII
-    // comparisons consistent with the fast path above.
+    // comparisons consistent with the fast path.
     int r = u_strCompare(fa.data(), static_cast<int32_t>(fa.size()), fb.data(),
                          static_cast<int32_t>(fb.size()), true);
     return r < 0 ? -1 : (r > 0 ? 1 : 0);
+}
+
+int compareAccessText(std::string_view a, std::string_view b) {
+    // Folding maps each code point on its own, so an identical prefix folds
+    // identically and only what follows decides. A position after an ASCII
+    // byte starts a code point in both strings, bad UTF-8 or not.
+    const size_t n = std::min(a.size(), b.size());
+    size_t i = 0;
+    while (i < n && a[i] == b[i]) ++i;
+    while (i > 0 && static_cast<unsigned char>(a[i - 1]) >= 0x80) --i;
+
+    // ASCII and Latin-1 fold one code point to one: compare folded code
+    // points here and leave everything else to ICU from the first place
+    // where one is met.
+    size_t j = i;
+    for (;;) {
+        if (i == a.size() || j == b.size()) {
+            if (i == a.size() && j == b.size()) return 0;
+            // No code point folds to nothing: the longer rest sorts after.
+            return i == a.size() ? -1 : 1;
+        }
+        size_t li = 0, lj = 0;
+        int x = latin1Folded(a, i, li), y = latin1Folded(b, j, lj);
+        if (x < 0 || y < 0) return compareAccessTextFolded(a.substr(i), b.substr(j));
+        if (x != y) return x < y ? -1 : 1;
+        i += li;
+        j += lj;
+    }
 }
 
 Status registerAccessTextCollation(sqlite3* db) {

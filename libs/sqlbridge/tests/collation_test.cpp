@@ -56,6 +56,78 @@ TEST(AccessTextCollation, ComparesPairs) {
     }
 }
 
+// The shortcuts (shared prefix, Latin-1 folding) must give the general
+// path's answer: strings built from pieces that fold simply, fold to more
+// than one character, fold from beyond Latin-1 into it, or are bad UTF-8.
+TEST(AccessTextCollation, ShortcutsAgreeWithFullFolding) {
+    const char* pieces[] = {"",
+                            "a",
+                            "A",
+                            "b",
+                            "Z",
+                            "z",
+                            " ",
+                            "-",
+                            "'",
+                            "0",
+                            "~",
+                            "\x7F",
+                            "\xC2\xA0",
+                            "\xC3\x80",
+                            "\xC3\xA0",
+                            "\xC3\x89",
+                            "\xC3\xA9",
+                            "\xC3\x97",
+                            "\xC3\xB7",
+                            "\xC3\x9E",
+                            "\xC3\xBE",
+                            "\xC3\x9F",
+                            "ss",
+                            "SS",
+                            "\xC2\xB5",
+                            "\xCE\xBC",
+                            "\xC3\xBF",
+                            "\xC5\xB8",
+                            "\xC3\x85",
+                            "\xE2\x84\xAB",  // Å, angstrom sign
+                            "k",
+                            "\xE2\x84\xAA",  // Kelvin sign folds to k
+                            "\xCE\xA3",
+                            "\xCF\x82",
+                            "\xCF\x83",
+                            "\xC4\xB0",
+                            "\xC4\xB1",
+                            "\xEF\xAC\x80",  // Σ ς σ İ ı ﬀ
+                            "ff",
+                            "\xF0\x9F\x98\x80",
+                            "\xEF\xBF\xBD",
+                            "\xFF",
+                            "\x80",
+                            "\xC3",
+                            "\xE2\x82",
+                            "\xC3(",
+                            "\xC0\xAF",
+                            "\x00"};
+    std::vector<std::string> strings;
+    for (const char* p : pieces) strings.push_back(p);
+    strings.back() = std::string(1, '\0');  // the last piece: a NUL character
+    const size_t n = std::size(pieces);
+    // Two-piece strings, and three with a shared ASCII or Latin-1 start.
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = 0; j < n; ++j) strings.push_back(strings[i] + strings[j]);
+    const size_t two = strings.size();
+    for (size_t i = n; i < two; i += 7) strings.push_back("Ab\xC3\xA9" + strings[i]);
+    for (size_t i = n; i < two; i += 11) strings.push_back("aB\xC3\x89" + strings[i]);
+    for (size_t i = 0; i < strings.size(); i += 3) {
+        for (size_t j = 0; j < strings.size(); j += 7) {
+            const std::string& a = strings[i];
+            const std::string& b = strings[j];
+            ASSERT_EQ(sign(compareAccessText(a, b)), sign(compareAccessTextFolded(a, b)))
+                << "\"" << a << "\" vs \"" << b << "\"";
+        }
+    }
+}
+
 TEST(AccessTextCollation, OrderIsConsistentAndTransitive) {
     const std::vector<std::string> words = {"apple",
                                             "Apple",

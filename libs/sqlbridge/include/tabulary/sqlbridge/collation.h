@@ -16,6 +16,10 @@ inline constexpr const char* kAccessTextCollation = "ACC_TEXT";
 // <0, 0 or >0. Invalid UTF-8 compares as if each bad sequence were U+FFFD.
 int compareAccessText(std::string_view a, std::string_view b);
 
+// The same comparison by folding both strings whole through ICU, without the
+// shortcuts compareAccessText takes for shared prefixes and Latin-1 text.
+int compareAccessTextFolded(std::string_view a, std::string_view b);
+
 // Registers ACC_TEXT (UTF-8) on `db`.
 Status registerAccessTextCollation(sqlite3* db);
 
