@@ -76,6 +76,27 @@ void appendTime(std::string& out, int64_t seconds) {
     out.append(buf, sizeof buf);
 }
 
+void appendCurrency(std::string& out, int64_t scaled) {
+    // Unsigned magnitude so INT64_MIN does not overflow on negation.
+    const uint64_t mag =
+        scaled < 0 ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+    if (scaled < 0) out.push_back('-');
+    char buf[24];
+    auto res = std::to_chars(buf, buf + sizeof buf, mag / 10000);
+    out.append(buf, res.ptr);
+    uint64_t frac = mag % 10000;
+    if (frac == 0) return;
+    char f[4];
+    for (int i = 3; i >= 0; --i) {
+        f[i] = static_cast<char>('0' + frac % 10);
+        frac /= 10;
+    }
+    int len = 4;
+    while (f[len - 1] == '0') --len;
+    out.push_back('.');
+    out.append(f, f + len);
+}
+
 void appendDouble(std::string& out, double d, int digits) {
     if (std::isnan(d)) {
         out += "NaN";
@@ -101,6 +122,17 @@ void appendDouble(std::string& out, double d, int digits) {
     // gives those digits, since a double's half-ulp (under 2^-53 relative)
     // is below half a unit in the 15th digit. Normal numbers only: the ulp
     // of a subnormal is not relative.
+    // Most stored doubles are short decimals (prices, measures). When a
+    // whole number of ten-thousandths reads back as exactly this double, it
+    // is a round-trip form of at most 15 digits and so, by the rule below,
+    // the 15-digit rounding itself: it prints like a Currency value.
+    if (digits == 15 && std::fabs(d) < 1e10) {
+        const double scaled = std::nearbyint(d * 10000.0);
+        if (scaled / 10000.0 == d) {
+            appendCurrency(out, static_cast<int64_t>(scaled));
+            return;
+        }
+    }
     char buf[48];
     const double mag = std::fabs(d);
     std::to_chars_result conv{buf, std::errc()};
@@ -151,27 +183,6 @@ void appendDouble(std::string& out, double d, int digits) {
         out.append(static_cast<size_t>(-exp - 1), '0');
         out.append(mant, mant + n);
     }
-}
-
-void appendCurrency(std::string& out, int64_t scaled) {
-    // Unsigned magnitude so INT64_MIN does not overflow on negation.
-    const uint64_t mag =
-        scaled < 0 ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
-    if (scaled < 0) out.push_back('-');
-    char buf[24];
-    auto res = std::to_chars(buf, buf + sizeof buf, mag / 10000);
-    out.append(buf, res.ptr);
-    uint64_t frac = mag % 10000;
-    if (frac == 0) return;
-    char f[4];
-    for (int i = 3; i >= 0; --i) {
-        f[i] = static_cast<char>('0' + frac % 10);
-        frac /= 10;
-    }
-    int len = 4;
-    while (f[len - 1] == '0') --len;
-    out.push_back('.');
-    out.append(f, f + len);
 }
 
 void appendDecimal(std::string& out, const Decimal& dec) {
