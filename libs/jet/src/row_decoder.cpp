@@ -1,6 +1,7 @@
 // Cracks one stored row into column values: the null mask, the fixed area,
 // the variable offset table (with the Jet3 jump table), then each value's
 // encoding. Every offset comes from the file and is checked.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -271,6 +272,11 @@ Status decodeSlice(Bytes s, const Ctx& c, Value& out) {
                 out.setBytes(col.storedType == 0x0C ? Value::Kind::Text : Value::Kind::Binary);
             return {};
         }
+        // Stored in the row itself (the common short memo): decoded in place.
+        const uint32_t length = u32At(s.data()) & 0x3FFFFFFF;
+        if (!col.calculated && (s[3] & 0xC0) == 0x80 && length <= c.db.pages().fileSize())
+            return decodeTyped(col.type, s.subspan(12, std::min<size_t>(length, s.size() - 12)), c,
+                               false, out);
         // Reused between values; borrowed because a complex column can decode
         // other rows while this one's data is in use.
         thread_local std::string spare;
