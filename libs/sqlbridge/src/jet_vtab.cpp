@@ -279,7 +279,40 @@ struct JetVtab {
     std::shared_ptr<const jet::TableDef> def;
 };
 
-enum class Mode { Scan, Rowid, Index };
+enum class Mode { Scan, Rowid, Index, Keys };
+
+// Every entry of one index by key, for a join that looks up the same index
+// once per outer row: one hash probe instead of a descent through the index
+// pages each time. Keys of up to seven bytes (integer columns) are packed
+// with their length into one number.
+struct KeyMap {
+    // A key with its rows [first, last) in `rows`, together in one line of
+    // memory: a probe of a large map misses the cache once.
+    struct Slot {
+        uint64_t key = 0;  // 0: empty
+        uint32_t first = 0, last = 0;
+    };
+    std::vector<Slot> slots;
+    std::vector<jet::RowId> rows;  // in index order
+
+    static std::optional<uint64_t> pack(std::string_view k) {
+        if (k.empty() || k.size() > 7) return std::nullopt;
+        uint64_t v = 0;
+        for (size_t i = 0; i < 7; ++i)
+            v = (v << 8) | (i < k.size() ? static_cast<unsigned char>(k[i]) : 0u);
+        return (v << 8) | k.size();
+    }
+    size_t slotOf(uint64_t key) const {
+        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & (slots.size() - 1);
+    }
+    // Rows of exactly this key: [first, last) in `rows`.
+    std::pair<uint32_t, uint32_t> find(uint64_t key) const {
+        for (size_t i = slotOf(key);; i = (i + 1) & (slots.size() - 1)) {
+            if (slots[i].key == key) return {slots[i].first, slots[i].last};
+            if (slots[i].key == 0) return {0, 0};
+        }
+    }
+};
 
 struct JetCursor {
     sqlite3_vtab_cursor base;
@@ -290,6 +323,16 @@ struct JetCursor {
     bool eof = true;
     jet::RowId rowid = 0;
     int64_t decodedPerRow = 0;
+    // The row reader is kept from one lookup to the next while the columns
+    // stay the same; a scan needs a fresh one.
+    uint64_t rowsColUsed = 0;
+    bool rowsScanned = false;
+    // Lookups of a whole integer key, counted per index until a key map pays.
+    int keyIndex = -1;
+    uint64_t keyLookups = 0;
+    bool keyMapFailed = false;
+    std::unique_ptr<KeyMap> keyMap;
+    uint32_t keyPos = 0, keyEnd = 0;
     // Range scans: entries whose range column is Null are skipped without
     // reading their rows (Null sorts inside an open-ended range).
     bool skipNulls = false;
@@ -611,6 +654,23 @@ int advance(JetCursor* cur) {
         case Mode::Rowid:
             cur->eof = true;
             return SQLITE_OK;
+        case Mode::Keys: {
+            for (;;) {
+                if (cur->keyPos >= cur->keyEnd) {
+                    cur->eof = true;
+                    return SQLITE_OK;
+                }
+                auto s = cur->rows->seek(cur->keyMap->rows[cur->keyPos++]);
+                if (!s.ok()) {
+                    cur->eof = true;
+                    return fail(vtab,
+                                s.error().withContext("table \"" + cur->vtab->def->name + "\""));
+                }
+                if (*s) break;
+            }
+            cur->eof = false;
+            break;
+        }
         case Mode::Index: {
             for (;;) {
                 auto n = cur->index->next();
@@ -650,6 +710,7 @@ int advance(JetCursor* cur) {
 
 int startScan(JetCursor* cur) {
     cur->mode = Mode::Scan;
+    cur->rowsScanned = true;
     ++statsOf(cur).fullScans;
     return advance(cur);
 }
@@ -660,6 +721,58 @@ int64_t decodedColumns(const std::vector<int>& columns, size_t count) {
     int64_t n = 0;
     for (int c : columns) n += c >= 0 && static_cast<size_t>(c) < count ? 1 : 0;
     return n;
+}
+
+// Whether every column of `idx` is an integer: fixed-size keys, so an
+// equality range holds exactly the entries with that key.
+bool wholeIntegerKey(const jet::TableDef& def, const jet::RealIndex& idx) {
+    for (const auto& c : idx.columns) {
+        int pos = columnPosition(def, c.columnNumber);
+        if (pos < 0 || !isIntegerType(def.columns[size_t(pos)].type)) return false;
+    }
+    return true;
+}
+
+// The whole index as a key map; null if it cannot be read or its keys do
+// not pack (the lookups then go through the index as before, and report
+// what they find).
+std::unique_ptr<KeyMap> buildKeyMap(jet::Database& db, const jet::TableDef& def,
+                                    const jet::RealIndex& idx) {
+    auto ic = jet::IndexCursor::open(db, def, idx);
+    if (!ic.ok()) return nullptr;
+    auto map = std::make_unique<KeyMap>();
+    std::vector<uint64_t> keys;
+    std::vector<uint32_t> starts;
+    map->rows.reserve(def.rowCount);
+    for (;;) {
+        auto n = ic->next();
+        if (!n.ok()) return nullptr;
+        if (!*n) break;
+        auto bytes = ic->key();
+        auto key = KeyMap::pack(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        if (!key) return nullptr;
+        // The index walk yields equal keys together.
+        if (keys.empty() || keys.back() != *key) {
+            keys.push_back(*key);
+            starts.push_back(static_cast<uint32_t>(map->rows.size()));
+        }
+        map->rows.push_back(ic->rowId());
+    }
+    starts.push_back(static_cast<uint32_t>(map->rows.size()));
+    size_t size = 16;
+    while (size < keys.size() * 2) size *= 2;
+    map->slots.assign(size, {});
+    for (size_t g = 0; g < keys.size(); ++g) {
+        size_t i = map->slotOf(keys[g]);
+        while (map->slots[i].key != 0) {
+            // A key seen twice would come from an index out of order.
+            if (map->slots[i].key == keys[g]) return nullptr;
+            i = (i + 1) & (size - 1);
+        }
+        map->slots[i] = {keys[g], starts[g], starts[g + 1]};
+    }
+    return map;
 }
 
 int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc,
@@ -675,16 +788,23 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc
             setError(vtab, "jet tables: bad plan");
             return SQLITE_ERROR;
         }
-        // Columns SQLite may read; bit 63 stands for every column from 63 on.
-        std::vector<int> wanted;
-        for (size_t i = 0; i < def.columns.size(); ++i) {
-            uint64_t bit = i < 63 ? (uint64_t(1) << i) : (uint64_t(1) << 63);
-            if (plan.colUsed & bit) wanted.push_back(static_cast<int>(i));
+        // A scan walks pages from the start: it needs a fresh reader. Lookups
+        // only seek, so the reader of the previous lookup serves again.
+        const bool scans = idxNum != 1 && idxNum != 2;
+        if (!cur->rows || cur->rowsScanned || scans || cur->rowsColUsed != plan.colUsed) {
+            // Columns SQLite may read; bit 63 stands for every column from 63 on.
+            std::vector<int> wanted;
+            for (size_t i = 0; i < def.columns.size(); ++i) {
+                uint64_t bit = i < 63 ? (uint64_t(1) << i) : (uint64_t(1) << 63);
+                if (plan.colUsed & bit) wanted.push_back(static_cast<int>(i));
+            }
+            // An empty list means "all" to the cursor; -1 selects none.
+            if (wanted.empty()) wanted.push_back(-1);
+            cur->decodedPerRow = decodedColumns(wanted, def.columns.size());
+            cur->rows = std::make_unique<jet::TableCursor>(db, vt->def, std::move(wanted));
+            cur->rowsColUsed = plan.colUsed;
+            cur->rowsScanned = false;
         }
-        // An empty list means "all" to the cursor; -1 selects none.
-        if (wanted.empty()) wanted.push_back(-1);
-        cur->decodedPerRow = decodedColumns(wanted, def.columns.size());
-        cur->rows = std::make_unique<jet::TableCursor>(db, vt->def, std::move(wanted));
         cur->index.reset();
         cur->skipNulls = false;
         cur->eof = true;
@@ -759,6 +879,35 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc
         };
         if (!bound(plan.lower, lower) || !bound(plan.upper, upper)) return SQLITE_OK;
         if (equal.empty() && !lower && !upper) return whole();
+
+        if (!nBounds && equal.size() == idx.columns.size() && wholeIntegerKey(def, idx)) {
+            if (cur->keyIndex != plan.index) {
+                cur->keyIndex = plan.index;
+                cur->keyLookups = 0;
+                cur->keyMapFailed = false;
+                cur->keyMap.reset();
+            }
+            ++cur->keyLookups;
+            // Building the map reads the whole index once: worth it only when
+            // the lookups come near a sizeable share of the rows.
+            if (!cur->keyMap && !cur->keyMapFailed &&
+                cur->keyLookups >= std::max<uint64_t>(64, def.rowCount / 16)) {
+                cur->keyMap = buildKeyMap(db, def, idx);
+                cur->keyMapFailed = !cur->keyMap;
+            }
+            if (cur->keyMap) {
+                auto bytes = jet::encodeIndexKey(db, def, idx, equal);
+                auto key = bytes.ok() ? KeyMap::pack(*bytes) : std::nullopt;
+                if (key) {
+                    auto [first, last] = cur->keyMap->find(*key);
+                    cur->keyPos = first;
+                    cur->keyEnd = last;
+                    cur->mode = Mode::Keys;
+                    ++statsOf(cur).indexScans;
+                    return advance(cur);
+                }
+            }
+        }
 
         auto range = jet::columnRange(idx, equal, lower, upper);
         if (!range.ok()) return whole();

@@ -579,6 +579,58 @@ TEST_F(OrdersTest, JoinsSeekTheInnerTable) {
     }
 }
 
+// A join that looks up the inner table's index for hundreds of outer rows
+// switches to a map of the whole index: the rows must stay those the index
+// gives, found or not, through a unique and a non-unique index.
+TEST_F(OrdersTest, ManyLookupsGiveTheIndexRows) {
+    Fixture f = openFixture(path());
+    ASSERT_TRUE(f.tables);
+    struct Case {
+        std::string sql;
+        int shift;           // order o matches customer o.customer + shift
+        bool keepUnmatched;  // LEFT JOIN from Customers
+    };
+    const Case cases[] = {
+        {"SELECT o.[Order Id], c.Name FROM Orders AS o INNER JOIN Customers AS c "
+         "ON c.Id = o.CustomerId ORDER BY o.[Order Id]",
+         0, false},
+        {"SELECT o.[Order Id], c.Name FROM Orders AS o INNER JOIN Customers AS c "
+         "ON c.Id = o.CustomerId + 250 ORDER BY o.[Order Id]",
+         250, false},
+        {"SELECT c.Id, o.[Order Id] FROM Customers AS c LEFT JOIN Orders AS o "
+         "ON o.CustomerId = c.Id - 150 ORDER BY c.Id, o.[Order Id]",
+         150, true},
+    };
+    for (const Case& c : cases) {
+        Rows expected;
+        if (c.keepUnmatched) {
+            for (int id = 1; id <= kCustomers; ++id) {
+                size_t before = expected.size();
+                for (int i = 0; i < kOrders; ++i)
+                    if (orderAt(i).customer + c.shift == id)
+                        expected.push_back(
+                            {"i:" + std::to_string(id), "i:" + std::to_string(orderAt(i).id)});
+                if (expected.size() == before)
+                    expected.push_back({"i:" + std::to_string(id), "null"});
+            }
+        } else {
+            for (int i = 0; i < kOrders; ++i) {
+                Order o = orderAt(i);
+                if (o.customer + c.shift <= kCustomers)
+                    expected.push_back(
+                        {"i:" + std::to_string(o.id), "t:" + customerName(o.customer + c.shift)});
+            }
+        }
+        f.tables->resetStats();
+        auto rows = query(*f.conn, c.sql);
+        ASSERT_TRUE(rows.ok()) << c.sql << ": " << rows.error().message();
+        EXPECT_EQ(*rows, expected) << c.sql;
+        TableStats customers = f.tables->stats("Customers");
+        TableStats orders = f.tables->stats("Orders");
+        EXPECT_GT(customers.indexScans + orders.indexScans, 300u) << c.sql;
+    }
+}
+
 TEST_F(OrdersTest, DecodesOnlyUsedColumns) {
     Fixture f = openFixture(path());
     ASSERT_TRUE(f.tables);
