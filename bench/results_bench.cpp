@@ -1,15 +1,14 @@
 // The documents of a large result as the workspace writes them: the rows are
 // read once into memory (the grid's recordset), then each writer is timed
 // over them. Usage: results_bench FILE [TABLE] [OUTDIR]
+#include <sys/resource.h>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/resource.h>
 
 #include "tabulary/ado/connection.h"
 #include "tabulary/ado/query.h"
-#include "tabulary/ado/text.h"
 #include "tabulary/writers/text_documents.h"
 #include "tabulary/writers/xlsx_workbook.h"
 
@@ -21,19 +20,15 @@ namespace {
 // The recordset's rows, as the grid offers them, optionally only the first n.
 class RecordsetRows : public writers::TableRows {
 public:
-    RecordsetRows(const ado::Recordset& rs, const std::vector<std::vector<jet::Value>>& rows,
-                  size_t limit)
-        : m_rs(rs), m_rows(rows), m_limit(std::min(limit, rows.size())) {}
+    RecordsetRows(const ado::Recordset& rs, size_t limit)
+        : m_rs(rs), m_limit(std::min(limit, rs.rowCount())) {}
     size_t columnCount() override { return m_rs.fields().size(); }
     void appendCaption(size_t c, std::string& out) override { out += m_rs.fields()[c].name; }
     Result<bool> nextRow() override { return ++m_row < m_limit; }
-    void appendCell(size_t c, std::string& out) override {
-        ado::appendValueText(out, m_rows[m_row][c]);
-    }
+    void appendCell(size_t c, std::string& out) override { m_rs.appendCellText(m_row, c, out); }
 
 private:
     const ado::Recordset& m_rs;
-    const std::vector<std::vector<jet::Value>>& m_rows;
     size_t m_limit;
     size_t m_row = static_cast<size_t>(-1);
 };
@@ -68,14 +63,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", rs.error().message().c_str());
         return 1;
     }
-    auto rows = rs->rows();
-    if (!rows.ok()) {
-        std::fprintf(stderr, "%s\n", rows.error().message().c_str());
+    if (Status st = rs->fill(); !st.ok()) {
+        std::fprintf(stderr, "%s\n", st.error().message().c_str());
         return 1;
     }
-    const auto& all = **rows;
-    std::printf("%-30s %8.2f s  %zu rows, %zu columns, peak %ld MiB\n", "read the result", seconds(t0),
-                all.size(), rs->fields().size(), peakKib() / 1024);
+    const size_t total = rs->rowCount();
+    std::printf("%-30s %8.2f s  %zu rows, %zu columns, peak %ld MiB\n", "read the result",
+                seconds(t0), total, rs->fields().size(), peakKib() / 1024);
+    std::printf("%-30s %8.1f MB  (%.1f bytes per value)\n", "held by the recordset",
+                static_cast<double>(rs->heldBytes()) / 1e6,
+                total ? static_cast<double>(rs->heldBytes()) /
+                            static_cast<double>(total * rs->fields().size())
+                      : 0.0);
 
     struct Run {
         const char* name;
@@ -85,14 +84,14 @@ int main(int argc, char** argv) {
         writers::DocumentKind kind;
         double target;
     } runs[] = {
-        {"CSV", "result.csv", all.size(), false, writers::DocumentKind::GridCsv, 3},
-        {"TXT", "result.txt", all.size(), false, writers::DocumentKind::GridText, 3},
-        {"XML", "result.xml", all.size(), false, writers::DocumentKind::GridXml, 3},
-        {"XLSX", "result.xlsx", all.size(), true, writers::DocumentKind::GridText, 30},
+        {"CSV", "result.csv", total, false, writers::DocumentKind::GridCsv, 3},
+        {"TXT", "result.txt", total, false, writers::DocumentKind::GridText, 3},
+        {"XML", "result.xml", total, false, writers::DocumentKind::GridXml, 3},
+        {"XLSX", "result.xlsx", total, true, writers::DocumentKind::GridText, 30},
     };
     int missed = 0;
     for (const Run& r : runs) {
-        RecordsetRows source(*rs, all, r.rows);
+        RecordsetRows source(*rs, r.rows);
         const fs::path path = out / r.file;
         const long before = peakKib();
         t0 = std::chrono::steady_clock::now();

@@ -254,16 +254,15 @@ std::vector<std::string> run(const std::string& sql, bool useIndexes, bool withT
     options.now = [] { return kNow; };
     auto rs = ado::openRecordset(conn, sql, options);
     if (!rs.ok()) return {"error: " + rs.error().message()};
-    auto rows = rs->rows();
-    if (!rows.ok()) return {"error: " + rows.error().message()};
+    if (Status filled = rs->fill(); !filled.ok()) return {"error: " + filled.error().message()};
     std::vector<std::string> names, types, body;
     for (const ado::Field& f : rs->fields()) {
         names.push_back(f.name);
         types.push_back(jet::columnTypeName(f.type));
     }
-    for (const auto& row : **rows) {
+    for (size_t r = 0; r < rs->rowCount(); ++r) {
         std::vector<std::string> cells;
-        for (const jet::Value& v : row) cells.push_back(cellText(v));
+        for (size_t f = 0; f < rs->fields().size(); ++f) cells.push_back(cellText(rs->cell(r, f)));
         body.push_back(join(cells, "\t"));
     }
     if (rowsort) std::sort(body.begin(), body.end());

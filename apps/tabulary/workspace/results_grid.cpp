@@ -5,13 +5,17 @@
 #include <limits>
 
 #include "app/failure.h"
-#include "tabulary/ado/text.h"
 
 namespace tab::gui {
 
 RecordsetModel::RecordsetModel(std::shared_ptr<ado::Recordset> recordset)
     : m_recordset(std::move(recordset)) {
-    m_rows = take(m_recordset->rows());
+    check(m_recordset->fill());
+}
+
+bool RecordsetModel::has(qsizetype row, int column) const {
+    return row >= 0 && row < rows() && column >= 0 &&
+           static_cast<size_t>(column) < m_recordset->fields().size();
 }
 
 int RecordsetModel::rowCount(const QModelIndex& parent) const {
@@ -31,17 +35,15 @@ QString RecordsetModel::caption(int column) const {
 }
 
 QString RecordsetModel::text(qsizetype row, int column) const {
-    if (!m_rows || row < 0 || row >= rows() || column < 0) return {};
-    const auto& values = (*m_rows)[static_cast<size_t>(row)];
-    if (static_cast<size_t>(column) >= values.size()) return {};
-    return QString::fromStdString(ado::valueText(values[static_cast<size_t>(column)]));
+    if (!has(row, column)) return {};
+    std::string s;
+    m_recordset->appendCellText(static_cast<size_t>(row), static_cast<size_t>(column), s);
+    return QString::fromStdString(s);
 }
 
 void RecordsetModel::appendText(qsizetype row, int column, std::string& out) const {
-    if (!m_rows || row < 0 || row >= rows() || column < 0) return;
-    const auto& values = (*m_rows)[static_cast<size_t>(row)];
-    if (static_cast<size_t>(column) < values.size())
-        ado::appendValueText(out, values[static_cast<size_t>(column)]);
+    if (has(row, column))
+        m_recordset->appendCellText(static_cast<size_t>(row), static_cast<size_t>(column), out);
 }
 
 QVariant RecordsetModel::data(const QModelIndex& index, int role) const {

@@ -39,14 +39,15 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    qsizetype rows() const { return m_rows ? static_cast<qsizetype>(m_rows->size()) : 0; }
+    qsizetype rows() const { return static_cast<qsizetype>(m_recordset->rowCount()); }
     QString caption(int column) const;
     QString text(qsizetype row, int column) const;
     void appendText(qsizetype row, int column, std::string& out) const;
 
 private:
+    bool has(qsizetype row, int column) const;
+
     std::shared_ptr<ado::Recordset> m_recordset;
-    const std::vector<std::vector<jet::Value>>* m_rows = nullptr;
 };
 
 class ResultsGrid : public QTableView, public GridRows {

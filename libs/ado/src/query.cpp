@@ -339,6 +339,61 @@ jet::Value convert(sqlite3_stmt* st, int i, Type type) {
     return byStorage(st, i);
 }
 
+// convert() without the jet::Value: the cell goes straight to the writer.
+static void putCell(sqlite3_stmt* st, int i, Type type, RowWriter& out, size_t field) {
+    const int storage = sqlite3_column_type(st, i);
+    if (storage == SQLITE_NULL) return out.null(field);
+    const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
+    switch (type) {
+        case Type::Boolean:
+            if (number) return out.boolean(field, sqlite3_column_double(st, i) != 0);
+            break;
+        case Type::Byte:
+        case Type::Integer:
+        case Type::Long:
+        case Type::BigInt:
+            if (storage == SQLITE_INTEGER) return out.integer(field, sqlite3_column_int64(st, i));
+            break;
+        case Type::Single:
+            if (number) return out.single(field, static_cast<float>(sqlite3_column_double(st, i)));
+            break;
+        case Type::Double:
+            if (number) return out.real(field, sqlite3_column_double(st, i));
+            break;
+        case Type::Currency:
+            if (number) {
+                double v = sqlite3_column_double(st, i) * 10000.0;
+                if (std::fabs(v) < 9.2e18) return out.currency(field, std::llround(v));
+            }
+            break;
+        case Type::Decimal:
+        case Type::Guid:
+            if (storage == SQLITE_TEXT) return out.value(field, convert(st, i, type));
+            break;
+        case Type::Date:
+            if (number) return out.dateTime(field, sqlite3_column_double(st, i));
+            break;
+        default:
+            break;
+    }
+    switch (storage) {
+        case SQLITE_INTEGER:
+            return out.integer(field, sqlite3_column_int64(st, i));
+        case SQLITE_FLOAT:
+            return out.real(field, sqlite3_column_double(st, i));
+        case SQLITE_BLOB: {
+            const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+            const auto n = static_cast<size_t>(sqlite3_column_bytes(st, i));
+            return out.binary(field, p ? std::string_view(p, n) : std::string_view());
+        }
+        default: {
+            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+            const auto n = static_cast<size_t>(sqlite3_column_bytes(st, i));
+            return out.text(field, p ? std::string_view(p, n) : std::string_view());
+        }
+    }
+}
+
 }  // namespace detail
 
 namespace {
@@ -368,6 +423,16 @@ public:
         sqlite3_stmt* st = m_stmt.handle();
         for (size_t i = 0; i < m_types.size(); ++i)
             row[i] = convert(st, static_cast<int>(i), m_types[i]);
+        return true;
+    }
+
+    Result<bool> nextInto(RowWriter& out) override {
+        auto more = m_stmt.step();
+        if (!more.ok()) return runError(more.error());
+        if (!*more) return false;
+        sqlite3_stmt* st = m_stmt.handle();
+        for (size_t i = 0; i < m_types.size(); ++i)
+            putCell(st, static_cast<int>(i), m_types[i], out, i);
         return true;
     }
 

@@ -86,13 +86,14 @@ std::vector<std::string> run(const std::string& sql, bool indexes, Counts* count
     auto rs = openRecordset(c, sql, o);
     EXPECT_TRUE(rs.ok()) << sql << ": " << rs.error().message();
     if (!rs.ok()) return {};
-    auto rows = rs->rows();
-    EXPECT_TRUE(rows.ok()) << sql << ": " << rows.error().message();
+    Status filled = rs->fill();
+    EXPECT_TRUE(filled.ok()) << sql << ": " << filled.error().message();
     std::vector<std::string> out;
-    if (!rows.ok()) return out;
-    for (const auto& r : **rows) {
+    if (!filled.ok()) return out;
+    for (size_t r = 0; r < rs->rowCount(); ++r) {
         std::string line;
-        for (const auto& v : r) line += (line.empty() ? "" : "|") + jet::valueToText(v);
+        for (size_t f = 0; f < rs->fields().size(); ++f)
+            line += (line.empty() ? "" : "|") + jet::valueToText(rs->cell(r, f));
         out.push_back(line);
     }
     return out;
@@ -302,9 +303,9 @@ TEST(Query, ErrorsSayWhatAndWhere) {
         if (!rs.ok()) {
             message = rs.error().message();
         } else {
-            auto rows = rs->rows();
-            ASSERT_FALSE(rows.ok()) << sql << " ran";
-            message = rows.error().message();
+            Status filled = rs->fill();
+            ASSERT_FALSE(filled.ok()) << sql << " ran";
+            message = filled.error().message();
         }
         EXPECT_NE(message.find(expected), std::string::npos) << sql << "\n  got: " << message;
     }

@@ -2,12 +2,17 @@
 // its rows are read all at once at the first use of EOF, RecordCount, a move
 // or a value, and the row source (with the database it reads) is let go
 // right after. Listing the fields therefore reads no row at all.
+//
+// The rows are kept by column, each value at the width its field's type
+// needs (text and binary in one byte arena per column), and become
+// jet::Values only when a cell is read.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tabulary/base/error.h"
@@ -21,6 +26,35 @@ struct Field {
     uint32_t size = 0;                             // Text: characters
 };
 
+namespace detail {
+class ColumnStore;
+}
+
+// Takes one row's values, field by field, straight into the recordset's
+// columns. Every field of a row gets exactly one call.
+class RowWriter {
+public:
+    explicit RowWriter(detail::ColumnStore& store) : m_store(store) {}
+
+    void null(size_t field);
+    void boolean(size_t field, bool b);
+    void integer(size_t field, int64_t v);
+    void single(size_t field, float f);
+    void real(size_t field, double d);
+    void currency(size_t field, int64_t scaled);
+    void dateTime(size_t field, double serial);
+    void text(size_t field, std::string_view utf8);
+    void binary(size_t field, std::string_view bytes);
+    void value(size_t field, const jet::Value& v);
+
+    // A row buffer for sources that only hand out whole jet::Value rows.
+    std::vector<jet::Value>& scratch() { return m_scratch; }
+
+private:
+    detail::ColumnStore& m_store;
+    std::vector<jet::Value> m_scratch;
+};
+
 // Where rows come from; owned by the recordset until it has read them all.
 class RowSource {
 public:
@@ -28,11 +62,18 @@ public:
     virtual const std::vector<Field>& fields() const = 0;
     // Fills `row` (one value per field); false at the end.
     virtual Result<bool> next(std::vector<jet::Value>& row) = 0;
+    // The next row handed to `out`; false at the end. The default goes
+    // through next(); a source that can do without a jet::Value per cell
+    // overrides it.
+    virtual Result<bool> nextInto(RowWriter& out);
 };
 
 class Recordset {
 public:
     explicit Recordset(std::unique_ptr<RowSource> source);
+    ~Recordset();
+    Recordset(Recordset&&) noexcept;
+    Recordset& operator=(Recordset&&) noexcept;
 
     const std::vector<Field>& fields() const { return m_fields; }
 
@@ -44,16 +85,26 @@ public:
     Status moveNext();
     Result<jet::Value> value(size_t field);
 
-    // The rows, once read (for the grid and the exporters).
-    Result<const std::vector<std::vector<jet::Value>>*> rows();
+    // Reads the rows if not yet (the grid and the exporters call it once,
+    // then read cells). The cell accessors below see no rows before a
+    // successful fill; row and field must be in range.
+    Status fill();
     bool filled() const { return m_filled; }
 
-private:
-    Status fill();
+    size_t rowCount() const;
+    jet::Value cell(size_t row, size_t field) const;
+    bool isNull(size_t row, size_t field) const;
+    // The cell's display text (as ado::appendValueText writes it), appended.
+    void appendCellText(size_t row, size_t field, std::string& out) const;
 
+    // Bytes held for the rows: the capacity of every array, arena, bitmap
+    // and spill area.
+    size_t heldBytes() const;
+
+private:
     std::unique_ptr<RowSource> m_source;
     std::vector<Field> m_fields;
-    std::vector<std::vector<jet::Value>> m_rows;
+    std::unique_ptr<detail::ColumnStore> m_store;
     size_t m_position = 0;
     bool m_filled = false;
     std::optional<Error> m_error;
