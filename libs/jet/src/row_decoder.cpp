@@ -94,58 +94,6 @@ size_t appendAsciiRun(std::string& out, const uint8_t* s, size_t from, size_t to
     return i;
 }
 
-// Jet4 text: compressed when it starts with FF FE (a 0x00 byte switches
-// between one-byte and two-byte characters), else UTF-16LE.
-void appendJetText(std::string& out, Bytes s) {
-    const uint8_t* p = s.data();
-    const size_t size = s.size();
-    Utf16Writer w{out};
-    if (!isCompressedJetText(s)) {
-        const size_t n = size & ~size_t{1};  // an odd final byte is dropped
-        out.reserve(out.size() + n / 2);
-        size_t i = 0;
-        while (i < n) {
-            // ASCII pairs straight through.
-            if (!w.pendingHigh) {
-                size_t j = i;
-                while (j < n && p[j + 1] == 0 && p[j] < 0x80) {
-                    out.push_back(static_cast<char>(p[j]));
-                    j += 2;
-                }
-                i = j;
-                if (i >= n) break;
-            }
-            w.put(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
-            i += 2;
-        }
-        w.finish();
-        return;
-    }
-    out.reserve(out.size() + size);
-    bool compressed = true;
-    size_t i = 2;
-    while (i < size) {
-        uint8_t b = p[i];
-        if (b == 0x00) {
-            compressed = !compressed;
-            ++i;
-        } else if (compressed) {
-            if (b < 0x80 && !w.pendingHigh) {
-                i = appendAsciiRun(out, p, i, size);
-            } else {
-                w.put(b);
-                ++i;
-            }
-        } else if (i + 1 < size) {
-            w.put(static_cast<char16_t>(b | (p[i + 1] << 8)));
-            i += 2;
-        } else {
-            break;
-        }
-    }
-    w.finish();
-}
-
 void decodeTextInto(Value& out, Bytes s, const Ctx& c) {
     std::string& text = out.setBytes(Value::Kind::Text);
     const Format& f = c.db.format();
@@ -316,6 +264,57 @@ Status decodeSlice(Bytes s, const Ctx& c, Value& out) {
 }
 
 }  // namespace
+
+// A 0x00 byte in compressed text switches between one-byte and two-byte characters.
+void appendJetText(std::string& out, Bytes s) {
+    const uint8_t* p = s.data();
+    const size_t size = s.size();
+    Utf16Writer w{out};
+    if (!isCompressedJetText(s)) {
+        const size_t n = size & ~size_t{1};  // an odd final byte is dropped
+        out.reserve(out.size() + n / 2);
+        size_t i = 0;
+        while (i < n) {
+            // ASCII pairs straight through.
+            if (!w.pendingHigh) {
+                size_t j = i;
+                while (j < n && p[j + 1] == 0 && p[j] < 0x80) {
+                    out.push_back(static_cast<char>(p[j]));
+                    j += 2;
+                }
+                i = j;
+                if (i >= n) break;
+            }
+            w.put(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
+            i += 2;
+        }
+        w.finish();
+        return;
+    }
+    out.reserve(out.size() + size);
+    bool compressed = true;
+    size_t i = 2;
+    while (i < size) {
+        uint8_t b = p[i];
+        if (b == 0x00) {
+            compressed = !compressed;
+            ++i;
+        } else if (compressed) {
+            if (b < 0x80 && !w.pendingHigh) {
+                i = appendAsciiRun(out, p, i, size);
+            } else {
+                w.put(b);
+                ++i;
+            }
+        } else if (i + 1 < size) {
+            w.put(static_cast<char16_t>(b | (p[i + 1] << 8)));
+            i += 2;
+        } else {
+            break;
+        }
+    }
+    w.finish();
+}
 
 int fixedSizeOf(ColumnType t) {
     switch (t) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ TEST(ValueText, DoubleToText) {
         {-1.5, 15, "-1.5"},
         {123.456, 15, "123.456"},
         {0.1 + 0.2, 15, "0.3"},
+        {112.48, 15, "112.48"},
+        {-0.05, 15, "-0.05"},
+        {9999999999.9999, 15, "9999999999.9999"},
+        {10000000000.0001, 15, "10000000000.0001"},
+        {0.12345, 15, "0.12345"},
         {1.0 / 3.0, 15, "0.333333333333333"},
         {2.0 / 3.0, 15, "0.666666666666667"},
         {3.14159265358979323846, 15, "3.14159265358979"},
@@ -66,6 +72,34 @@ TEST(ValueText, DoubleToText) {
     for (const Case& c : cases) {
         EXPECT_EQ(doubleToText(c.value, c.digits), c.expected)
             << "value " << c.value << " digits " << c.digits;
+    }
+}
+
+// A short decimal (up to 15 digits) shows as itself, whichever way the
+// double came about; the expected text is built from the integer digits.
+TEST(ValueText, ShortDecimalsShowAsThemselves) {
+    std::mt19937_64 rng(11);
+    const int64_t kLimit[] = {1, 1000, 1000000, 100000000000000};  // magnitudes of the digits
+    for (int i = 0; i < 40000; ++i) {
+        const int64_t limit = kLimit[i % 4];
+        int64_t m = static_cast<int64_t>(rng() % static_cast<uint64_t>(2 * limit + 1)) - limit;
+        const int places = static_cast<int>(rng() % 5);
+        int64_t pow10 = 1;
+        for (int k = 0; k < places; ++k) pow10 *= 10;
+        const double d = static_cast<double>(m) / static_cast<double>(pow10);
+        // The same decimal in plain form, trailing fraction zeros dropped.
+        const uint64_t mag = m < 0 ? static_cast<uint64_t>(-m) : static_cast<uint64_t>(m);
+        std::string expected = m < 0 ? "-" : "";
+        expected += std::to_string(mag / static_cast<uint64_t>(pow10));
+        std::string frac;
+        if (places > 0) {
+            frac = std::to_string(mag % static_cast<uint64_t>(pow10));
+            frac.insert(0, static_cast<size_t>(places) - frac.size(), '0');
+        }
+        while (!frac.empty() && frac.back() == '0') frac.pop_back();
+        if (!frac.empty()) expected += "." + frac;
+        if (m == 0) expected = "0";
+        ASSERT_EQ(doubleToText(d, 15), expected) << m << " / 10^" << places;
     }
 }
 
