@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <span>
 
 #include "tabulary/jet/index_reader.h"
 #include "tabulary/jet/table_cursor.h"
@@ -286,11 +287,13 @@ enum class Mode { Scan, Rowid, Index, Keys };
 // pages each time. Keys of up to seven bytes (integer columns) are packed
 // with their length into one number.
 struct KeyMap {
-    // A key with its rows [first, last) in `rows`, together in one line of
-    // memory: a probe of a large map misses the cache once.
+    // A key with its rows, together in one line of memory: a probe of a
+    // large map misses the cache once. A key of one row (a unique index)
+    // holds that row itself in `first`.
     struct Slot {
-        uint64_t key = 0;  // 0: empty
-        uint32_t first = 0, last = 0;
+        uint64_t key = 0;    // 0: empty
+        uint32_t first = 0;  // the row, or where its rows start in `rows`
+        uint32_t count = 0;
     };
     std::vector<Slot> slots;
     std::vector<jet::RowId> rows;  // in index order
@@ -305,11 +308,15 @@ struct KeyMap {
     size_t slotOf(uint64_t key) const {
         return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 20) & (slots.size() - 1);
     }
-    // Rows of exactly this key: [first, last) in `rows`.
-    std::pair<uint32_t, uint32_t> find(uint64_t key) const {
+    // Rows of exactly this key, in index order.
+    std::span<const jet::RowId> find(uint64_t key) const {
         for (size_t i = slotOf(key);; i = (i + 1) & (slots.size() - 1)) {
-            if (slots[i].key == key) return {slots[i].first, slots[i].last};
-            if (slots[i].key == 0) return {0, 0};
+            const Slot& slot = slots[i];
+            if (slot.key == key)
+                return slot.count == 1
+                           ? std::span<const jet::RowId>(&slot.first, 1)
+                           : std::span<const jet::RowId>(rows).subspan(slot.first, slot.count);
+            if (slot.key == 0) return {};
         }
     }
 };
@@ -332,7 +339,8 @@ struct JetCursor {
     uint64_t keyLookups = 0;
     bool keyMapFailed = false;
     std::unique_ptr<KeyMap> keyMap;
-    uint32_t keyPos = 0, keyEnd = 0;
+    const jet::RowId* keyPos = nullptr;  // rows of the current key map lookup
+    const jet::RowId* keyEnd = nullptr;
     // Range scans: entries whose range column is Null are skipped without
     // reading their rows (Null sorts inside an open-ended range).
     bool skipNulls = false;
@@ -660,7 +668,7 @@ int advance(JetCursor* cur) {
                     cur->eof = true;
                     return SQLITE_OK;
                 }
-                auto s = cur->rows->seek(cur->keyMap->rows[cur->keyPos++]);
+                auto s = cur->rows->seek(*cur->keyPos++);
                 if (!s.ok()) {
                     cur->eof = true;
                     return fail(vtab,
@@ -770,7 +778,8 @@ std::unique_ptr<KeyMap> buildKeyMap(jet::Database& db, const jet::TableDef& def,
             if (map->slots[i].key == keys[g]) return nullptr;
             i = (i + 1) & (size - 1);
         }
-        map->slots[i] = {keys[g], starts[g], starts[g + 1]};
+        const uint32_t count = starts[g + 1] - starts[g];
+        map->slots[i] = {keys[g], count == 1 ? map->rows[starts[g]] : starts[g], count};
     }
     return map;
 }
@@ -899,9 +908,9 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc
                 auto bytes = jet::encodeIndexKey(db, def, idx, equal);
                 auto key = bytes.ok() ? KeyMap::pack(*bytes) : std::nullopt;
                 if (key) {
-                    auto [first, last] = cur->keyMap->find(*key);
-                    cur->keyPos = first;
-                    cur->keyEnd = last;
+                    auto rows = cur->keyMap->find(*key);
+                    cur->keyPos = rows.data();
+                    cur->keyEnd = rows.data() + rows.size();
                     cur->mode = Mode::Keys;
                     ++statsOf(cur).indexScans;
                     return advance(cur);
