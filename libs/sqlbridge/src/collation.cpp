@@ -86,6 +86,7 @@ int compareAccessText(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     size_t i = 0;
     while (i < n && a[i] == b[i]) ++i;
+    if (i == a.size() && i == b.size()) return 0;  // the same bytes, the same folding
     while (i > 0 && static_cast<unsigned char>(a[i - 1]) >= 0x80) --i;
 
     // ASCII and Latin-1 fold one code point to one: compare folded code
