@@ -237,9 +237,15 @@ size_t capacityBytes(const std::vector<T>& v) {
     return v.capacity() * sizeof(T);
 }
 
-template <class T>
-void trim(std::vector<T>& v) {
-    if (v.capacity() > v.size()) v.shrink_to_fit();
+size_t capacityBytes(const std::string& s) {
+    return s.capacity();
+}
+
+// Gives back what growth left over, unless that is little: shrinking
+// copies the whole array.
+template <class C>
+void trim(C& v) {
+    if (v.capacity() - v.size() > v.size() / 8) v.shrink_to_fit();
 }
 
 }  // namespace
@@ -373,7 +379,8 @@ public:
     Value cell(size_t row) const {
         if (const char* p = spillData(row)) return deserialise(p);
         if (nullBit(row)) return Value::null();
-        const unsigned char* p = m_fixed.data() + row * m_width;
+        const auto* p = reinterpret_cast<const unsigned char*>(m_blocks[row / kBlockRows].data()) +
+                        row % kBlockRows * m_width;
         switch (m_layout) {
             case Layout::Bool:
                 return Value::boolean(*p != 0);
@@ -424,10 +431,10 @@ public:
     }
 
     void finish() {
-        trim(m_fixed);
-        trim(m_arena);
+        if (m_width && m_rows % kBlockRows) m_blocks.back().resize(m_rows % kBlockRows * m_width);
+        if (!m_blocks.empty()) trim(m_blocks.back());
+        trim(m_blocks);
         trim(m_ends);
-        trim(m_bases);
         trim(m_nulls);
         trim(m_spillRows);
         trim(m_spillStarts);
@@ -436,8 +443,9 @@ public:
     }
 
     size_t heldBytes() const {
-        return capacityBytes(m_fixed) + capacityBytes(m_arena) + capacityBytes(m_ends) +
-               capacityBytes(m_bases) + capacityBytes(m_nulls) + capacityBytes(m_spillRows) +
+        size_t arena = capacityBytes(m_blocks);
+        for (const auto& b : m_blocks) arena += capacityBytes(b);
+        return arena + capacityBytes(m_ends) + capacityBytes(m_nulls) + capacityBytes(m_spillRows) +
                capacityBytes(m_spillStarts) + capacityBytes(m_spillBlocks) +
                capacityBytes(m_spillBytes);
     }
@@ -463,16 +471,17 @@ private:
     template <class T>
     void pushFixed(T v) {
         static_assert(std::is_trivially_copyable_v<T>);
-        const size_t at = m_fixed.size();
-        m_fixed.resize(at + sizeof v);
-        std::memcpy(m_fixed.data() + at, &v, sizeof v);
-        ++m_rows;
+        char b[sizeof v];
+        std::memcpy(b, &v, sizeof v);
+        pushWidth(b);
     }
 
+    // A fixed-width block takes a whole block's room at once, so no array
+    // is copied to grow.
     void pushWidth(const char* bytes) {
-        const size_t at = m_fixed.size();
-        m_fixed.resize(at + m_width);
-        std::memcpy(m_fixed.data() + at, bytes, m_width);
+        const size_t slot = m_rows % kBlockRows;
+        if (slot == 0) m_blocks.emplace_back(kBlockRows * m_width, '\0');
+        std::memcpy(m_blocks.back().data() + slot * m_width, bytes, m_width);
         ++m_rows;
     }
 
@@ -482,8 +491,17 @@ private:
     bool pushBytes(std::string_view s) {
         const uint64_t start = relStart();
         if (s.size() > kMaxRel - start) return false;
-        if (m_rows % kBlockRows == 0) m_bases.push_back(m_arena.size());
-        m_arena.insert(m_arena.end(), s.begin(), s.end());
+        if (m_rows % kBlockRows == 0) {
+            // Each block has its own bytes, so the arena never moves as a
+            // whole; the next block expects about as many as the last.
+            size_t expect = 0;
+            if (!m_blocks.empty()) {
+                trim(m_blocks.back());
+                expect = m_blocks.back().size() + m_blocks.back().size() / 16;
+            }
+            m_blocks.emplace_back().reserve(expect);
+        }
+        m_blocks.back().append(s);
         m_ends.push_back(static_cast<uint32_t>(start + s.size()));
         ++m_rows;
         return true;
@@ -491,17 +509,16 @@ private:
 
     void pushEmpty() {
         if (m_width) {
-            m_fixed.resize(m_fixed.size() + m_width);
-            ++m_rows;
+            static constexpr char kZero[18] = {};
+            pushWidth(kZero);
         } else {
             pushBytes({});
         }
     }
 
     std::string_view span(size_t row) const {
-        const uint64_t base = m_bases[row / kBlockRows];
         const uint32_t start = row % kBlockRows == 0 ? 0 : m_ends[row - 1];
-        return {m_arena.data() + base + start, m_ends[row] - start};
+        return {m_blocks[row / kBlockRows].data() + start, m_ends[row] - start};
     }
 
     void spill(const Value& v) {
@@ -535,10 +552,9 @@ private:
     Layout m_layout;
     size_t m_width;
     size_t m_rows = 0;
-    std::vector<unsigned char> m_fixed;   // m_width bytes per row
-    std::vector<char> m_arena;            // Text, Binary: the bytes of every row
-    std::vector<uint32_t> m_ends;         // each row's end, from its block's base
-    std::vector<uint64_t> m_bases;        // each block's start in the arena
+    std::vector<std::string> m_blocks;    // each block's rows: m_width bytes a row, or
+                                          // (Text, Binary) the rows' bytes
+    std::vector<uint32_t> m_ends;         // each row's end in its block
     std::vector<uint64_t> m_nulls;        // bit per row, as far as the last Null
     std::vector<uint32_t> m_spillRows;    // ascending
     std::vector<uint32_t> m_spillStarts;  // from the entry's block base
