@@ -5,9 +5,9 @@
 # Execute of SELECT * until the first rows and the count show, scrolling to
 # the last row. Prints each run, the medians and PASS/MISS.
 #
-#   bench/gui_bench.sh [--no-build] [FILE] [RUNS]
+#   bench/gui_bench.sh [--no-build] [FILE] [RUNS] [--exports txt,csv,xml,xls,pdf]
 #     FILE        default: sql-bench.mdb in build-release/bench/
-#     RUNS        default 3, after one warm-up run
+#     RUNS        default 3, after one warm-up run; --exports: which documents
 set -euo pipefail
 # shellcheck source=../scripts/common.sh
 source "$(dirname "$0")/../scripts/common.sh"

@@ -43,6 +43,7 @@ public:
     QString caption(int column) const;
     QString text(qsizetype row, int column) const;
     void appendText(qsizetype row, int column, std::string& out) const;
+    size_t heldBytes() const { return m_recordset->heldBytes(); }
 
 private:
     bool has(qsizetype row, int column) const;
@@ -58,6 +59,8 @@ public:
     void bind(std::shared_ptr<ado::Recordset> recordset);
     void unbind();
     bool isBound() const { return m_model != nullptr; }
+    // What the bound rows take in memory.
+    size_t heldBytes() const { return m_model ? m_model->heldBytes() : 0; }
 
     int columnCount() const override;
     QString columnCaption(int column) const override;
