@@ -24,38 +24,27 @@ set -euo pipefail
 # shellcheck source=../scripts/common.sh
 source "$(dirname "$0")/../scripts/common.sh"
 
-build=1
+bench_setup "$0" 23 sql_bench tabulary-cli gui_bench make-bench-db sql_bench_db -- "$@"
+sql_bench=$BENCH_BIN
 runs=3
 with10m=1
 files=()
+set -- "${BENCH_ARGS[@]}"
 while (($#)); do
     case "$1" in
-        --no-build) build=0 ;;
         --no-10m) with10m=0 ;;
         --runs)
             runs=${2:?--runs needs a number}
             shift
             ;;
-        -h | --help)
-            sed -n '2,23s/^# \{0,1\}//p' "$0"
-            exit 0
-            ;;
         *) files+=("$1") ;;
     esac
     shift
 done
-
-if ((build)); then
-    ensure_deps >&2
-    log "build (release preset, -O2) in $RELEASE_DIR" >&2
-    configure_preset release "$RELEASE_DIR" >/dev/null
-    build_dir "$RELEASE_DIR" tabulary-cli sql_bench gui_bench make-bench-db sql_bench_db >&2
-fi
 cli=$RELEASE_DIR/apps/tabulary-cli/tabulary-cli
-sql_bench=$RELEASE_DIR/bench/sql_bench
 gui_bench=$RELEASE_DIR/bench/gui_bench
 generator=$RELEASE_DIR/bench/generator/make-bench-db
-for bin in "$cli" "$sql_bench" "$gui_bench" "$generator"; do
+for bin in "$cli" "$gui_bench" "$generator"; do
     [[ -x "$bin" ]] || { echo "scale_bench: $bin not built (drop --no-build)" >&2; exit 1; }
 done
 [[ -x /usr/bin/time ]] || { echo "scale_bench: GNU time missing (scripts/deps.sh)" >&2; exit 1; }

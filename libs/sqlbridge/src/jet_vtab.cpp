@@ -649,6 +649,11 @@ void countRow(JetCursor* cur) {
 // Moves to the next row of the current plan; sets eof at the end.
 int advance(JetCursor* cur) {
     sqlite3_vtab* vtab = &cur->vtab->base;
+    // A lookup that fails ends the cursor and names the table.
+    auto failed = [&](const Error& e) {
+        cur->eof = true;
+        return fail(vtab, e.withContext("table \"" + cur->vtab->def->name + "\""));
+    };
     switch (cur->mode) {
         case Mode::Scan: {
             auto r = cur->rows->next();
@@ -669,11 +674,7 @@ int advance(JetCursor* cur) {
                     return SQLITE_OK;
                 }
                 auto s = cur->rows->seek(*cur->keyPos++);
-                if (!s.ok()) {
-                    cur->eof = true;
-                    return fail(vtab,
-                                s.error().withContext("table \"" + cur->vtab->def->name + "\""));
-                }
+                if (!s.ok()) return failed(s.error());
                 if (*s) break;
             }
             cur->eof = false;
@@ -682,11 +683,7 @@ int advance(JetCursor* cur) {
         case Mode::Index: {
             for (;;) {
                 auto n = cur->index->next();
-                if (!n.ok()) {
-                    cur->eof = true;
-                    return fail(vtab,
-                                n.error().withContext("table \"" + cur->vtab->def->name + "\""));
-                }
+                if (!n.ok()) return failed(n.error());
                 if (!*n) {
                     cur->eof = true;
                     return SQLITE_OK;
@@ -698,11 +695,7 @@ int advance(JetCursor* cur) {
                         continue;
                 }
                 auto s = cur->rows->seek(cur->index->rowId());
-                if (!s.ok()) {
-                    cur->eof = true;
-                    return fail(vtab,
-                                s.error().withContext("table \"" + cur->vtab->def->name + "\""));
-                }
+                if (!s.ok()) return failed(s.error());
                 if (*s) break;
             }
             cur->eof = false;
