@@ -196,7 +196,10 @@ TEST(Recordset, EveryColumnTypeReadsBackExactlyAndCompactly) {
         {"Long", T::Long,
          [](size_t i) { return Value::integer(static_cast<int64_t>(i) * 1000003 - 2000000000); }},
         {"BigInt", T::BigInt,
-         [](size_t i) { return Value::integer(static_cast<int64_t>(i) * -4611686018427387LL); }},
+         [](size_t i) {
+             // Wraps on purpose (unsigned), to spread the values over the whole range.
+             return Value::integer(static_cast<int64_t>(i * 0x9E3779B97F4A7C15ull));
+         }},
         {"Single", T::Single,
          [](size_t i) { return Value::single(static_cast<float>(i) * 0.37f - 100.0f); }},
         {"Double", T::Double,
