@@ -28,7 +28,8 @@ void appendUtf8(std::string& out, char32_t cp) {
 
 namespace {
 
-// Appends code unit u, pairing it with a pending high surrogate.
+// Appends code unit u, pairing it with a pending high surrogate; the one- and
+// two-byte forms without a call, as most text is Western.
 struct Utf16Sink {
     std::string& out;
     char16_t pendingHigh = 0;
@@ -45,12 +46,16 @@ struct Utf16Sink {
             appendUtf8(out, 0xFFFD);
             pendingHigh = 0;
         }
-        if (u >= 0xD800 && u <= 0xDBFF) {
+        if (u < 0x80) {
+            out.push_back(static_cast<char>(u));
+        } else if (u < 0x800) {
+            const char two[2] = {static_cast<char>(0xC0 | (u >> 6)),
+                                 static_cast<char>(0x80 | (u & 0x3F))};
+            out.append(two, 2);
+        } else if (u >= 0xD800 && u <= 0xDBFF) {
             pendingHigh = u;
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
             appendUtf8(out, 0xFFFD);
-        } else if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
         } else {
             appendUtf8(out, u);
         }
@@ -61,20 +66,35 @@ struct Utf16Sink {
     }
 };
 
+// Appends bytes [from, to) of `s` that are all in 1..0x7F as one copy;
+// returns where that run ends.
+size_t appendAsciiRun(std::string& out, const uint8_t* s, size_t from, size_t to) {
+    size_t i = from;
+    while (i < to && s[i] > 0 && s[i] < 0x80) ++i;
+    out.append(reinterpret_cast<const char*>(s) + from, i - from);
+    return i;
+}
+
 }  // namespace
 
 void appendUtf16Le(std::string& out, std::span<const uint8_t> bytes) {
-    size_t n = bytes.size() & ~size_t{1};
-    size_t i = 0;
-    // ASCII fast path: most text in real files is plain ASCII.
-    size_t base = out.size();
-    out.resize(base + n / 2);
-    char* dst = out.data() + base;
-    for (; i < n && bytes[i] < 0x80 && bytes[i + 1] == 0; i += 2)
-        *dst++ = static_cast<char>(bytes[i]);
-    out.resize(base + i / 2);
+    const uint8_t* p = bytes.data();
+    const size_t n = bytes.size() & ~size_t{1};
+    out.reserve(out.size() + n / 2);
     Utf16Sink sink{out};
-    for (; i < n; i += 2) sink.put(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    size_t i = 0;
+    while (i < n) {
+        // ASCII pairs straight through: most text in real files is plain ASCII.
+        if (!sink.pendingHigh) {
+            while (i < n && p[i + 1] == 0 && p[i] < 0x80) {
+                out.push_back(static_cast<char>(p[i]));
+                i += 2;
+            }
+            if (i >= n) break;
+        }
+        sink.put(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
+        i += 2;
+    }
     sink.finish();
 }
 
@@ -89,34 +109,40 @@ bool isCompressedJetText(std::span<const uint8_t> bytes) {
     return bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE;
 }
 
-std::string decodeJetText(std::span<const uint8_t> bytes) {
-    if (!isCompressedJetText(bytes)) return utf16LeToUtf8(bytes);
-    std::string out;
-    out.reserve(bytes.size() * 2);
+// A 0x00 byte in compressed text switches between one-byte and two-byte characters.
+void appendJetText(std::string& out, std::span<const uint8_t> bytes) {
+    if (!isCompressedJetText(bytes)) return appendUtf16Le(out, bytes);
+    const uint8_t* p = bytes.data();
+    const size_t size = bytes.size();
+    out.reserve(out.size() + size);
     Utf16Sink sink{out};
     bool compressed = true;
     size_t i = 2;
-    // The common case, plain ASCII, copied as one run.
-    size_t run = i;
-    while (run < bytes.size() && bytes[run] > 0 && bytes[run] < 0x80) ++run;
-    out.append(reinterpret_cast<const char*>(bytes.data()) + i, run - i);
-    i = run;
-    while (i < bytes.size()) {
-        uint8_t b = bytes[i];
+    while (i < size) {
+        uint8_t b = p[i];
         if (b == 0x00) {
             compressed = !compressed;
             ++i;
         } else if (compressed) {
-            sink.put(b);
-            ++i;
-        } else if (i + 1 < bytes.size()) {
-            sink.put(static_cast<char16_t>(b | (bytes[i + 1] << 8)));
+            if (b < 0x80 && !sink.pendingHigh) {
+                i = appendAsciiRun(out, p, i, size);
+            } else {
+                sink.put(b);
+                ++i;
+            }
+        } else if (i + 1 < size) {
+            sink.put(static_cast<char16_t>(b | (p[i + 1] << 8)));
             i += 2;
         } else {
             break;
         }
     }
     sink.finish();
+}
+
+std::string decodeJetText(std::span<const uint8_t> bytes) {
+    std::string out;
+    appendJetText(out, bytes);
     return out;
 }
 

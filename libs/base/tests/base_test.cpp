@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <unicode/ustring.h>
 
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -73,6 +75,82 @@ TEST(TextCodec, DecodesJetText) {
         {"marker only", bytes({0xFF, 0xFE}), ""},
     };
     for (const auto& c : cases) EXPECT_EQ(tab::decodeJetText(c.in), c.expected) << c.what;
+}
+
+// The decoder's fast paths against a plain model: the bytes expanded to
+// UTF-16 code units, converted by ICU with U+FFFD for what does not pair.
+// ASCII runs, mode switches, surrogate pairs split across them, stray
+// surrogates and odd trailing bytes, then random bytes of both forms.
+TEST(TextCodec, JetTextMatchesAPlainModel) {
+    const std::vector<std::vector<uint8_t>> cases = {
+        {},
+        {0xFF},
+        {0xFF, 0xFE},
+        {0xFF, 0xFE, 'a', 'b', 'c'},
+        {0xFF, 0xFE, 'a', 0xE9, 'z'},                            // Latin-1 byte
+        {0xFF, 0xFE, 'a', 0x00, 0x2C, 0x6C, 0x00, 'b'},          // a, U+6C2C, b
+        {0xFF, 0xFE, 0x00, 0x3D, 0xD8, 0x00, 0x00, 0x00, 0xDE},  // pair split by switches
+        {0xFF, 0xFE, 0x00, 0x3D, 0xD8, 0x00, 'x'},               // high surrogate, then ASCII
+        {0xFF, 0xFE, 0x00, 0x00, 0xDC, 'q'},                     // lone low surrogate
+        {0xFF, 0xFE, 0x00, 0x41},                                // odd byte while uncompressed
+        {'h', 0, 'i', 0},
+        {'h', 0, 0xE9, 0, 0x2C, 0x6C, '!'},  // odd final byte dropped
+        {0x3D, 0xD8, 0x00, 0xDE, 'a', 0},    // U+1F600
+        {0x3D, 0xD8, 'a', 0},                // unpaired high
+        {0x00, 0xDE, 0x3D, 0xD8},            // low, then high at the end
+        {0x7F, 0, 0x80, 0, 0xFF, 0x07, 0x00, 0x08},
+    };
+    auto model = [](const std::vector<uint8_t>& b) {
+        std::u16string units;
+        if (b.size() >= 2 && b[0] == 0xFF && b[1] == 0xFE) {
+            bool compressed = true;
+            for (size_t i = 2; i < b.size();) {
+                if (b[i] == 0) {
+                    compressed = !compressed;
+                    ++i;
+                } else if (compressed) {
+                    units.push_back(b[i++]);
+                } else if (i + 1 < b.size()) {
+                    units.push_back(static_cast<char16_t>(b[i] | b[i + 1] << 8));
+                    i += 2;
+                } else {
+                    break;
+                }
+            }
+        } else {
+            for (size_t i = 0; i + 1 < b.size(); i += 2)
+                units.push_back(static_cast<char16_t>(b[i] | b[i + 1] << 8));
+        }
+        std::string utf8(units.size() * 3, '\0');
+        int32_t length = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strToUTF8WithSub(utf8.data(), static_cast<int32_t>(utf8.size()), &length,
+                           reinterpret_cast<const UChar*>(units.data()),
+                           static_cast<int32_t>(units.size()), 0xFFFD, nullptr, &status);
+        EXPECT_TRUE(U_SUCCESS(status));
+        utf8.resize(static_cast<size_t>(length));
+        return utf8;
+    };
+    auto check = [&](const std::vector<uint8_t>& bytes) {
+        std::string ours = "prefix";
+        tab::appendJetText(ours, bytes);
+        EXPECT_EQ(ours, "prefix" + model(bytes)) << "input of " << bytes.size() << " bytes";
+        if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xFE) {
+            EXPECT_EQ(tab::utf16LeToUtf8(bytes), model(bytes));
+        }
+    };
+    for (const auto& c : cases) check(c);
+    std::mt19937 rng(7);
+    // Bytes from a small alphabet, so that zeros, ASCII and surrogate halves are frequent.
+    const uint8_t alphabet[] = {0x00, 'a',  'Z',  ',',  0x7F, 0x80,
+                                0xE9, 0xD8, 0xDB, 0xDC, 0xDF, 0xFF};
+    for (int i = 0; i < 20000; ++i) {
+        std::vector<uint8_t> bytes;
+        if (i % 2 == 0) bytes = {0xFF, 0xFE};
+        const size_t n = rng() % 24;
+        for (size_t k = 0; k < n; ++k) bytes.push_back(alphabet[rng() % sizeof alphabet]);
+        check(bytes);
+    }
 }
 
 TEST(TextCodec, DecodesCodePages) {

@@ -54,10 +54,6 @@ Result<std::vector<uint32_t>> readUsageMap(PageSource& pages, const Format& f, u
 const char* readVarOffsets(Bytes row, bool jet3, size_t nm, std::vector<uint32_t>& offs,
                            size_t& varTableStart);
 
-// Appends Jet4 text as UTF-8: compressed when it starts with FF FE, else
-// UTF-16LE; the same text as decodeJetText, without a string per value.
-void appendJetText(std::string& out, Bytes s);
-
 // Decodes the values of one row. `wanted[i]` says whether table.columns[i]
 // is to be decoded; `out` has one slot per column.
 Status decodeRow(Database& db, const TableDef& table, Bytes row, const std::vector<bool>& wanted,

@@ -47,44 +47,6 @@ int64_t digitsValue(Bytes s, size_t off, size_t len) {
     return v;
 }
 
-// UTF-16 code units to UTF-8 with the same rules as the shared codec
-// (unpaired surrogates become U+FFFD), ASCII without per-character calls.
-struct Utf16Writer {
-    std::string& out;
-    char16_t pendingHigh = 0;
-
-    void put(char16_t u) {
-        if (pendingHigh) {
-            if (u >= 0xDC00 && u <= 0xDFFF) {
-                char32_t cp = 0x10000 + ((static_cast<char32_t>(pendingHigh) - 0xD800) << 10) +
-                              (static_cast<char32_t>(u) - 0xDC00);
-                pendingHigh = 0;
-                appendUtf8(out, cp);
-                return;
-            }
-            appendUtf8(out, 0xFFFD);
-            pendingHigh = 0;
-        }
-        if (u < 0x80) {
-            out.push_back(static_cast<char>(u));
-        } else if (u < 0x800) {
-            const char two[2] = {static_cast<char>(0xC0 | (u >> 6)),
-                                 static_cast<char>(0x80 | (u & 0x3F))};
-            out.append(two, 2);
-        } else if (u >= 0xD800 && u <= 0xDBFF) {
-            pendingHigh = u;
-        } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            appendUtf8(out, 0xFFFD);
-        } else {
-            appendUtf8(out, u);
-        }
-    }
-    void finish() {
-        if (pendingHigh) appendUtf8(out, 0xFFFD);
-        pendingHigh = 0;
-    }
-};
-
 // Appends bytes [from, to) of `s` that are all in 1..0x7F, as one copy;
 // returns where that run ends.
 size_t appendAsciiRun(std::string& out, const uint8_t* s, size_t from, size_t to) {
@@ -105,7 +67,7 @@ void decodeTextInto(Value& out, Bytes s, const Ctx& c) {
             text = codePageToUtf8(s, cp);
         return;
     }
-    appendJetText(text, s);
+    tab::appendJetText(text, s);
 }
 
 // Decodes `s` as a value of `type` into `out`. `s` is the value's bytes,
@@ -264,57 +226,6 @@ Status decodeSlice(Bytes s, const Ctx& c, Value& out) {
 }
 
 }  // namespace
-
-// A 0x00 byte in compressed text switches between one-byte and two-byte characters.
-void appendJetText(std::string& out, Bytes s) {
-    const uint8_t* p = s.data();
-    const size_t size = s.size();
-    Utf16Writer w{out};
-    if (!isCompressedJetText(s)) {
-        const size_t n = size & ~size_t{1};  // an odd final byte is dropped
-        out.reserve(out.size() + n / 2);
-        size_t i = 0;
-        while (i < n) {
-            // ASCII pairs straight through.
-            if (!w.pendingHigh) {
-                size_t j = i;
-                while (j < n && p[j + 1] == 0 && p[j] < 0x80) {
-                    out.push_back(static_cast<char>(p[j]));
-                    j += 2;
-                }
-                i = j;
-                if (i >= n) break;
-            }
-            w.put(static_cast<char16_t>(p[i] | (p[i + 1] << 8)));
-            i += 2;
-        }
-        w.finish();
-        return;
-    }
-    out.reserve(out.size() + size);
-    bool compressed = true;
-    size_t i = 2;
-    while (i < size) {
-        uint8_t b = p[i];
-        if (b == 0x00) {
-            compressed = !compressed;
-            ++i;
-        } else if (compressed) {
-            if (b < 0x80 && !w.pendingHigh) {
-                i = appendAsciiRun(out, p, i, size);
-            } else {
-                w.put(b);
-                ++i;
-            }
-        } else if (i + 1 < size) {
-            w.put(static_cast<char16_t>(b | (p[i + 1] << 8)));
-            i += 2;
-        } else {
-            break;
-        }
-    }
-    w.finish();
-}
 
 int fixedSizeOf(ColumnType t) {
     switch (t) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "../src/internal.h"
@@ -156,48 +155,6 @@ TEST(Header, RejectsWhatIsNotASupportedAccessFile) {
     }
     std::vector<uint8_t> tiny(100, 0);
     EXPECT_FALSE(tab::jet::decodeHeader(tiny).ok());
-}
-
-// The row decoder's own text path must give exactly the shared codec's text:
-// ASCII runs, mode switches, surrogate pairs split across them, stray
-// surrogates and odd trailing bytes, then random bytes of both forms.
-TEST(JetText, MatchesTheSharedDecoder) {
-    const std::vector<std::vector<uint8_t>> cases = {
-        {},
-        {0xFF},
-        {0xFF, 0xFE},
-        {0xFF, 0xFE, 'a', 'b', 'c'},
-        {0xFF, 0xFE, 'a', 0xE9, 'z'},                            // Latin-1 byte
-        {0xFF, 0xFE, 'a', 0x00, 0x2C, 0x6C, 0x00, 'b'},          // a, U+6C2C, b
-        {0xFF, 0xFE, 0x00, 0x3D, 0xD8, 0x00, 0x00, 0x00, 0xDE},  // pair split by switches
-        {0xFF, 0xFE, 0x00, 0x3D, 0xD8, 0x00, 'x'},               // high surrogate, then ASCII
-        {0xFF, 0xFE, 0x00, 0x00, 0xDC, 'q'},                     // lone low surrogate
-        {0xFF, 0xFE, 0x00, 0x41},                                // odd byte while uncompressed
-        {'h', 0, 'i', 0},
-        {'h', 0, 0xE9, 0, 0x2C, 0x6C, '!'},  // odd final byte dropped
-        {0x3D, 0xD8, 0x00, 0xDE, 'a', 0},    // U+1F600
-        {0x3D, 0xD8, 'a', 0},                // unpaired high
-        {0x00, 0xDE, 0x3D, 0xD8},            // low, then high at the end
-        {0x7F, 0, 0x80, 0, 0xFF, 0x07, 0x00, 0x08},
-    };
-    auto check = [](const std::vector<uint8_t>& bytes) {
-        std::string ours = "prefix";
-        tab::jet::appendJetText(ours, bytes);
-        EXPECT_EQ(ours, "prefix" + tab::decodeJetText(bytes))
-            << "input of " << bytes.size() << " bytes";
-    };
-    for (const auto& c : cases) check(c);
-    std::mt19937 rng(7);
-    // Bytes from a small alphabet, so that zeros, ASCII and surrogate halves are frequent.
-    const uint8_t alphabet[] = {0x00, 'a',  'Z',  ',',  0x7F, 0x80,
-                                0xE9, 0xD8, 0xDB, 0xDC, 0xDF, 0xFF};
-    for (int i = 0; i < 20000; ++i) {
-        std::vector<uint8_t> bytes;
-        if (i % 2 == 0) bytes = {0xFF, 0xFE};
-        const size_t n = rng() % 24;
-        for (size_t k = 0; k < n; ++k) bytes.push_back(alphabet[rng() % sizeof alphabet]);
-        check(bytes);
-    }
 }
 
 }  // namespace

@@ -16,7 +16,9 @@ void appendUtf16Le(std::string& out, std::span<const uint8_t> bytes);
 std::string utf16LeToUtf8(std::span<const uint8_t> bytes);
 
 // Jet4 text value: compressed when it starts with FF FE, else UTF-16LE.
+// The append form reuses the caller's buffer.
 std::string decodeJetText(std::span<const uint8_t> bytes);
+void appendJetText(std::string& out, std::span<const uint8_t> bytes);
 bool isCompressedJetText(std::span<const uint8_t> bytes);
 
 // Bytes in a Windows code page (1252 when codePage is 0). Code page 1252 is
