@@ -4,11 +4,13 @@
 
 #include <cctype>
 #include <cmath>
+#include <optional>
 
 #include "tabulary/accsql/parser.h"
 #include "tabulary/jet/saved_query.h"
 #include "tabulary/sqlbridge/functions.h"
 #include "tabulary/sqlbridge/sqlite.h"
+#include "tabulary/sqlbridge/table_scan.h"
 
 namespace tab::ado {
 namespace {
@@ -274,123 +276,148 @@ jet::Value guidFromText(const std::string& text) {
     return jet::Value::guid(b);
 }
 
-jet::Value byStorage(sqlite3_stmt* st, int i) {
-    switch (sqlite3_column_type(st, i)) {
+// A result cell read from a statement, or from a table without SQLite, with
+// SQLite's conversions between storage classes.
+struct StatementCell {
+    sqlite3_stmt* st;
+    int i;
+    int storage() const { return sqlite3_column_type(st, i); }
+    int64_t integer() const { return sqlite3_column_int64(st, i); }
+    double real() const { return sqlite3_column_double(st, i); }
+    std::string_view text() const {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+        const auto n = static_cast<size_t>(sqlite3_column_bytes(st, i));
+        return p ? std::string_view(p, n) : std::string_view();
+    }
+    std::string_view blob() const {
+        const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+        const auto n = static_cast<size_t>(sqlite3_column_bytes(st, i));
+        return p ? std::string_view(p, n) : std::string_view();
+    }
+};
+
+// Only the conversions the cells below ask for: a number as a double.
+struct ScanCell {
+    const sqlbridge::SqlCell& c;
+    int storage() const { return c.storage; }
+    int64_t integer() const { return c.integer; }
+    double real() const {
+        return c.storage == SQLITE_INTEGER ? static_cast<double>(c.integer) : c.real;
+    }
+    std::string_view text() const { return c.bytes; }
+    std::string_view blob() const { return c.bytes; }
+};
+
+template <class Cell>
+jet::Value byStorage(const Cell& cell) {
+    switch (cell.storage()) {
         case SQLITE_INTEGER:
-            return jet::Value::integer(sqlite3_column_int64(st, i));
+            return jet::Value::integer(cell.integer());
         case SQLITE_FLOAT:
-            return jet::Value::real(sqlite3_column_double(st, i));
-        case SQLITE_BLOB: {
-            const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
-            return jet::Value::binary(
-                std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i))));
-        }
+            return jet::Value::real(cell.real());
+        case SQLITE_BLOB:
+            return jet::Value::binary(std::string(cell.blob()));
         case SQLITE_NULL:
             return jet::Value::null();
-        default: {
-            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-            return jet::Value::text(
-                std::string(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i))));
-        }
+        default:
+            return jet::Value::text(std::string(cell.text()));
     }
 }
 
 // An SQLite value as the Access type the translator gave its column.
-jet::Value convert(sqlite3_stmt* st, int i, Type type) {
-    const int storage = sqlite3_column_type(st, i);
+template <class Cell>
+jet::Value convertCell(const Cell& cell, Type type) {
+    const int storage = cell.storage();
     if (storage == SQLITE_NULL) return jet::Value::null();
     const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
     switch (type) {
         case Type::Boolean:
-            if (number) return jet::Value::boolean(sqlite3_column_double(st, i) != 0);
+            if (number) return jet::Value::boolean(cell.real() != 0);
             break;
         case Type::Byte:
         case Type::Integer:
         case Type::Long:
         case Type::BigInt:
-            if (storage == SQLITE_INTEGER) return jet::Value::integer(sqlite3_column_int64(st, i));
+            if (storage == SQLITE_INTEGER) return jet::Value::integer(cell.integer());
             break;
         case Type::Single:
-            if (number) return jet::Value::single(static_cast<float>(sqlite3_column_double(st, i)));
+            if (number) return jet::Value::single(static_cast<float>(cell.real()));
             break;
         case Type::Double:
-            if (number) return jet::Value::real(sqlite3_column_double(st, i));
+            if (number) return jet::Value::real(cell.real());
             break;
         case Type::Currency:
             if (number) {
-                double v = sqlite3_column_double(st, i) * 10000.0;
+                double v = cell.real() * 10000.0;
                 if (std::fabs(v) < 9.2e18) return jet::Value::currency(std::llround(v));
             }
             break;
         case Type::Decimal:
-            if (storage == SQLITE_TEXT)
-                return decimalFromText(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
+            if (storage == SQLITE_TEXT) return decimalFromText(std::string(cell.text()));
             break;
         case Type::Date:
-            if (number) return jet::Value::dateTime(sqlite3_column_double(st, i));
+            if (number) return jet::Value::dateTime(cell.real());
             break;
         case Type::Guid:
-            if (storage == SQLITE_TEXT)
-                return guidFromText(reinterpret_cast<const char*>(sqlite3_column_text(st, i)));
+            if (storage == SQLITE_TEXT) return guidFromText(std::string(cell.text()));
             break;
         default:
             break;
     }
-    return byStorage(st, i);
+    return byStorage(cell);
 }
 
-// convert() without the jet::Value: the cell goes straight to the writer.
-static void putCell(sqlite3_stmt* st, int i, Type type, RowWriter& out, size_t field) {
-    const int storage = sqlite3_column_type(st, i);
+jet::Value convert(sqlite3_stmt* st, int i, Type type) {
+    return convertCell(StatementCell{st, i}, type);
+}
+
+// convertCell() without the jet::Value: the cell goes straight to the writer.
+template <class Cell>
+void putCell(const Cell& cell, Type type, RowWriter& out, size_t field) {
+    const int storage = cell.storage();
     if (storage == SQLITE_NULL) return out.null(field);
     const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
     switch (type) {
         case Type::Boolean:
-            if (number) return out.boolean(field, sqlite3_column_double(st, i) != 0);
+            if (number) return out.boolean(field, cell.real() != 0);
             break;
         case Type::Byte:
         case Type::Integer:
         case Type::Long:
         case Type::BigInt:
-            if (storage == SQLITE_INTEGER) return out.integer(field, sqlite3_column_int64(st, i));
+            if (storage == SQLITE_INTEGER) return out.integer(field, cell.integer());
             break;
         case Type::Single:
-            if (number) return out.single(field, static_cast<float>(sqlite3_column_double(st, i)));
+            if (number) return out.single(field, static_cast<float>(cell.real()));
             break;
         case Type::Double:
-            if (number) return out.real(field, sqlite3_column_double(st, i));
+            if (number) return out.real(field, cell.real());
             break;
         case Type::Currency:
             if (number) {
-                double v = sqlite3_column_double(st, i) * 10000.0;
+                double v = cell.real() * 10000.0;
                 if (std::fabs(v) < 9.2e18) return out.currency(field, std::llround(v));
             }
             break;
         case Type::Decimal:
         case Type::Guid:
-            if (storage == SQLITE_TEXT) return out.value(field, convert(st, i, type));
+            if (storage == SQLITE_TEXT) return out.value(field, convertCell(cell, type));
             break;
         case Type::Date:
-            if (number) return out.dateTime(field, sqlite3_column_double(st, i));
+            if (number) return out.dateTime(field, cell.real());
             break;
         default:
             break;
     }
     switch (storage) {
         case SQLITE_INTEGER:
-            return out.integer(field, sqlite3_column_int64(st, i));
+            return out.integer(field, cell.integer());
         case SQLITE_FLOAT:
-            return out.real(field, sqlite3_column_double(st, i));
-        case SQLITE_BLOB: {
-            const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
-            const auto n = static_cast<size_t>(sqlite3_column_bytes(st, i));
-            return out.binary(field, p ? std::string_view(p, n) : std::string_view());
-        }
-        default: {
-            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
-            const auto n = static_cast<size_t>(sqlite3_column_bytes(st, i));
-            return out.text(field, p ? std::string_view(p, n) : std::string_view());
-        }
+            return out.real(field, cell.real());
+        case SQLITE_BLOB:
+            return out.binary(field, cell.blob());
+        default:
+            return out.text(field, cell.text());
     }
 }
 
@@ -422,7 +449,7 @@ public:
         if (!*more) return false;
         sqlite3_stmt* st = m_stmt.handle();
         for (size_t i = 0; i < m_types.size(); ++i)
-            row[i] = convert(st, static_cast<int>(i), m_types[i]);
+            row[i] = convertCell(StatementCell{st, static_cast<int>(i)}, m_types[i]);
         return true;
     }
 
@@ -432,7 +459,7 @@ public:
         if (!*more) return false;
         sqlite3_stmt* st = m_stmt.handle();
         for (size_t i = 0; i < m_types.size(); ++i)
-            putCell(st, static_cast<int>(i), m_types[i], out, i);
+            putCell(StatementCell{st, static_cast<int>(i)}, m_types[i], out, i);
         return true;
     }
 
@@ -444,14 +471,166 @@ private:
     std::vector<Type> m_types;
 };
 
-Result<std::unique_ptr<StatementRows>> prepareRows(Connection& connection, std::string_view sql,
-                                                   const QueryOptions& options) {
+// What SQLite would read for a statement that lists columns of one table and
+// nothing else, read without it: the same cells in the same order.
+class ScanRows final : public RowSource {
+public:
+    ScanRows(std::shared_ptr<Session> session, sqlbridge::TableScan scan,
+             const accsql::Translation& tr, std::function<void(const sqlbridge::JetTables&)> done)
+        : m_session(std::move(session)), m_scan(std::move(scan)), m_done(std::move(done)) {
+        for (const auto& c : tr.columns) {
+            m_fields.push_back({c.name, columnTypeOf(c.type), c.size});
+            m_types.push_back(c.type);
+        }
+    }
+    ~ScanRows() override {
+        if (m_done && m_session) m_done(*m_session->tables);
+    }
+
+    const std::vector<Field>& fields() const override { return m_fields; }
+
+    Result<bool> next(std::vector<jet::Value>& row) override {
+        TAB_ASSIGN_OR_RETURN(bool more, m_scan.next());
+        if (!more) return false;
+        for (size_t i = 0; i < m_types.size(); ++i) {
+            const sqlbridge::SqlCell c = m_scan.cell(i);
+            row[i] = convertCell(ScanCell{c}, m_types[i]);
+        }
+        return true;
+    }
+
+    Result<bool> nextInto(RowWriter& out) override {
+        TAB_ASSIGN_OR_RETURN(bool more, m_scan.next());
+        if (!more) return false;
+        for (size_t i = 0; i < m_types.size(); ++i) {
+            const sqlbridge::SqlCell c = m_scan.cell(i);
+            putCell(ScanCell{c}, m_types[i], out, i);
+        }
+        return true;
+    }
+
+private:
+    std::shared_ptr<Session> m_session;
+    sqlbridge::TableScan m_scan;
+    std::function<void(const sqlbridge::JetTables&)> m_done;
+    std::vector<Field> m_fields;
+    std::vector<Type> m_types;
+};
+
+// The translation of a statement that only lists columns of one table has
+// this one form: SELECT a."x" AS "c1", ... FROM "T" AS a. Anything else, or
+// a name that does not resolve as SQLite would resolve it, reads through SQLite.
+struct PlainScan {
+    std::string table;
+    std::vector<int> columns;
+};
+
+std::optional<PlainScan> plainScan(const std::string& sql, const sqlbridge::JetTables& tables) {
+    size_t pos = 0;
+    auto skipSpace = [&] {
+        while (pos < sql.size() && (sql[pos] == ' ' || sql[pos] == '\n')) ++pos;
+    };
+    // An identifier, bare or in double quotes; empty when there is none.
+    auto identifier = [&]() -> std::optional<std::string> {
+        skipSpace();
+        std::string out;
+        if (pos < sql.size() && sql[pos] == '"') {
+            for (++pos; pos < sql.size(); ++pos) {
+                if (sql[pos] == '"') {
+                    if (pos + 1 < sql.size() && sql[pos + 1] == '"') {
+                        out += '"';
+                        ++pos;
+                        continue;
+                    }
+                    ++pos;
+                    return out;
+                }
+                out += sql[pos];
+            }
+            return std::nullopt;
+        }
+        while (pos < sql.size() &&
+               (std::isalnum(static_cast<unsigned char>(sql[pos])) || sql[pos] == '_'))
+            out += sql[pos++];
+        if (out.empty()) return std::nullopt;
+        return out;
+    };
+    auto keyword = [&](std::string_view w) {
+        skipSpace();
+        if (sql.size() - pos < w.size()) return false;
+        for (size_t k = 0; k < w.size(); ++k)
+            if (std::toupper(static_cast<unsigned char>(sql[pos + k])) != w[k]) return false;
+        const size_t end = pos + w.size();
+        if (end < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[end])) ||
+                                 sql[end] == '_' || sql[end] == '"'))
+            return false;
+        pos = end;
+        return true;
+    };
+    auto punct = [&](char c) {
+        skipSpace();
+        if (pos < sql.size() && sql[pos] == c) {
+            ++pos;
+            return true;
+        }
+        return false;
+    };
+    if (!keyword("SELECT")) return std::nullopt;
+    std::vector<std::pair<std::string, std::string>> items;  // (alias, column)
+    do {
+        auto alias = identifier();
+        if (!alias || !punct('.')) return std::nullopt;
+        auto column = identifier();
+        if (!column || !keyword("AS") || !identifier()) return std::nullopt;
+        items.emplace_back(std::move(*alias), std::move(*column));
+    } while (punct(','));
+    if (!keyword("FROM")) return std::nullopt;
+    auto table = identifier();
+    if (!table || !keyword("AS")) return std::nullopt;
+    auto alias = identifier();
+    skipSpace();
+    if (!alias || pos != sql.size()) return std::nullopt;
+    const auto* t = tables.find(*table);
+    if (!t) return std::nullopt;
+    // SQLite names compare without regard to ASCII case; the first match counts.
+    auto sameName = [](std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (size_t k = 0; k < a.size(); ++k)
+            if (std::tolower(static_cast<unsigned char>(a[k])) !=
+                std::tolower(static_cast<unsigned char>(b[k])))
+                return false;
+        return true;
+    };
+    PlainScan scan;
+    scan.table = t->name;
+    for (const auto& [a, column] : items) {
+        if (!sameName(a, *alias)) return std::nullopt;
+        int found = -1;
+        for (size_t k = 0; k < t->def->columns.size() && found < 0; ++k)
+            if (sameName(t->def->columns[k].name, column)) found = static_cast<int>(k);
+        if (found < 0) return std::nullopt;
+        scan.columns.push_back(found);
+    }
+    return scan;
+}
+
+Result<std::unique_ptr<RowSource>> prepareRows(Connection& connection, std::string_view sql,
+                                               const QueryOptions& options) {
     TAB_ASSIGN_OR_RETURN(auto session, openSession(connection, options));
     TAB_ASSIGN_OR_RETURN(auto tr, translateIn(*session, sql));
+    if (options.directScans) {
+        if (auto plain = plainScan(tr.sql, *session->tables)) {
+            auto scan = sqlbridge::TableScan::open(*session->tables, plain->table,
+                                                   std::move(plain->columns));
+            if (scan.ok())
+                return std::unique_ptr<RowSource>(
+                    std::make_unique<ScanRows>(session, std::move(*scan), tr, options.onFinished));
+        }
+    }
     auto st = sqlbridge::Statement::prepare(session->conn, tr.sql);
     if (!st.ok()) return prepareError(st.error());
-    return std::make_unique<StatementRows>(session, std::move(*st), std::move(tr),
-                                           options.onFinished);
+    return std::unique_ptr<RowSource>(std::make_unique<StatementRows>(
+        session, std::move(*st), std::move(tr), options.onFinished));
 }
 
 }  // namespace

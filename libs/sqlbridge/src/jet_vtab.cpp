@@ -13,6 +13,7 @@
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value_text.h"
 #include "tabulary/sqlbridge/collation.h"
+#include "tabulary/sqlbridge/table_scan.h"
 
 namespace tab::sqlbridge {
 
@@ -78,58 +79,21 @@ bool textKeySafe(std::string_view s) {
     return true;
 }
 
-constexpr int64_t kSerialEpochDays = 693593;  // 0001-01-01 .. 1899-12-30
-constexpr double kTicksPerDay = 864e9;
-
-double extToSerial(int64_t days, int64_t ticks) {
-    double d = static_cast<double>(days - kSerialEpochDays);
-    double f = static_cast<double>(ticks) / kTicksPerDay;
-    // Access serials before the epoch keep the time of day as a positive
-    // fraction subtracted from the negative day.
-    return d >= 0 ? d + f : d - f;
-}
-
-void resultValue(sqlite3_context* ctx, const Value& v) {
-    switch (v.kind()) {
-        case Value::Kind::Null:
-            sqlite3_result_null(ctx);
-            return;
-        case Value::Kind::Boolean:
-            sqlite3_result_int64(ctx, v.asBool() ? -1 : 0);
-            return;
-        case Value::Kind::Integer:
-            sqlite3_result_int64(ctx, v.asInt());
-            return;
-        case Value::Kind::Single:
-        case Value::Kind::Double:
-        case Value::Kind::DateTime:
-            sqlite3_result_double(ctx, v.asDouble());
-            return;
-        case Value::Kind::Currency:
-            sqlite3_result_double(ctx, static_cast<double>(v.asInt()) / 10000.0);
-            return;
-        case Value::Kind::DateTimeExt:
-            sqlite3_result_double(ctx, extToSerial(v.asInt(), v.asInt2()));
-            return;
-        case Value::Kind::Binary: {
-            const std::string& b = v.bytes();
-            sqlite3_result_blob64(ctx, b.data(), b.size(), SQLITE_TRANSIENT);
-            return;
-        }
-        case Value::Kind::Text: {
-            const std::string& t = v.bytes();
-            sqlite3_result_text64(ctx, t.data(), t.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-            return;
-        }
-        case Value::Kind::Decimal:
-        case Value::Kind::Guid:
-        case Value::Kind::List: {
-            std::string t = jet::valueToText(v);
-            sqlite3_result_text64(ctx, t.data(), t.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-            return;
-        }
+void resultValue(sqlite3_context* ctx, const Value& v, std::string& scratch) {
+    const SqlCell c = sqlCellOf(v, scratch);
+    switch (c.storage) {
+        case SQLITE_INTEGER:
+            return sqlite3_result_int64(ctx, c.integer);
+        case SQLITE_FLOAT:
+            return sqlite3_result_double(ctx, c.real);
+        case SQLITE_BLOB:
+            return sqlite3_result_blob64(ctx, c.bytes.data(), c.bytes.size(), SQLITE_TRANSIENT);
+        case SQLITE_TEXT:
+            return sqlite3_result_text64(ctx, c.bytes.data(), c.bytes.size(), SQLITE_TRANSIENT,
+                                         SQLITE_UTF8);
+        default:
+            return sqlite3_result_null(ctx);
     }
-    sqlite3_result_null(ctx);
 }
 
 // ---- SQLite values back to Jet key values ---------------------------------
@@ -346,6 +310,7 @@ struct JetCursor {
     bool skipNulls = false;
     size_t nullFlagOffset = 0;
     uint8_t nullFlag = 0;
+    std::string scratch;  // text of the values turned into text
 };
 
 void setError(sqlite3_vtab* vtab, const std::string& message) {
@@ -973,7 +938,7 @@ int column(sqlite3_vtab_cursor* cursor, sqlite3_context* ctx, int i) {
             sqlite3_result_null(ctx);
             return SQLITE_OK;
         }
-        resultValue(ctx, values[size_t(i)]);
+        resultValue(ctx, values[size_t(i)], cur->scratch);
         return SQLITE_OK;
     } catch (...) {
         sqlite3_result_error_nomem(ctx);

@@ -57,9 +57,8 @@ std::string quoteIdentifier(std::string_view name) {
 Result<Connection> Connection::openMemory() {
     sqlite3* db = nullptr;
     // One connection serves one statement on one thread: no locking needed.
-    int rc = sqlite3_open_v2(":memory:", &db,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                             nullptr);
+    int rc = sqlite3_open_v2(
+        ":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         Error e = sqliteError(db, rc, "cannot open an in-memory SQLite database");
         sqlite3_close(db);

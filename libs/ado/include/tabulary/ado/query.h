@@ -21,6 +21,9 @@ namespace tab::ado {
 
 struct QueryOptions {
     bool useIndexes = true;
+    // A statement that only lists columns of one table reads the table
+    // without SQLite (off to compare the two).
+    bool directScans = true;
     // Fixed instant for Now(), Date() and Time(); empty: the clock when the
     // statement starts.
     std::function<double()> now;

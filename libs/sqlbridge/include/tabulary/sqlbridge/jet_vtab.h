@@ -37,6 +37,7 @@ struct TableStats {
     uint64_t valuesDecoded = 0;  // column values decoded in those rows
     uint64_t indexScans = 0;     // filters answered through an index
     uint64_t fullScans = 0;      // filters answered by reading every row
+    uint64_t directScans = 0;    // of those, whole tables read without SQLite
 };
 
 struct SkippedTable {
