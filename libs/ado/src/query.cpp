@@ -371,9 +371,27 @@ jet::Value convert(sqlite3_stmt* st, int i, Type type) {
     return convertCell(StatementCell{st, i}, type);
 }
 
-// convertCell() without the jet::Value: the cell goes straight to the writer.
-template <class Cell>
-void putCell(const Cell& cell, Type type, RowWriter& out, size_t field) {
+// The values of a row refilled in place, so that text keeps its buffer.
+struct ValueRow {
+    std::vector<jet::Value>& row;
+    void null(size_t f) { row[f].setNull(); }
+    void boolean(size_t f, bool b) { row[f].setBoolean(b); }
+    void integer(size_t f, int64_t v) { row[f].setInteger(v); }
+    void single(size_t f, float v) { row[f].setSingle(v); }
+    void real(size_t f, double v) { row[f].setReal(v); }
+    void currency(size_t f, int64_t v) { row[f].setCurrency(v); }
+    void dateTime(size_t f, double v) { row[f].setDateTime(v); }
+    void text(size_t f, std::string_view v) { row[f].setBytes(jet::Value::Kind::Text).assign(v); }
+    void binary(size_t f, std::string_view v) {
+        row[f].setBytes(jet::Value::Kind::Binary).assign(v);
+    }
+    void value(size_t f, jet::Value v) { row[f] = std::move(v); }
+};
+
+// convertCell() without a new jet::Value: the cell goes straight to the
+// recordset's columns or into the row's values.
+template <class Cell, class Out>
+void putCell(const Cell& cell, Type type, Out& out, size_t field) {
     const int storage = cell.storage();
     if (storage == SQLITE_NULL) return out.null(field);
     const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
@@ -448,8 +466,9 @@ public:
         if (!more.ok()) return runError(more.error());
         if (!*more) return false;
         sqlite3_stmt* st = m_stmt.handle();
+        ValueRow out{row};
         for (size_t i = 0; i < m_types.size(); ++i)
-            row[i] = convertCell(StatementCell{st, static_cast<int>(i)}, m_types[i]);
+            putCell(StatementCell{st, static_cast<int>(i)}, m_types[i], out, i);
         return true;
     }
 
@@ -492,9 +511,10 @@ public:
     Result<bool> next(std::vector<jet::Value>& row) override {
         TAB_ASSIGN_OR_RETURN(bool more, m_scan.next());
         if (!more) return false;
+        ValueRow out{row};
         for (size_t i = 0; i < m_types.size(); ++i) {
             const sqlbridge::SqlCell c = m_scan.cell(i);
-            row[i] = convertCell(ScanCell{c}, m_types[i]);
+            putCell(ScanCell{c}, m_types[i], out, i);
         }
         return true;
     }
