@@ -13,6 +13,7 @@
 #include "tabulary/jet/check.h"
 #include "tabulary/jet/database.h"
 #include "tabulary/jet/encrypt.h"
+#include "tabulary/jet/linked_table.h"
 #include "tabulary/jet/saved_query.h"
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value_text.h"
@@ -28,8 +29,11 @@ namespace {
 const char* kUsage =
     "usage: tabulary-cli COMMAND FILE [ARGS] [--password PW]\n"
     "commands:\n"
-    "  tables FILE            list tables, linked tables and saved queries with their kinds\n"
-    "  schema FILE [TABLE]    columns and indexes of one table or of every user table\n"
+    "  tables FILE            list tables, linked tables and saved queries with their kinds;\n"
+    "                         a link adds where it points, the table there and the file\n"
+    "                         that resolves to here\n"
+    "  schema FILE [TABLE]    columns and indexes of one table (of a linked table: of the\n"
+    "                         table it names) or of every user table\n"
     "  export FILE TABLE      every row as CSV (RFC 4180, UTF-8, header line)\n"
     "  queries FILE           saved queries: name, kind and SQL (one line each, tab-separated)\n"
     "  check FILE [--strict]  check every structure and report problems; exit 1 on errors,\n"
@@ -92,11 +96,25 @@ std::string kindText(const CatalogObject& o) {
     return k;
 }
 
-int cmdTables(Database& db) {
+bool isLink(const CatalogObject& o) {
+    return o.kind == ObjectKind::LinkedTable || o.kind == ObjectKind::LinkedOdbc;
+}
+
+// Links add where they point, the table there, and what that resolves to
+// on this machine: "-> FILE", or why it does not.
+int cmdTables(Database& db, const std::string& password) {
     Out out;
+    LinkedDatabases links(password);
     for (const auto& o : db.catalog().objects) {
         if (o.kind == ObjectKind::Other || o.kind == ObjectKind::SystemTable) continue;
-        out.buf() += o.name + "\t" + kindText(o) + "\n";
+        out.buf() += o.name + "\t" + kindText(o);
+        if (isLink(o)) {
+            const LinkDescription d = describeLink(o);
+            out.buf() += "\t" + d.kind + " " + d.target + "\t" + d.foreignName + "\t";
+            auto t = links.open(db, o);
+            out.buf() += t.ok() ? "-> " + t->path : "unresolved: " + t.error().message();
+        }
+        out.buf() += "\n";
     }
     return out.flush() ? 0 : fail("write error");
 }
@@ -149,8 +167,21 @@ void printSchema(Out& out, const TableDef& t) {
     }
 }
 
-int cmdSchema(Database& db, const std::vector<std::string>& args) {
+int cmdSchema(Database& db, const std::string& password, const std::vector<std::string>& args) {
     Out out;
+    if (!args.empty()) {
+        // A linked table: the columns of the table it names, under the link's name.
+        if (const CatalogObject* o = db.catalog().findTable(args[0]); o && isLink(*o)) {
+            LinkedDatabases links(password);
+            auto t = links.open(db, *o);
+            if (!t.ok()) return fail(t.error().message());
+            TableDef shown = *t->table;
+            shown.name = o->name;
+            printSchema(out, shown);
+            out.buf() += "  LINKED TO " + t->path + " (" + t->table->name + ")\n";
+            return out.flush() ? 0 : fail("write error");
+        }
+    }
     std::vector<std::string> names;
     if (!args.empty()) {
         names.push_back(args[0]);
@@ -526,8 +557,8 @@ int main(int argc, char** argv) {
     if (!db.ok()) return fail(db.error().message());
     reportOpenNotice(**db);
     std::vector<std::string> rest(args.begin() + 2, args.end());
-    if (cmd == "tables") return cmdTables(**db);
-    if (cmd == "schema") return cmdSchema(**db, rest);
+    if (cmd == "tables") return cmdTables(**db, options.password);
+    if (cmd == "schema") return cmdSchema(**db, options.password, rest);
     if (cmd == "export") return cmdExport(**db, rest);
     if (cmd == "queries") return cmdQueries(**db);
     return cmdCheck(**db, rest);

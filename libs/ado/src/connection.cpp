@@ -10,6 +10,7 @@ Status Connection::open(std::string_view connectionString) {
     auto db = jet::Database::open(m_settings.dataSource, options);
     if (!db.ok()) return db.error();
     m_db = std::shared_ptr<jet::Database>(std::move(*db));
+    m_links = std::make_shared<jet::LinkedDatabases>(options.password);
     return {};
 }
 
@@ -23,6 +24,7 @@ Status Connection::openFile(const std::string& path, const std::string& password
     auto db = jet::Database::open(path, options);
     if (!db.ok()) return db.error();
     m_db = std::shared_ptr<jet::Database>(std::move(*db));
+    m_links = std::make_shared<jet::LinkedDatabases>(options.password);
     return {};
 }
 

@@ -140,13 +140,12 @@ public:
         if (const auto* t = cat.findTable(name)) {
             e.kind = accsql::CatalogEntry::Kind::Other;
             e.name = t->name;
-            if (t->kind == jet::ObjectKind::LinkedTable || t->kind == jet::ObjectKind::LinkedOdbc)
-                e.reason = "'" + t->name +
-                           "' is a linked table; linked tables are not supported by this program";
-            else
-                e.reason = "The table '" + t->name + "' cannot be read";
+            const bool link =
+                t->kind == jet::ObjectKind::LinkedTable || t->kind == jet::ObjectKind::LinkedOdbc;
+            e.reason = link ? "'" + t->name + "' is a linked table that cannot be read"
+                            : "The table '" + t->name + "' cannot be read";
             for (const auto& s : m_tables.skipped())
-                if (s.name == t->name) e.reason += ": " + s.reason;
+                if (s.name == t->name) e.reason = link ? s.reason : e.reason + ": " + s.reason;
             return e;
         }
         return std::nullopt;
@@ -170,6 +169,8 @@ Result<std::shared_ptr<Session>> openSession(Connection& connection, const Query
     TAB_TRY(sqlbridge::registerAccessFunctions(s->conn.handle(), fo));
     sqlbridge::AttachOptions ao;
     ao.useIndexes = options.useIndexes;
+    ao.links = connection.linkedDatabases();
+    ao.password = connection.settings().password;
     TAB_ASSIGN_OR_RETURN(s->tables, sqlbridge::attachJetTables(s->conn, s->db, ao));
     return s;
 }

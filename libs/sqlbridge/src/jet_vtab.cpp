@@ -10,6 +10,7 @@
 #include <span>
 
 #include "tabulary/jet/index_reader.h"
+#include "tabulary/jet/linked_table.h"
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value_text.h"
 #include "tabulary/sqlbridge/collation.h"
@@ -749,7 +750,7 @@ int filter(sqlite3_vtab_cursor* cursor, int idxNum, const char* idxStr, int argc
     try {
         JetVtab* vt = cur->vtab;
         const jet::TableDef& def = *vt->def;
-        jet::Database& db = vt->tables->database();
+        jet::Database& db = vt->tables->databaseOf(vt->tableIndex);
         Plan plan;
         if (!decodePlan(idxStr, plan)) {
             setError(vtab, "jet tables: bad plan");
@@ -1058,7 +1059,25 @@ Result<std::shared_ptr<JetTables>> attachJetTables(Connection& connection,
             tables->m_skipped.push_back({o->name, "table has no columns"});
             continue;
         }
-        tables->m_tables.push_back({o->name, std::move(*def), {}, false});
+        tables->m_tables.push_back({o->name, std::move(*def), {}, false, nullptr, {}});
+    }
+    // Linked tables read from their own file, under the link's name.
+    jet::LinkedDatabases ownLinks(options.password);
+    jet::LinkedDatabases& links = options.links ? *options.links : ownLinks;
+    auto linked = db->catalog().ofKind(jet::ObjectKind::LinkedTable);
+    auto odbc = db->catalog().ofKind(jet::ObjectKind::LinkedOdbc);
+    linked.insert(linked.end(), odbc.begin(), odbc.end());
+    for (const jet::CatalogObject* o : linked) {
+        auto t = links.open(*db, *o);
+        if (!t.ok()) {
+            tables->m_skipped.push_back({o->name, t.error().message()});
+            continue;
+        }
+        if (t->table->columns.empty()) {
+            tables->m_skipped.push_back({o->name, "table has no columns"});
+            continue;
+        }
+        tables->m_tables.push_back({o->name, t->table, {}, false, t->database, t->path});
     }
 
     // The module owns a reference so the tables outlive every virtual table.

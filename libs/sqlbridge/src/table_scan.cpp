@@ -78,11 +78,13 @@ SqlCell sqlCellOf(const jet::Value& v, std::string& scratch) {
 Result<TableScan> TableScan::open(JetTables& tables, std::string_view table,
                                   std::vector<int> columns) {
     TableScan s;
+    size_t index = 0;
     for (size_t i = 0; i < tables.size(); ++i) {
         JetTables::Table& t = tables.at(i);
         if (t.attached && t.name.size() == table.size() &&
             strncasecmp(t.name.data(), table.data(), table.size()) == 0) {
             s.m_table = &t;
+            index = i;
             break;
         }
     }
@@ -105,7 +107,7 @@ Result<TableScan> TableScan::open(JetTables& tables, std::string_view table,
     if (wanted.empty()) wanted.push_back(-1);
     s.m_decodedPerRow = wanted.front() < 0 ? 0 : wanted.size();
     s.m_columns = std::move(columns);
-    jet::Database& db = tables.database();
+    jet::Database& db = tables.databaseOf(index);
     s.m_rows = std::make_unique<jet::TableCursor>(db, s.m_table->def, std::move(wanted));
     ++s.m_table->stats.fullScans;
     ++s.m_table->stats.directScans;

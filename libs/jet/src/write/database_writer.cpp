@@ -140,6 +140,7 @@ struct DatabaseWriter::Impl {
     CreateOptions options;
     std::string path;
     std::vector<std::unique_ptr<TableState>> tables;
+    std::vector<LinkSpec> links;
     bool finished = false;
 
     Result<size_t> addTable(TableDef def, bool system, uint32_t tdefPage);
@@ -351,7 +352,8 @@ Status DatabaseWriter::Impl::writeCatalog() {
         return static_cast<size_t>(i);
     };
     auto object = [&](int32_t id, int32_t parent, const std::string& name, int16_t type,
-                      int32_t flags, int ownerSid, const std::string& props) -> Status {
+                      int32_t flags, int ownerSid, const std::string& props,
+                      const LinkSpec* link = nullptr) -> Status {
         const TableDef& d = objects.def;
         std::vector<Value> v(d.columns.size());
         v[col(d, "Id")] = Value::integer(id);
@@ -363,6 +365,11 @@ Status DatabaseWriter::Impl::writeCatalog() {
         v[col(d, "Owner")] = Value::binary(sidBytes(ownerSid));
         v[col(d, "Flags")] = Value::integer(flags);
         if (!props.empty()) v[col(d, "LvProp")] = Value::binary(props);
+        if (link) {
+            if (!link->database.empty()) v[col(d, "Database")] = Value::text(link->database);
+            if (!link->connect.empty()) v[col(d, "Connect")] = Value::text(link->connect);
+            v[col(d, "ForeignName")] = Value::text(link->foreignName);
+        }
         return append(objects, v);
     };
     auto ace = [&](const AceRow& r) -> Status {
@@ -422,6 +429,12 @@ Status DatabaseWriter::Impl::writeCatalog() {
         if (t->system) continue;
         TAB_TRY(object(t->objectId, kTablesId, t->def.name, 1, 0, kAdmin, t->properties));
         TAB_TRY(aceRows(userTableAces(t->objectId)));
+    }
+    // Links own no pages: their ids follow the synthetic ones.
+    for (const LinkSpec& l : links) {
+        ++synthetic;
+        TAB_TRY(object(synthetic, kTablesId, l.name, l.odbc ? 4 : 6, 0, kAdmin, {}, &l));
+        TAB_TRY(aceRows(userTableAces(synthetic)));
     }
     return {};
 }
@@ -508,23 +521,34 @@ Result<std::unique_ptr<DatabaseWriter>> DatabaseWriter::create(const std::string
     return std::unique_ptr<DatabaseWriter>(new DatabaseWriter(std::move(impl)));
 }
 
+namespace {
+
+// A table or link name: valid, a key the catalogue's name index can hold,
+// and not taken.
+Status checkNewName(const DatabaseWriter::Impl& w, const std::string& name) {
+    TAB_TRY(checkObjectName(name, "table"));
+    Column nameColumn;
+    nameColumn.type = ColumnType::Text;
+    if (!encodeKeySegment(nameColumn, Value::text(name), true, w.version(),
+                          TextCollation::GeneralLegacy)
+             .ok())
+        return invalid("table name \"" + name +
+                       "\" has characters beyond Latin-1, which table names cannot have yet");
+    for (const auto& t : w.tables)
+        if (lowered(t->def.name) == lowered(name))
+            return invalid("table \"" + name + "\" already exists");
+    for (const auto& l : w.links)
+        if (lowered(l.name) == lowered(name))
+            return invalid("table \"" + name + "\" already exists");
+    return {};
+}
+
+}  // namespace
+
 Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
     Impl& w = *m_impl;
     if (w.finished) return invalid("the database is already finished");
-    TAB_TRY(checkObjectName(spec.name, "table"));
-    {
-        // The name is a key of the catalogue's name index.
-        Column nameColumn;
-        nameColumn.type = ColumnType::Text;
-        if (!encodeKeySegment(nameColumn, Value::text(spec.name), true, w.version(),
-                              TextCollation::GeneralLegacy)
-                 .ok())
-            return invalid("table name \"" + spec.name +
-                           "\" has characters beyond Latin-1, which table names cannot have yet");
-    }
-    for (const auto& t : w.tables)
-        if (lowered(t->def.name) == lowered(spec.name))
-            return invalid("table \"" + spec.name + "\" already exists");
+    TAB_TRY(checkNewName(w, spec.name));
     TAB_ASSIGN_OR_RETURN(TableLayout layout, layoutTable(spec));
     TableDef def = std::move(layout.def);
     std::string blob = std::move(layout.properties);
@@ -532,6 +556,17 @@ Result<size_t> DatabaseWriter::addTable(const TableSpec& spec) {
     TableState& t = *w.tables[handle];
     t.properties = std::move(blob);
     return handle;
+}
+
+Status DatabaseWriter::addLink(const LinkSpec& link) {
+    Impl& w = *m_impl;
+    if (w.finished) return invalid("the database is already finished");
+    TAB_TRY(checkNewName(w, link.name));
+    if (link.foreignName.empty()) return invalid("the link \"" + link.name + "\" names no table");
+    if (!link.odbc && link.database.empty())
+        return invalid("the link \"" + link.name + "\" names no database");
+    w.links.push_back(link);
+    return {};
 }
 
 Status DatabaseWriter::appendRow(size_t table, std::span<const Value> values) {

@@ -12,6 +12,7 @@
 #include "tabulary/ado/connection_string.h"
 #include "tabulary/base/error.h"
 #include "tabulary/jet/database.h"
+#include "tabulary/jet/linked_table.h"
 
 namespace tab::ado {
 
@@ -32,7 +33,10 @@ public:
     // Opens a file directly, for callers that have the path and password
     // apart (no connection-string parsing, so any character may occur).
     Status openFile(const std::string& path, const std::string& password);
-    void close() { m_db.reset(); }
+    void close() {
+        m_db.reset();
+        m_links.reset();
+    }
     bool isOpen() const { return m_db != nullptr; }
 
     const ConnectionString& settings() const { return m_settings; }
@@ -42,12 +46,15 @@ public:
     // The open database; shared so that results read from it can outlive
     // the connection object.
     std::shared_ptr<jet::Database> database() const { return m_db; }
+    // The files behind the database's linked tables, opened once they are used.
+    jet::LinkedDatabases* linkedDatabases() const { return m_links.get(); }
 
 private:
     int m_mode = 0;
     int m_cursorLocation = 2;  // server-side, ADO's default
     ConnectionString m_settings;
     std::shared_ptr<jet::Database> m_db;
+    std::shared_ptr<jet::LinkedDatabases> m_links;
     std::optional<int64_t> m_identity;
 };
 

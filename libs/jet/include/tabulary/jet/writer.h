@@ -54,6 +54,16 @@ struct TableSpec {
     std::vector<IndexSpec> indexes;
 };
 
+// A table linked from elsewhere: an Access file (database: its path as
+// stored, connect usually empty) or an ODBC source (connect: "ODBC;DSN=...").
+struct LinkSpec {
+    std::string name;
+    std::string database;
+    std::string foreignName;
+    std::string connect;
+    bool odbc = false;
+};
+
 enum class FileFormat {
     Jet4,   // .mdb, Access 2000-2003
     Ace12,  // .accdb, Access 2007 ("General (legacy)" text order, as Jet4)
@@ -80,6 +90,8 @@ public:
 
     // Adds a table; returns its handle for appendRow().
     Result<size_t> addTable(const TableSpec& spec);
+    // Adds a linked table to the catalogue.
+    Status addLink(const LinkSpec& link);
 
     // One value per column in spec order. A Null for a counter column takes
     // the next number; Text, Integer, Decimal, Double and the other kinds are

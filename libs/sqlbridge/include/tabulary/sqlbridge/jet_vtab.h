@@ -20,6 +20,7 @@
 
 #include "tabulary/base/error.h"
 #include "tabulary/jet/database.h"
+#include "tabulary/jet/linked_table.h"
 #include "tabulary/jet/table_def.h"
 #include "tabulary/sqlbridge/sqlite.h"
 
@@ -29,6 +30,10 @@ struct AttachOptions {
     bool systemTables = true;
     bool useIndexes = true;
     std::string moduleName = "jet";
+    // The files behind linked tables, kept open between statements by the
+    // caller; null: opened for this attach alone, `password` tried on them.
+    jet::LinkedDatabases* links = nullptr;
+    std::string password;
 };
 
 // Counters per table, for tests and diagnostics.
@@ -54,6 +59,9 @@ public:
         std::shared_ptr<const jet::TableDef> def;
         TableStats stats;
         bool attached = false;  // false: listed in skipped()
+        // A linked table: the file its rows are in (null: the database's own).
+        std::shared_ptr<jet::Database> linkedDb;
+        std::string linkedPath;
     };
 
     // Case-insensitive (ASCII) lookups; null when absent.
@@ -74,6 +82,9 @@ public:
 
     // Internal to the module.
     jet::Database& database() { return *m_db; }
+    jet::Database& databaseOf(size_t i) {
+        return m_tables.at(i).linkedDb ? *m_tables[i].linkedDb : *m_db;
+    }
     Table& at(size_t i) { return m_tables.at(i); }
     size_t size() const { return m_tables.size(); }
 
