@@ -14,6 +14,7 @@
 #include "app/application.h"
 #include "app/start_window.h"
 #include "app/theme.h"
+#include "tabulary/jet/writer.h"
 #include "ui_support.h"
 #include "workspace/query_box.h"
 #include "workspace/results_grid.h"
@@ -193,6 +194,61 @@ TEST_F(ExecuteTest, ChangesShowTheirCountAndRefusalsChangeNothing) {
               QByteArray("UPDATE Customers SET Name = 'Renamed' WHERE ID <= 3\r\n"
                          "SELECT ID FROM Customers WHERE Name = 'Renamed' ORDER BY ID\r\n"
                          "INSERT INTO Tags (Tag) VALUES ('RED')\r\n"));
+}
+
+// A split database: the front-end's link carries the path of the machine
+// that made it, and the back-end sits beside the front-end.
+TEST(ExecuteSplit, LinkedTablesExecuteAloneAndJoinedToLocalOnes) {
+    TestWorld world;
+    world.installFixedFiles();
+    writeDatabase(world.path(QStringLiteral("back.mdb")), customersScript());
+    const QString front = world.path(QStringLiteral("front.mdb"));
+    {
+        jet::CreateOptions options;
+        options.durable = false;
+        auto w = jet::DatabaseWriter::create(front.toStdString(), options);
+        ASSERT_TRUE(w.ok()) << w.error().message();
+        jet::TableSpec spec;
+        spec.name = "Visits";
+        jet::ColumnSpec id;
+        id.name = "CustomerID";
+        id.type = jet::ColumnType::Long;
+        spec.columns = {id};
+        auto h = (*w)->addTable(spec);
+        ASSERT_TRUE(h.ok());
+        for (int c : {2, 5, 5, 30}) {
+            const jet::Value v[] = {jet::Value::integer(c)};
+            ASSERT_TRUE((*w)->appendRow(*h, v).ok());
+        }
+        jet::LinkSpec link;
+        link.name = "Clients";
+        link.database = "C:\\Users\\someone\\Shop\\BACK.MDB";
+        link.foreignName = "Customers";
+        ASSERT_TRUE((*w)->addLink(link).ok());
+        ASSERT_TRUE((*w)->finish().ok());
+    }
+    world.writeSettings(front, QString());
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form2* f2 = app.loadedWorkspace();
+    ASSERT_NE(f2, nullptr);
+    // Only tables and views are listed, the link's rows read all the same.
+    EXPECT_EQ(items(child<QListWidget>(*f2, "List1")), QStringList{QStringLiteral("Visits")});
+    auto execute = [&](const char* sql) {
+        child<QueryBox>(*f2, "Text1")->setText(QString::fromLatin1(sql));
+        QTest::mouseClick(child<QPushButton>(*f2, "PushButton1"), Qt::LeftButton);
+    };
+    execute("SELECT * FROM Clients WHERE ID > 20");
+    EXPECT_EQ(child<QGroupBox>(*f2, "Frame1")->title(),
+              QStringLiteral("Results - Number of Records: 5"));
+    ASSERT_EQ(f2->grid().rowCount(), 5);
+    EXPECT_EQ(f2->grid().cellText(0, 1), QStringLiteral("Name 21"));
+    execute(
+        "SELECT v.CustomerID, c.Name FROM Visits AS v INNER JOIN Clients AS c ON c.ID = "
+        "v.CustomerID ORDER BY v.CustomerID");
+    ASSERT_EQ(f2->grid().rowCount(), 3);  // customer 30 has no row
+    EXPECT_EQ(f2->grid().cellText(2, 1), QStringLiteral("Name 5"));
+    EXPECT_TRUE(world.dialogs->boxes.empty());
 }
 
 TEST_F(ExecuteTest, ClearQueryAndHelp) {
