@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "tabulary/accsql/parser.h"
+#include "tabulary/base/ascii_case.h"
 #include "tabulary/jet/saved_query.h"
 #include "tabulary/sqlbridge/functions.h"
 #include "tabulary/sqlbridge/sqlite.h"
@@ -614,14 +615,7 @@ std::optional<PlainScan> plainScan(const std::string& sql, const sqlbridge::JetT
     const auto* t = tables.find(*table);
     if (!t) return std::nullopt;
     // SQLite names compare without regard to ASCII case; the first match counts.
-    auto sameName = [](std::string_view a, std::string_view b) {
-        if (a.size() != b.size()) return false;
-        for (size_t k = 0; k < a.size(); ++k)
-            if (std::tolower(static_cast<unsigned char>(a[k])) !=
-                std::tolower(static_cast<unsigned char>(b[k])))
-                return false;
-        return true;
-    };
+    const auto sameName = equalsIgnoringAsciiCase;
     PlainScan scan;
     scan.table = t->name;
     for (const auto& [a, column] : items) {

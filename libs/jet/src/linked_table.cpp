@@ -3,6 +3,8 @@
 #include <cctype>
 #include <system_error>
 
+#include "tabulary/base/ascii_case.h"
+
 namespace tab::jet {
 
 namespace fs = std::filesystem;
@@ -10,12 +12,7 @@ namespace fs = std::filesystem;
 namespace {
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+    return equalsIgnoringAsciiCase(a, b);
 }
 
 // The parts of a stored path below its root: no drive letter, no UNC

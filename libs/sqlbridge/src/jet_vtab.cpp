@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 
+#include "tabulary/base/ascii_case.h"
 #include "tabulary/jet/index_reader.h"
 #include "tabulary/jet/linked_table.h"
 #include "tabulary/jet/table_cursor.h"
@@ -24,14 +25,7 @@ using jet::ColumnType;
 using jet::Value;
 
 bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x += 32;
-        if (y >= 'A' && y <= 'Z') y += 32;
-        if (x != y) return false;
-    }
-    return true;
+    return equalsIgnoringAsciiCase(a, b);
 }
 
 bool isIntegerType(ColumnType t) {

@@ -1,8 +1,8 @@
 #include "tabulary/sqlbridge/table_scan.h"
 
-#include <strings.h>
 #include <cmath>
 
+#include "tabulary/base/ascii_case.h"
 #include "tabulary/jet/value_text.h"
 
 namespace tab::sqlbridge {
@@ -81,8 +81,7 @@ Result<TableScan> TableScan::open(JetTables& tables, std::string_view table,
     size_t index = 0;
     for (size_t i = 0; i < tables.size(); ++i) {
         JetTables::Table& t = tables.at(i);
-        if (t.attached && t.name.size() == table.size() &&
-            strncasecmp(t.name.data(), table.data(), table.size()) == 0) {
+        if (t.attached && equalsIgnoringAsciiCase(t.name, table)) {
             s.m_table = &t;
             index = i;
             break;

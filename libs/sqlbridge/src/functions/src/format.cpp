@@ -6,18 +6,14 @@
 #include <vector>
 
 #include "internal.h"
+#include "tabulary/base/ascii_case.h"
 
 namespace tab::sqlbridge::detail {
 
 namespace {
 
 bool ieq(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+    return equalsIgnoringAsciiCase(a, b);
 }
 
 bool startsNoCase(std::string_view s, size_t pos, std::string_view p) {
