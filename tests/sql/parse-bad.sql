@@ -91,9 +91,15 @@ WITH c AS (SELECT 1) SELECT * FROM c
 SELECT * FROM t WHERE a LIKE 'x!%' ESCAPE '!'
 -- error: no ESCAPE clause
 ----
-SELECT * FROM t IN 'c:\data\other.mdb'
+SELECT * FROM t IN [dBASE IV;DATABASE=c:\data]
 -- error: Not supported by this program
--- error: IN with an external database
+-- error: IN with a dBASE IV source
+----
+SELECT * FROM t IN
+-- error: expected the database after IN
+----
+SELECT * FROM t IN '' [;PWD=x]
+-- error: IN names no database file
 ----
 SELECT * INTO x IN 'other.mdb' FROM t
 -- error: IN with an external database

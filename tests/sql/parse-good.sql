@@ -264,3 +264,11 @@ BEGIN TRANSACTION
 COMMIT TRANSACTION
 ----
 ROLLBACK
+----
+SELECT * FROM Orders IN 'c:\data\other.mdb'
+----
+SELECT o.id, c.name FROM Orders AS o IN 'back''end.mdb' INNER JOIN Customers AS c ON o.cid = c.id
+----
+SELECT * FROM (Orders INNER JOIN Items ON Orders.id = Items.oid), Parts IN '' [;DATABASE=sub\parts.mdb] WHERE Parts.id = Items.pid
+----
+SELECT Count(*) FROM Orders IN [MS Access;DATABASE=x.accdb]

@@ -168,6 +168,8 @@ private:
     bool startsWithSelect(std::string_view body) const;
     void tableAlias(FromItem& f, bool required);
     FromItemPtr fromPrimary();
+    std::string externalDatabase();
+    static void readFrom(FromItem& f, const std::string& database);
     QueryPtr legacyDerived(const Token& t);
     static uint32_t heightOf(const FromItem& f);
     static uint32_t heightOf(const Query& q);

@@ -185,7 +185,10 @@ std::unique_ptr<SelectCore> Parser::selectCore(bool allowInto) {
         do {
             s->from.push_back(fromItem());
         } while (accept(TokenKind::Comma));
-        if (isKw(cur(), Keyword::In)) unsupported(cur(), "IN with an external database");
+        if (isKw(cur(), Keyword::In)) {
+            const std::string database = externalDatabase();
+            for (auto& f : s->from) readFrom(*f, database);
+        }
     }
     if (acceptKw(Keyword::Where)) s->where = expr();
     if (isKw(cur(), Keyword::Group)) {
@@ -344,10 +347,57 @@ FromItemPtr Parser::fromPrimary() {
     auto f = std::make_unique<FromItem>();
     f->kind = FromItem::Kind::Table;
     f->table = objectName("a table name");
-    if (isKw(cur(), Keyword::In)) unsupported(cur(), "IN with an external database");
+    // IN may come before or after the alias.
+    if (isKw(cur(), Keyword::In)) f->database = externalDatabase();
     tableAlias(*f, false);
+    if (f->database.empty() && isKw(cur(), Keyword::In)) f->database = externalDatabase();
     f->span = spanFrom(t.offset);
     return f;
+}
+
+// IN 'file', IN '' [;DATABASE=file] or IN [;DATABASE=file]: another Access
+// file. Other sources ([dBASE IV;DATABASE=...], ODBC) are refused.
+std::string Parser::externalDatabase() {
+    const Token in = cur();
+    advance();
+    std::string path;
+    bool named = false;
+    if (cur().kind == TokenKind::String) {
+        path = stringValue(cur());
+        advance();
+        named = true;
+    }
+    if (cur().kind == TokenKind::Bracketed) {
+        const Token& b = cur();
+        const std::string_view connect = m_sql.substr(b.offset + 1, b.length - 2);
+        const size_t semi = connect.find(';');
+        const std::string_view type = connect.substr(0, semi);
+        std::string upperType = upperAscii(type);
+        while (!upperType.empty() && upperType.back() == ' ') upperType.pop_back();
+        if (!upperType.empty() && upperType != "MS ACCESS")
+            unsupported(b, "IN with a " + std::string(type) + " source");
+        for (size_t pos = semi; pos != std::string_view::npos && pos < connect.size();) {
+            const size_t next = connect.find(';', pos + 1);
+            const std::string_view item = connect.substr(
+                pos + 1, next == std::string_view::npos ? std::string_view::npos : next - pos - 1);
+            if (upperAscii(item.substr(0, 9)) == "DATABASE=") path = std::string(item.substr(9));
+            pos = next;
+        }
+        advance();
+        named = true;
+    }
+    if (!named) fail(cur(), "expected the database after IN: 'file' or [;DATABASE=file]");
+    if (path.empty()) fail(in, "IN names no database file");
+    return path;
+}
+
+// The tables of a FROM item read from `database`, unless they name their own.
+void Parser::readFrom(FromItem& f, const std::string& database) {
+    if (f.kind == FromItem::Kind::Table && f.database.empty()) f.database = database;
+    if (f.kind == FromItem::Kind::Join) {
+        readFrom(*f.left, database);
+        readFrom(*f.right, database);
+    }
 }
 
 QueryPtr Parser::legacyDerived(const Token& t) {

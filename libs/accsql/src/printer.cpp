@@ -33,6 +33,11 @@ void Printer::from(const FromItem& f) {
     switch (f.kind) {
         case FromItem::Kind::Table:
             name(f.table);
+            if (!f.database.empty()) {
+                out += " IN '";
+                for (char c : f.database) out += c == '\'' ? std::string("''") : std::string(1, c);
+                out += '\'';
+            }
             alias(f);
             break;
         case FromItem::Kind::Derived:

@@ -51,7 +51,8 @@ std::string Translator::fromItem(const FromItem& f, Level& L) {
 
 // A name in FROM: a table's virtual table, or a saved query translated in place.
 std::string Translator::tableSource(const FromItem& f, Level& L) {
-    auto entry = m_catalog.find(f.table.text);
+    auto entry = f.database.empty() ? m_catalog.find(f.table.text)
+                                    : m_catalog.findIn(f.database, f.table.text);
     if (!entry)
         fail(f.table.span, "Cannot find the input table or query '" + f.table.text +
                                "'; make sure it exists and its name is spelled correctly");
@@ -71,6 +72,7 @@ std::string Translator::tableSource(const FromItem& f, Level& L) {
     s.alias = newAlias();
     s.rowid = true;
     s.object = entry->name;
+    s.database = f.database;
     for (const SourceColumn& c : entry->columns)
         s.cols.push_back({c.name, c.type, c.size, quoteId(c.name), c.uniqueKey});
     std::string sql = quoteId(entry->sqliteName) + " AS " + s.alias;

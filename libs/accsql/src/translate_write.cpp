@@ -105,6 +105,13 @@ void Translator::refuseNonTable(const Name& name, const char* verb) {
 }
 
 void Translator::checkWritable(const Source& s, Span span, const char* verb) {
+    // Changes go to the open database by table name: a table read from
+    // another file must never be taken for one of its own.
+    if (!s.database.empty())
+        fail(span,
+             std::string("Cannot ") + verb + " '" + s.object + "' of the database '" + s.database +
+                 "'; tables named with IN are read only",
+             Errc::Unsupported);
     if (s.rowid) return;
     if (!s.object.empty())
         fail(span,

@@ -90,6 +90,7 @@ struct Source {
     std::vector<Col> cols;
     bool rowid = false;
     std::string object;  // the stored name of the table or saved query read; empty: derived
+    std::string database;  // IN 'file': read from that file, never changed
 };
 
 struct Slot {

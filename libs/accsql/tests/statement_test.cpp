@@ -112,7 +112,7 @@ TEST(Statement, IncompleteInput) {
 }
 
 TEST(Statement, UnsupportedIsItsOwnKind) {
-    auto r = parse("SELECT * FROM t IN 'c:\\other.mdb'");
+    auto r = parse("SELECT * FROM t IN [Excel 8.0;DATABASE=c:\\book.xls]");
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.diagnostics[0].kind, DiagnosticKind::Unsupported);
     EXPECT_EQ(r.diagnostics[0].toError().code(), tab::Errc::Unsupported);

@@ -441,7 +441,7 @@ TEST(TranslateWrite, Refusals) {
         {"SELECT * INTO Linked FROM Orders", "already used by the object 'Linked'"},
         {"SELECT OrderID, orderid INTO Copy FROM Orders", "Duplicate output destination 'OrderID'"},
         {"SELECT OrderID INTO Copy FROM Orders WHERE OrderID = ?", "(1 '?' marker)"},
-        {"SELECT * INTO Copy FROM Orders IN 'other.mdb'", "external database"},
+        {"SELECT * INTO Copy FROM Orders IN 'other.mdb'", "another database"},
         {"SELECT * FROM Orders", "does not change rows"},
         {"CREATE TABLE T (a LONG)", "not as rows to change"},
     };

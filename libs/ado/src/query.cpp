@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <optional>
 
 #include "tabulary/accsql/parser.h"
@@ -99,21 +100,24 @@ bool uniqueKey(const jet::TableDef& def, const jet::Column& c) {
 
 class DatabaseCatalog final : public accsql::Catalog {
 public:
-    DatabaseCatalog(jet::Database& db, const sqlbridge::JetTables& tables)
-        : m_db(db), m_tables(tables) {}
+    explicit DatabaseCatalog(Session& s) : m_session(s), m_db(*s.db), m_tables(*s.tables) {}
+
+    std::optional<accsql::CatalogEntry> findIn(std::string_view database,
+                                               std::string_view name) const override {
+        accsql::CatalogEntry e;
+        e.kind = accsql::CatalogEntry::Kind::Other;
+        e.name = std::string(name);
+        auto t = otherTable(database, name);
+        if (!t.ok()) {
+            e.reason = t.error().message();
+            return e;
+        }
+        return tableEntry(**t);
+    }
 
     std::optional<accsql::CatalogEntry> find(std::string_view name) const override {
         accsql::CatalogEntry e;
-        if (const auto* t = m_tables.find(name); t && t->attached) {
-            e.kind = accsql::CatalogEntry::Kind::Table;
-            e.name = t->name;
-            e.sqliteName = t->name;
-            for (const jet::Column& c : t->def->columns)
-                e.columns.push_back({c.name, typeOf(c),
-                                     c.type == jet::ColumnType::Text ? c.size : 0,
-                                     uniqueKey(*t->def, c)});
-            return e;
-        }
+        if (const auto* t = m_tables.find(name); t && t->attached) return tableEntry(*t);
         const jet::Catalog& cat = m_db.catalog();
         if (const auto* q = cat.find(name, jet::ObjectKind::Query)) {
             e.name = q->name;
@@ -153,6 +157,54 @@ public:
     }
 
 private:
+    static accsql::CatalogEntry tableEntry(const sqlbridge::JetTables::Table& t) {
+        accsql::CatalogEntry e;
+        e.kind = accsql::CatalogEntry::Kind::Table;
+        // A table of another file goes by its own name there.
+        const bool other = t.name.rfind('`', 0) == 0;
+        e.name = other ? t.def->name : t.name;
+        e.sqliteName = t.name;
+        for (const jet::Column& c : t.def->columns)
+            e.columns.push_back({c.name, typeOf(c), c.type == jet::ColumnType::Text ? c.size : 0,
+                                 uniqueKey(*t.def, c)});
+        return e;
+    }
+
+    // The file is found as a link's would be, from the open database's folder.
+    Result<const sqlbridge::JetTables::Table*> otherTable(std::string_view database,
+                                                          std::string_view name) const {
+        const std::filesystem::path folder = std::filesystem::path(m_db.path()).parent_path();
+        const jet::LinkedFileSearch search = jet::findLinkedFile(database, folder);
+        if (search.found.empty()) {
+            std::string tried;
+            for (const auto& t : search.tried) tried += (tried.empty() ? "" : ", ") + t;
+            return Error(Errc::NotFound, "Could not find the database '" + std::string(database) +
+                                             "' (looked for " + tried + ")");
+        }
+        if (!m_session.other)
+            m_session.other = std::make_unique<jet::LinkedDatabases>(m_session.password);
+        TAB_ASSIGN_OR_RETURN(auto db, m_session.other->openDatabase(search.found));
+        const jet::CatalogObject* o = db->catalog().findTable(name);
+        if (!o || o->kind == jet::ObjectKind::SystemTable)
+            return Error(Errc::NotFound, "Cannot find the input table '" + std::string(name) +
+                                             "' in the database " + search.found);
+        std::shared_ptr<jet::Database> rowsIn = db;
+        std::shared_ptr<const jet::TableDef> def;
+        std::string path = search.found;
+        if (o->kind == jet::ObjectKind::LinkedTable || o->kind == jet::ObjectKind::LinkedOdbc) {
+            TAB_ASSIGN_OR_RETURN(auto linked, m_session.other->open(*db, *o));
+            rowsIn = linked.database;
+            def = linked.table;
+            path = linked.path;
+        } else {
+            TAB_ASSIGN_OR_RETURN(def, db->table(o->name));
+        }
+        // A name no table of the open database can have: Access names hold no '`'.
+        const std::string sqliteName = "`" + path + "`" + def->name;
+        return m_session.tables->attachOther(m_session.conn, sqliteName, rowsIn, def, path);
+    }
+
+    Session& m_session;
     jet::Database& m_db;
     const sqlbridge::JetTables& m_tables;
 };
@@ -162,7 +214,9 @@ Result<std::shared_ptr<Session>> openSession(Connection& connection, const Query
         return Error(Errc::InvalidArgument,
                      "The connection is closed; open it before running a statement");
     TAB_ASSIGN_OR_RETURN(auto conn, sqlbridge::Connection::openMemory());
-    auto s = std::make_shared<Session>(Session{connection.database(), std::move(conn), nullptr, 0});
+    auto s = std::make_shared<Session>(
+        Session{connection.database(), std::move(conn), nullptr, 0, nullptr, {}});
+    s->password = connection.settings().password;
     s->now = options.now ? options.now() : sqlbridge::currentLocalSerial();
     sqlbridge::FunctionOptions fo;
     const double now = s->now;
@@ -200,7 +254,7 @@ Error prepareError(const Error& e) {
 }
 
 Result<accsql::Translation> translateIn(Session& s, std::string_view sql) {
-    DatabaseCatalog catalog(*s.db, *s.tables);
+    DatabaseCatalog catalog(s);
     accsql::TranslateOptions to;
     to.pivotProbe = [&s](const std::string& probe) -> Result<std::vector<accsql::PivotValue>> {
         auto st = sqlbridge::Statement::prepare(s.conn, probe);
@@ -219,7 +273,7 @@ Result<accsql::Translation> translateIn(Session& s, std::string_view sql) {
 
 Result<accsql::WritePlan> translateWriteIn(Session& s, const accsql::Statement& statement,
                                            std::string_view sql) {
-    DatabaseCatalog catalog(*s.db, *s.tables);
+    DatabaseCatalog catalog(s);
     return accsql::translateWrite(statement, sql, catalog);
 }
 

@@ -8,6 +8,7 @@
 
 #include "tabulary/accsql/translate.h"
 #include "tabulary/ado/query.h"
+#include "tabulary/jet/linked_table.h"
 #include "tabulary/jet/writer.h"
 #include "tabulary/sqlbridge/jet_vtab.h"
 #include "tabulary/sqlbridge/sqlite.h"
@@ -19,6 +20,9 @@ struct Session {
     sqlbridge::Connection conn;
     std::shared_ptr<sqlbridge::JetTables> tables;
     double now = 0;
+    // Files named by IN 'file', opened for this statement alone.
+    std::unique_ptr<jet::LinkedDatabases> other;
+    std::string password;
 };
 
 Result<std::shared_ptr<Session>> openSession(Connection& connection, const QueryOptions& options);

@@ -111,7 +111,8 @@ TEST(LinkedTables, ReadThroughTheLinksAsTheirBackEnds) {
     writeDatabase(dir / "Backend.mdb", {{"Orders", 300}, {"Parts", 20}}, {});
     writeDatabase(dir / "Sub" / "Deeper" / "second.mdb", {{"Stock", 40}}, {});
     writeDatabase(dir / "secret.mdb", {{"Vault", 5}}, {}, "pw1");
-    writeDatabase(dir / "middle.mdb", {}, {link("MidOrders", "D:\\apps\\backend.mdb", "Orders")});
+    writeDatabase(dir / "middle.mdb", {{"Local", 5}},
+                  {link("MidOrders", "D:\\apps\\backend.mdb", "Orders")});
     writeDatabase(
         dir / "front.mdb", {{"Local", 10}},
         {link("WinOrders", "C:\\Users\\someone\\Data\\BACKEND.MDB", "Orders"),
@@ -145,6 +146,16 @@ TEST(LinkedTables, ReadThroughTheLinksAsTheirBackEnds) {
         {"SELECT Sum(id) FROM ShareStock", "SELECT Sum(id) FROM Stock", second, ""},
         {"SELECT * FROM Chained WHERE id < 5", "SELECT * FROM Orders WHERE id < 5", back, ""},
         {"SELECT * FROM Vault", "SELECT * FROM Vault", dir / "secret.mdb", "pw1"},
+        // IN 'file' names a table of another file for one statement, found as a link's file is.
+        {"SELECT * FROM Orders IN 'backend.MDB' WHERE id < 4", "SELECT * FROM Orders WHERE id < 4",
+         back, ""},
+        {"SELECT Count(*) FROM Stock IN '' [;DATABASE=sub\\deeper\\SECOND.mdb]",
+         "SELECT Count(*) FROM Stock", second, ""},
+        {"SELECT l.id, o.label FROM Local AS l INNER JOIN Orders AS o IN "
+         "'C:\\elsewhere\\Backend.mdb' ON o.id = l.id ORDER BY l.id",
+         "SELECT id, label FROM Orders WHERE id <= 10 ORDER BY id", back, ""},
+        {"SELECT * FROM Local IN [;DATABASE=middle.mdb]", "SELECT * FROM Local", dir / "middle.mdb",
+         ""},
     };
     for (const Same& c : same) {
         auto got = rows(front, c.front, "pw1");
@@ -173,6 +184,12 @@ TEST(LinkedTables, ReadThroughTheLinksAsTheirBackEnds) {
         {"SELECT * FROM Book", {"'Book'", "Excel 8.0"}},
         {"INSERT INTO WinOrders (id, grp, label) VALUES (9999, 1, 'x')", {"WinOrders"}},
         {"DELETE FROM Parts", {"Parts"}},
+        // A table of another file is never changed, nor taken for one of the same name here.
+        {"DELETE FROM Local IN 'middle.mdb'", {"'Local'", "middle.mdb", "read only"}},
+        {"UPDATE Orders IN 'Backend.mdb' SET label = 'x'", {"'Orders'", "read only"}},
+        {"SELECT * FROM Orders IN 'nothere.mdb'",
+         {"'nothere.mdb'", (dir / "nothere.mdb").string()}},
+        {"SELECT * FROM Nothing IN 'Backend.mdb'", {"'Nothing'", "Backend.mdb"}},
     };
     for (const Refusal& r : refusals) {
         auto got = rows(front, r.sql, "pw1");

@@ -997,6 +997,27 @@ std::string declaredType(const jet::Column& column) {
     return "";
 }
 
+Result<const JetTables::Table*> JetTables::attachOther(Connection& connection,
+                                                       const std::string& name,
+                                                       std::shared_ptr<jet::Database> db,
+                                                       std::shared_ptr<const jet::TableDef> def,
+                                                       const std::string& path) {
+    if (const Table* t = find(name)) return t;
+    if (def->columns.empty())
+        return Error(Errc::Unsupported,
+                     "The table '" + def->name + "' of " + path + " has no columns");
+    m_tables.push_back({name, std::move(def), {}, false, std::move(db), path});
+    const size_t i = m_tables.size() - 1;
+    Status st = connection.exec("CREATE VIRTUAL TABLE main." + quoteIdentifier(name) + " USING " +
+                                quoteIdentifier(m_moduleName) + "(" + std::to_string(i) + ")");
+    if (!st.ok()) {
+        m_tables.pop_back();
+        return st.error();
+    }
+    m_tables[i].attached = true;
+    return &m_tables[i];
+}
+
 const JetTables::Table* JetTables::find(std::string_view table) const {
     for (const Table& t : m_tables)
         if (t.attached && equalsIgnoreAsciiCase(t.name, table)) return &t;
@@ -1036,6 +1057,7 @@ Result<std::shared_ptr<JetTables>> attachJetTables(Connection& connection,
     auto tables = std::make_shared<JetTables>();
     tables->m_db = db;
     tables->m_useIndexes = options.useIndexes;
+    tables->m_moduleName = options.moduleName;
 
     std::vector<const jet::CatalogObject*> objects =
         db->catalog().ofKind(jet::ObjectKind::UserTable);

@@ -160,7 +160,10 @@ using FromItemPtr = std::unique_ptr<FromItem>;
 
 struct FromItem {
     enum class Kind : uint8_t { Table, Derived, Join } kind = Kind::Table;
-    Name table;                 // Table
+    Name table;  // Table
+    // Table: the Access file named by IN after the table or the FROM list
+    // (as written, relative to the open database's folder); empty: this one.
+    std::string database;
     QueryPtr query;             // Derived
     std::optional<Name> alias;  // Table (optional), Derived (required)
     bool aliasWithAs = false;

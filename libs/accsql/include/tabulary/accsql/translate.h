@@ -79,6 +79,17 @@ public:
     virtual ~Catalog() = default;
     // Case-insensitive lookup; nullopt when the database has no such object.
     virtual std::optional<CatalogEntry> find(std::string_view name) const = 0;
+    // A table of another Access file (IN 'file'); Other with the reason when
+    // the file or the table cannot be read.
+    virtual std::optional<CatalogEntry> findIn(std::string_view database,
+                                               std::string_view name) const {
+        CatalogEntry e;
+        e.kind = CatalogEntry::Kind::Other;
+        e.name = std::string(name);
+        e.reason =
+            "Tables of another database (IN '" + std::string(database) + "') cannot be read here";
+        return e;
+    }
 };
 
 struct ResultColumn {

@@ -55,6 +55,10 @@ class LinkedDatabases {
 public:
     explicit LinkedDatabases(std::string password = {}) : m_password(std::move(password)) {}
     Result<LinkedTable> open(const Database& frontEnd, const CatalogObject& link);
+    // A file found elsewhere (IN 'file'), opened as the links' files are.
+    Result<std::shared_ptr<Database>> openDatabase(const std::string& path) {
+        return openFile(path, {});
+    }
 
 private:
     Result<std::shared_ptr<Database>> openFile(const std::string& path,

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -76,6 +77,14 @@ public:
     TableStats stats(std::string_view table) const;
     void resetStats();
 
+    // A table of another open database, attached under `name` for the
+    // statements prepared afterwards (IN 'file'); the one already attached
+    // under that name is returned as it is.
+    Result<const Table*> attachOther(Connection& connection, const std::string& name,
+                                     std::shared_ptr<jet::Database> db,
+                                     std::shared_ptr<const jet::TableDef> def,
+                                     const std::string& path);
+
     // Applies to statements prepared afterwards.
     void setUseIndexes(bool on) { m_useIndexes = on; }
     bool useIndexes() const { return m_useIndexes; }
@@ -93,9 +102,10 @@ private:
                                                               std::shared_ptr<jet::Database>,
                                                               const AttachOptions&);
     std::shared_ptr<jet::Database> m_db;
-    std::vector<Table> m_tables;
+    std::deque<Table> m_tables;  // grows while attached tables refer to theirs
     std::vector<SkippedTable> m_skipped;
     bool m_useIndexes = true;
+    std::string m_moduleName;
 };
 
 // Registers the module and creates one virtual table per Jet table. Tables
