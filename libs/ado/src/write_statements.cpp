@@ -247,6 +247,30 @@ std::optional<Result<int32_t>> insertLiterals(Connection& connection,
     return Result<int32_t>(1);
 }
 
+// The file a statement changes: the open database, or the back-end behind
+// every linked table it changes, whose tables then go by their names there.
+// One statement changes one file, so that it is all or nothing.
+Result<jet::Database*> changedFile(Session& s, accsql::WritePlan& plan) {
+    jet::Database* file = nullptr;
+    std::string fileName;
+    for (accsql::WriteTarget& t : plan.targets) {
+        const sqlbridge::JetTables::Table* linked = nullptr;
+        if (plan.kind != accsql::StatementKind::SelectInto)
+            if (const auto* found = s.tables->find(t.table); found && found->linkedDb)
+                linked = found;
+        jet::Database* here = linked ? linked->linkedDb.get() : s.db.get();
+        const std::string hereName = linked ? linked->linkedPath : s.db->path();
+        if (file && file != here)
+            return Error(Errc::Unsupported, "This statement would change tables of two files (" +
+                                                fileName + " and " + hereName +
+                                                "); change each file in a statement of its own");
+        file = here;
+        fileName = hereName;
+        if (linked) t.table = linked->def->name;
+    }
+    return file ? file : s.db.get();
+}
+
 }  // namespace
 
 Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& statement,
@@ -258,7 +282,8 @@ Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& st
     jet::ChangeOptions co;
     co.durable = options.durable;
     if (options.now) co.objectDate = options.now();
-    TAB_ASSIGN_OR_RETURN(auto change, jet::Change::begin(*session->db, co));
+    TAB_ASSIGN_OR_RETURN(jet::Database * file, changedFile(*session, plan));
+    TAB_ASSIGN_OR_RETURN(auto change, jet::Change::begin(*file, co));
     TAB_ASSIGN_OR_RETURN(Rows rows, runSelect(*session, plan));
     Result<int32_t> affected = 0;
     switch (plan.kind) {
