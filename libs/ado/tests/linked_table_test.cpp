@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "tabulary/ado/query.h"
+#include "tabulary/jet/check.h"
 #include "tabulary/jet/value_text.h"
 #include "tabulary/jet/writer.h"
 
@@ -127,6 +128,15 @@ TEST(LinkedTables, ReadThroughTheLinksAsTheirBackEnds) {
         "pw1");
     const fs::path front = dir / "front.mdb", back = dir / "Backend.mdb";
     const std::string frontBefore = readFile(front), backBefore = readFile(back);
+    {
+        // The link rows the writer made are sound to the checker.
+        jet::OpenOptions o;
+        o.password = "pw1";
+        auto db = jet::Database::open(front.string(), o);
+        ASSERT_TRUE(db.ok()) << db.error().message();
+        const jet::CheckReport report = jet::checkDatabase(**db);
+        for (const auto& p : report.problems) ADD_FAILURE() << p.message;
+    }
 
     // Each statement through a link gives what the same statement gives on its back-end.
     struct Same {
