@@ -89,7 +89,7 @@ struct Source {
     std::string alias;    // private SQL alias
     std::vector<Col> cols;
     bool rowid = false;
-    std::string object;  // the stored name of the table or saved query read; empty: derived
+    std::string object;    // the stored name of the table or saved query read; empty: derived
     std::string database;  // IN 'file': read from that file, never changed
 };
 
