@@ -153,3 +153,19 @@ INSERT INTO Codes (Code) VALUES
   ('10'),
   ('9'),
   ('7.5');
+
+-- Exact money: cents (ten of them, a thousand times over in the cases), and
+-- amounts near the ends of Currency's range that no double holds.
+CREATE TABLE CentDigits (D LONG);
+INSERT INTO CentDigits (D) VALUES (0), (1), (2), (3), (4), (5), (6), (7), (8), (9);
+CREATE TABLE Cents (ID COUNTER PRIMARY KEY, Amount CURRENCY);
+INSERT INTO Cents (Amount) VALUES (0.01), (0.01), (0.01), (0.01), (0.01), (0.01), (0.01), (0.01), (0.01), (0.01);
+CREATE TABLE Ledger (ID COUNTER PRIMARY KEY, Entry TEXT(10), Amount CURRENCY);
+INSERT INTO Ledger (Entry, Amount) VALUES
+  ('high', 900000000000000.0001),
+  ('high', 22337203685477.5806),
+  ('top', 922337203685477.5807),
+  ('bottom', -922337203685477.5808),
+  ('tie', 0.0001),
+  ('tie', 0.0002),
+  ('none', NULL);

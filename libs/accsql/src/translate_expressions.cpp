@@ -109,6 +109,13 @@ Type numericResult(Type x, Type y) {
     return widerNumeric(x, y);
 }
 
+// Currency + - * in exact integer arithmetic (checked for overflow).
+Tx currencyCall(const char* function, const Tx& a, const Tx& b) {
+    return fromOperands(
+        std::string(function) + "(" + as(a, Type::Currency) + ", " + as(b, Type::Currency) + ")",
+        Type::Currency, {&a, &b});
+}
+
 // + adds numbers and joins text; a Variant side decides per value.
 Tx add(const Tx& a, const Tx& b) {
     const Type at = a.type, bt = b.type;
@@ -116,8 +123,9 @@ Tx add(const Tx& a, const Tx& b) {
     if ((isText(at) || aNull) && (isText(bt) || bNull) && !(aNull && bNull))
         return fromOperands("(" + val(a) + " || " + val(b) + ")", Type::Text, {&a, &b});
     if (at == Type::Variant || bt == Type::Variant || isText(at) || isText(bt))
-        return fromOperands("acc_plus(" + val(a) + ", " + val(b) + ")",
+        return fromOperands("acc_plus(" + plain(a) + ", " + plain(b) + ")",
                             isText(at) || isText(bt) ? Type::Double : Type::Variant, {&a, &b});
+    if (numericResult(at, bt) == Type::Currency) return currencyCall("acc_cur_add", a, b);
     return chained(fromOperands("(" + unchained(a, num(a), '+') + " + " + num(b) + ")",
                                 numericResult(at, bt), {&a, &b}),
                    '+');
@@ -128,13 +136,18 @@ Tx subtract(const Tx& a, const Tx& b) {
     Type t = (at == Type::Date && bt == Type::Date) ? Type::Double
              : at == Type::Date                     ? Type::Date
                                                     : numericResult(at, bt);
+    if (t == Type::Currency) return currencyCall("acc_cur_sub", a, b);
     return chained(
         fromOperands("(" + unchained(a, num(a), '+') + " - " + num(b) + ")", t, {&a, &b}), '+');
 }
 
+// Multiplication ranks Currency below Double (addition above it).
 Tx multiply(const Tx& a, const Tx& b) {
-    Type t = numericResult(a.type == Type::Date ? Type::Double : a.type,
-                           b.type == Type::Date ? Type::Double : b.type);
+    const Type at = a.type == Type::Date ? Type::Double : a.type;
+    const Type bt = b.type == Type::Date ? Type::Double : b.type;
+    Type t = numericResult(at, bt);
+    if (t == Type::Currency && (at == Type::Double || bt == Type::Double)) t = Type::Double;
+    if (t == Type::Currency) return currencyCall("acc_cur_mul", a, b);
     return chained(
         fromOperands("(" + unchained(a, num(a), '*') + " * " + num(b) + ")", t, {&a, &b}), '*');
 }
@@ -198,8 +211,21 @@ void merge(Tx& into, const Tx& from) {
 
 std::string num(const Tx& t) {
     if (t.type == Type::Decimal) return "CAST(" + val(t) + " AS REAL)";
+    if (t.type == Type::Currency) return "(" + val(t) + " / 10000.0)";
     if (isText(t.type)) return "acc_tonum_strict(" + val(t) + ")";
     return val(t);
+}
+
+std::string as(const Tx& t, Type to) {
+    const bool from = t.type == Type::Currency, into = to == Type::Currency;
+    if (from == into || t.type == Type::Null) return val(t);
+    if (from) return num(t);
+    if (isIntegral(t.type)) return "(" + val(t) + " * 10000)";
+    return "acc_tocur(" + val(t) + ")";
+}
+
+std::string plain(const Tx& t) {
+    return t.type == Type::Currency ? num(t) : val(t);
 }
 
 std::string textOf(const Tx& t) {
@@ -208,6 +234,19 @@ std::string textOf(const Tx& t) {
 }
 
 std::pair<std::string, std::string> comparable(const Tx& a, const Tx& b) {
+    const bool ac = a.type == Type::Currency, bc = b.type == Type::Currency;
+    if (ac != bc && a.type != Type::Null && b.type != Type::Null) {
+        // Currency against another number or text compares as Currency;
+        // against anything else, in its own units.
+        const Tx& other = ac ? b : a;
+        if ((isNumeric(other.type) && other.type != Type::Decimal) || isText(other.type))
+            return {as(a, Type::Currency), as(b, Type::Currency)};
+        Tx real = ac ? a : b;
+        real.sql = num(real);
+        real.pred = false;
+        real.type = Type::Double;
+        return ac ? comparable(real, b) : comparable(a, real);
+    }
     std::string l = val(a), r = val(b);
     const bool at = isText(a.type), bt = isText(b.type);
     const bool an = isNumeric(a.type) || a.type == Type::Date;
@@ -337,9 +376,29 @@ Tx Translator::inList(const Expr& e, Level& L) {
     return t;
 }
 
+namespace {
+
+// A subquery's one column beside x: where only one of them is Currency,
+// both in their own units.
+void alignCurrency(Tx& x, QOut& q) {
+    const bool xc = x.type == Type::Currency, qc = q.cols[0].type == Type::Currency;
+    if (xc == qc || x.type == Type::Null) return;
+    if (xc) {
+        x.sql = num(x);
+        x.pred = false;
+        x.type = Type::Double;
+    } else {
+        q.sql = "SELECT \"c1\" / 10000.0 AS \"c1\" FROM (" + q.sql + ")";
+        q.cols[0].type = Type::Double;
+    }
+}
+
+}  // namespace
+
 Tx Translator::inQuery(const Expr& e, Level& L) {
     Tx x = expr(*e.operands[0], L);
     QOut q = subquery(*e.query, L, e.span);
+    alignCurrency(x, q);
     Tx t = fromOperands("(" + collated(x) + (e.negated ? " NOT IN (" : " IN (") + q.sql + "))",
                         Type::Boolean, {&x}, true);
     t.constant = false;
@@ -350,6 +409,7 @@ Tx Translator::inQuery(const Expr& e, Level& L) {
 Tx Translator::quantified(const Expr& e, Level& L) {
     Tx x = expr(*e.operands[0], L);
     QOut q = subquery(*e.query, L, e.span);
+    alignCurrency(x, q);
     std::string cmp = collated(x) + " " + comparisonOp(e.binaryOp) + " acc_q.\"c1\"";
     std::string s;
     if (e.quantifier == Quantifier::All)
@@ -391,6 +451,8 @@ Tx Translator::unary(const Expr& e, Level& L) {
             Type t = x.type == Type::Boolean ? Type::Integer
                      : isText(x.type)        ? Type::Double
                                              : x.type;
+            if (x.type == Type::Currency)
+                return fromOperands("acc_cur_neg(" + val(x) + ")", t, {&x});
             // "(- -1)": a "--" would start an SQL comment.
             return fromOperands("(- " + num(x) + ")", t, {&x});
         }

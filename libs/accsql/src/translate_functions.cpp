@@ -9,13 +9,27 @@ namespace tab::accsql::translation {
 namespace {
 
 // One argument of a registered function, in the form the function takes.
-std::string argumentSql(const FunctionSpec& f, const Tx& a) {
-    std::string v = (f.flags & kTextArgs) && !isText(a.type) && a.type != Type::Null &&
-                            a.type != Type::Variant && !isIntegral(a.type) && a.type != Type::Double
-                        ? textOf(a)
-                        : val(a);
-    if (a.type == Type::Decimal && !(f.flags & kTextArgs)) v = "CAST(" + v + " AS REAL)";
-    return v;
+// A Currency argument whose type the function is told stays exact.
+std::string argumentSql(const FunctionSpec& f, const Tx& a, size_t index) {
+    if ((f.flags & kTextArgs) && !isText(a.type) && a.type != Type::Null &&
+        a.type != Type::Variant && !isIntegral(a.type) && a.type != Type::Double)
+        return textOf(a);
+    if (a.type == Type::Decimal && !(f.flags & kTextArgs)) return "CAST(" + val(a) + " AS REAL)";
+    if (a.type == Type::Currency && !(index == 0 && (f.flags & (kTagArg0 | kTagLast))))
+        return num(a);
+    return val(a);
+}
+
+// Functions that keep a Currency argument exact: CCur, Abs, Int, Fix, Round.
+std::optional<std::string> currencyForm(const std::string& key, const std::vector<Tx>& args) {
+    if (key == "ccur")
+        return args[0].type == Type::Currency ? val(args[0]) : "acc_ccur(" + val(args[0]) + ")";
+    if (args.empty() || args[0].type != Type::Currency) return std::nullopt;
+    if (key == "abs" || key == "int" || key == "fix")
+        return "acc_cur_" + key + "(" + val(args[0]) + ")";
+    if (key == "round")
+        return "acc_cur_round(" + val(args[0]) + (args.size() > 1 ? ", " + num(args[1]) : "") + ")";
+    return std::nullopt;
 }
 
 Type resultType(const FunctionSpec& f, const std::vector<Tx>& args) {
@@ -74,14 +88,20 @@ Tx Translator::call(const Expr& e, Level& L) {
     if (f->flags & kVolatile) t.constant = false;
     if (auto special = specialForm(lower(fname), e, args, t)) return *special;
 
+    t.type = resultType(*f, args);
+    if (auto exact = currencyForm(lower(fname), args)) {
+        t.sql = *exact;
+        return t;
+    }
     std::string s = std::string(f->sqlite) + "(";
     for (size_t i = 0; i < args.size(); ++i) {
-        s += (i ? ", " : "") + argumentSql(*f, args[i]);
+        s += (i ? ", " : "") + argumentSql(*f, args[i], i);
         if (i == 0 && (f->flags & kTagArg0)) s += ", '" + std::string(typeTag(args[i].type)) + "'";
     }
     if ((f->flags & kTagLast) && argc > 0) s += ", '" + std::string(typeTag(args[0].type)) + "'";
     t.sql = s + ")";
-    t.type = resultType(*f, args);
+    // The function computed in plain units.
+    if (t.type == Type::Currency) t.sql = "acc_tocur(" + t.sql + ")";
     return t;
 }
 
@@ -91,8 +111,8 @@ std::optional<Tx> Translator::specialForm(const std::string& key, const Expr& e,
     const size_t argc = args.size();
     if (key == "iif") {
         t.type = commonType(args[1].type, args[2].type);
-        t.sql = "(CASE WHEN " + cond(args[0]) + " THEN " + val(args[1]) + " ELSE " + val(args[2]) +
-                " END)";
+        t.sql = "(CASE WHEN " + cond(args[0]) + " THEN " + as(args[1], t.type) + " ELSE " +
+                as(args[2], t.type) + " END)";
         return t;
     }
     if (key == "switch") {
@@ -100,10 +120,9 @@ std::optional<Tx> Translator::specialForm(const std::string& key, const Expr& e,
             fail(e.span, "Switch takes pairs of conditions and values in '" + source(e.span) + "'");
         std::string s = "(CASE";
         Type type = Type::Null;
-        for (size_t i = 0; i < argc; i += 2) {
-            s += " WHEN " + cond(args[i]) + " THEN " + val(args[i + 1]);
-            type = commonType(type, args[i + 1].type);
-        }
+        for (size_t i = 0; i < argc; i += 2) type = commonType(type, args[i + 1].type);
+        for (size_t i = 0; i < argc; i += 2)
+            s += " WHEN " + cond(args[i]) + " THEN " + as(args[i + 1], type);
         t.sql = s + " END)";
         t.type = type;
         return t;
@@ -111,11 +130,11 @@ std::optional<Tx> Translator::specialForm(const std::string& key, const Expr& e,
     if (key == "nz") {
         if (argc == 2) {
             t.type = commonType(args[0].type, args[1].type);
-            t.sql = "coalesce(" + val(args[0]) + ", " + val(args[1]) + ")";
+            t.sql = "coalesce(" + as(args[0], t.type) + ", " + as(args[1], t.type) + ")";
         } else {
             // In a query, Nz without a default gives a zero-length string.
             t.type = commonType(args[0].type, Type::Text);
-            t.sql = "coalesce(" + val(args[0]) + ", '')";
+            t.sql = "coalesce(" + plain(args[0]) + ", '')";
         }
         return t;
     }
@@ -162,6 +181,12 @@ Tx Translator::aggregate(const Expr& e, const FunctionSpec& f, Level& L) {
         t.type = numericAggregateType(key, x.type);
     }
     t.sql = std::string(f.sqlite) + "(" + arg + ")" + filter;
+    if (x.type == Type::Currency && key == "sum") {
+        t.sql = "acc_cur_sum(" + val(x) + ")" + filter;
+    } else if (x.type == Type::Currency && key == "avg") {
+        t.sql = "acc_cur_avg(acc_cur_sum(" + val(x) + ")" + filter + ", COUNT(" + val(x) + ")" +
+                filter + ")";
+    }
     t.size = key == "count" ? 0 : x.size;
     return t;
 }

@@ -68,8 +68,14 @@ inline std::string cond(const Tx& t) {
 // Expression pieces that need no translator state.
 Tx lit(std::string sql, Type type);
 void merge(Tx& into, const Tx& from);
-// A numeric operand: Yes/No as -1/0, exact decimals as REAL, text converted.
+// A numeric operand: Yes/No as -1/0, exact decimals and Currency as REAL,
+// text converted.
 std::string num(const Tx& t);
+// t's value held as type `to` holds it: Currency is held in ten-thousandths
+// (an exact integer), every other number as itself.
+std::string as(const Tx& t, Type to);
+// An operand of a function that takes any value: Currency in its own units.
+std::string plain(const Tx& t);
 std::string textOf(const Tx& t);
 // Both sides of a comparison in a form SQLite compares as Access does.
 std::pair<std::string, std::string> comparable(const Tx& a, const Tx& b);

@@ -101,7 +101,9 @@ TEST(Translate, ResultColumns) {
         {"SELECT Name FROM Customers UNION SELECT Note FROM Orders", "Name:Memo"},
         {"SELECT CustomerID FROM Customers UNION ALL SELECT Freight FROM Orders",
          "CustomerID:Currency"},
-        {"SELECT Freight * 1.5 AS F, F + 1 AS G FROM Orders", "F:Currency, G:Currency"},
+        // Multiplication ranks Double above Currency, addition below.
+        {"SELECT Freight * 1.5 AS F, F + 1 AS G, Freight + 1.5 AS H, Freight * 2 AS I FROM Orders",
+         "F:Double, G:Double, H:Currency, I:Currency"},
         {"SELECT Price AS Price FROM (SELECT Freight AS Price FROM Orders) AS d", "Price:Currency"},
         {"SELECT 1, 2147483648, 1.5, 'a', #2024-05-06#, True, Null",
          "Expr1000:Long Integer, Expr1001:Double, Expr1002:Double, Expr1003:Text, "

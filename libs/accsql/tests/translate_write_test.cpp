@@ -108,8 +108,8 @@ std::string declared(Type t) {
     switch (t) {
         case Type::Boolean:
         case Type::Long:
+        case Type::Currency:  // in ten-thousandths
             return "INTEGER";
-        case Type::Currency:
         case Type::Date:
             return "REAL";
         default:
@@ -136,8 +136,9 @@ public:
         }
         run("INSERT INTO Customers VALUES (1, 'Ann', 'UK', NULL), (2, 'Bob', 'DE', NULL), "
             "(3, 'Cy', 'UK', NULL)");
-        run("INSERT INTO Orders VALUES (10, 1, 45000.0, 5, 'a', 0), (11, 1, 45010.0, 7, NULL, -1), "
-            "(12, 2, 45020.0, 9, 'c', 0), (13, 4, 45030.0, 2, NULL, 0)");
+        run("INSERT INTO Orders VALUES (10, 1, 45000.0, 50000, 'a', 0), (11, 1, 45010.0, 70000, "
+            "NULL, -1), "
+            "(12, 2, 45020.0, 90000, 'c', 0), (13, 4, 45030.0, 20000, NULL, 0)");
     }
 
     void run(const std::string& sql) {
@@ -257,12 +258,12 @@ TEST(TranslateWrite, PlansRunAsTheStatementSays) {
          "Shipped Or OrderID = 12",
          "Insert Archive{Freight=0,OrderID=1} | Expr1000:Currency, OrderID:Long Integer",
          "SELECT OrderID, OrderDate, Freight FROM Archive ORDER BY OrderID",
-         "11,null,14.0 12,null,18.0"},
+         "11,null,140000 12,null,180000"},
         // Without a column list a query's columns go to the fields of their names.
         {"INSERT INTO Archive SELECT Freight, OrderID AS OrderDate FROM Orders WHERE OrderID < 12",
          "Insert Archive{Freight=0,OrderDate=1} | Freight:Currency, OrderDate:Long Integer",
          "SELECT OrderID, OrderDate, Freight FROM Archive ORDER BY OrderDate",
-         "null,10.0,5.0 null,11.0,7.0"},
+         "null,10.0,50000 null,11.0,70000"},
         {"INSERT INTO Archive (OrderID) SELECT OrderID FROM Orders WHERE Note Is Null UNION "
          "SELECT CustomerID + 100 FROM Customers WHERE Country = 'de'",
          "Insert Archive{OrderID=0} | OrderID:Long Integer",
@@ -271,7 +272,7 @@ TEST(TranslateWrite, PlansRunAsTheStatementSays) {
          "AS o INNER JOIN Customers AS c ON o.CustomerID = c.CustomerID WHERE c.Name = 'BOB'",
          "Insert Archive{OrderID=0,OrderDate=1,Freight=2} | OrderID:Long Integer, "
          "OrderDate:Date/Time, Freight:Long Integer",
-         "SELECT OrderID, OrderDate, Freight FROM Archive", "12,45020.0,2.0"},
+         "SELECT OrderID, OrderDate, Freight FROM Archive", "12,45020.0,2"},
         {"INSERT INTO Archive TABLE Archive",
          "Insert Archive{OrderID=0,OrderDate=1,Freight=2} | "
          "OrderID:Long Integer, OrderDate:Date/Time, Freight:Currency",
@@ -282,7 +283,7 @@ TEST(TranslateWrite, PlansRunAsTheStatementSays) {
          "Update Orders@0{Freight=1,OrderID=2,Note=3} | Orders.rowid:Large Number, "
          "Freight:Currency, OrderID:Long Integer, Note:Text",
          "SELECT OrderID, Freight, Note FROM Orders ORDER BY rowid",
-         "100,15.0,a10 110,18.0,11 12,9.0,c 13,2.0,null"},
+         "100,150000,a10 110,180000,11 12,90000,c 13,20000,null"},
         {"UPDATE Orders SET Shipped = Not Shipped, Note = Null",
          "Update Orders@0{Shipped=1,Note=2} | Orders.rowid:Large Number, Shipped:Yes/No, "
          "Note:Variant",
@@ -312,11 +313,12 @@ TEST(TranslateWrite, PlansRunAsTheStatementSays) {
         {"UPDATE Orders SET Freight = (SELECT Max(Freight) FROM Orders) WHERE OrderID IN (SELECT "
          "OrderID FROM Recent)",
          "Update Orders@0{Freight=1} | Orders.rowid:Large Number, Freight:Currency",
-         "SELECT OrderID, Freight FROM Orders ORDER BY OrderID", "10,5.0 11,9.0 12,9.0 13,9.0"},
+         "SELECT OrderID, Freight FROM Orders ORDER BY OrderID",
+         "10,50000 11,90000 12,90000 13,90000"},
         {"UPDATE Orders INNER JOIN Recent ON Orders.OrderID = Recent.OrderID SET Freight = Due",
          "Update Orders@0{Freight=1} | Orders.rowid:Large Number, Freight:Date/Time",
          "SELECT OrderID, Freight FROM Orders ORDER BY OrderID",
-         "10,5.0 11,45011.0 12,45021.0 13,45031.0"},
+         "10,50000 11,45011 12,45021 13,45031"},
         {"DELETE FROM Orders WHERE Freight > 5 AND Note Is Not Null",
          "Delete Orders@0 | Orders.rowid:Large Number", "SELECT group_concat(OrderID) FROM Orders",
          "10,11,13"},
@@ -343,12 +345,12 @@ TEST(TranslateWrite, PlansRunAsTheStatementSays) {
         {"SELECT OrderID, Freight * 2 AS Twice, Shipped INTO [Big orders] FROM Orders WHERE "
          "Freight > 5 ORDER BY OrderID DESC",
          "SelectInto Big orders | OrderID:Long Integer, Twice:Currency, Shipped:Yes/No",
-         "SELECT * FROM \"Big orders\"", "12,18.0,0 11,14.0,-1"},
+         "SELECT * FROM \"Big orders\"", "12,180000,0 11,140000,-1"},
         {"SELECT TOP 1 c.*, o.Freight INTO Copy FROM Customers AS c INNER JOIN Orders AS o ON "
          "c.CustomerID = o.CustomerID ORDER BY o.Freight",
          "SelectInto Copy | CustomerID:Long Integer, Name:Text, Country:Text, "
          "LastOrder:Date/Time, Freight:Currency",
-         "SELECT * FROM Copy", "1,Ann,UK,null,5.0"},
+         "SELECT * FROM Copy", "1,Ann,UK,null,50000"},
         {"SELECT CustomerID, Count(*) INTO Counts FROM Orders GROUP BY CustomerID",
          "SelectInto Counts | CustomerID:Long Integer, Expr1000:Long Integer",
          "SELECT * FROM Counts ORDER BY CustomerID", "1,2 2,1 4,1"},

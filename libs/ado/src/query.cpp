@@ -403,10 +403,10 @@ jet::Value convertCell(const Cell& cell, Type type) {
             if (number) return jet::Value::real(cell.real());
             break;
         case Type::Currency:
-            if (number) {
-                double v = cell.real() * 10000.0;
-                if (std::fabs(v) < 9.2e18) return jet::Value::currency(std::llround(v));
-            }
+            // Held in ten-thousandths.
+            if (storage == SQLITE_INTEGER) return jet::Value::currency(cell.integer());
+            if (number && std::fabs(cell.real()) < 9.2e18)
+                return jet::Value::currency(std::llround(cell.real()));
             break;
         case Type::Decimal:
             if (storage == SQLITE_TEXT) return decimalFromText(std::string(cell.text()));
@@ -468,10 +468,9 @@ void putCell(const Cell& cell, Type type, Out& out, size_t field) {
             if (number) return out.real(field, cell.real());
             break;
         case Type::Currency:
-            if (number) {
-                double v = cell.real() * 10000.0;
-                if (std::fabs(v) < 9.2e18) return out.currency(field, std::llround(v));
-            }
+            if (storage == SQLITE_INTEGER) return out.currency(field, cell.integer());
+            if (number && std::fabs(cell.real()) < 9.2e18)
+                return out.currency(field, std::llround(cell.real()));
             break;
         case Type::Decimal:
         case Type::Guid:

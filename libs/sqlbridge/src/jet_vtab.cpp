@@ -177,23 +177,18 @@ Converted toJet(const jet::Column& col, sqlite3_value* arg) {
                 out.conv = Conv::NoMatch;
             }
             break;
-        case ColumnType::Currency: {
-            // The column reads as scaled / 10000.0: find the scaled integer
-            // that reads back as exactly this number.
-            double v = isInt ? static_cast<double>(i) : d;
-            if (std::fabs(v) > 9.0e14) {
-                out.conv = Conv::Inexact;
-                break;
-            }
-            int64_t scaled = std::llround(v * 10000.0);
-            if (static_cast<double>(scaled) / 10000.0 == v && (!isInt || scaled == i * 10000)) {
-                out.value = Value::currency(scaled);
+        case ColumnType::Currency:
+            // The column reads in ten-thousandths (an integer).
+            if (isInt) {
+                out.value = Value::currency(i);
+                out.conv = Conv::Ok;
+            } else if (std::trunc(d) == d && std::fabs(d) < 9.2e18) {
+                out.value = Value::currency(static_cast<int64_t>(d));
                 out.conv = Conv::Ok;
             } else {
                 out.conv = Conv::Inexact;
             }
             break;
-        }
         case ColumnType::Single: {
             double v = isInt ? static_cast<double>(i) : d;
             if (isInt && (v >= 9.2e18 || v <= -9.2e18 || static_cast<int64_t>(v) != i)) {
@@ -977,7 +972,8 @@ std::string declaredType(const jet::Column& column) {
         case ColumnType::Long:
         case ColumnType::BigInt:
             return "INTEGER";
-        case ColumnType::Currency:
+        case ColumnType::Currency:  // in ten-thousandths
+            return "INTEGER";
         case ColumnType::Single:
         case ColumnType::Double:
         case ColumnType::DateTime:

@@ -59,7 +59,7 @@ SqlCell sqlCellOf(const jet::Value& v, std::string& scratch) {
         case K::DateTime:
             return real(v.asDouble());
         case K::Currency:
-            return real(static_cast<double>(v.asInt()) / 10000.0);
+            return integer(v.asInt());  // in ten-thousandths, exact
         case K::DateTimeExt:
             return real(extToSerial(v.asInt(), v.asInt2()));
         case K::Binary:

@@ -162,8 +162,8 @@ TEST_F(TypesTest, EveryTypeConverts) {
         {"Small", 2, SQLITE_INTEGER, isInt(32767)},
         {"Big", 1, SQLITE_INTEGER, isInt(2147483647)},
         {"Big", 2, SQLITE_INTEGER, isInt(-2147483648LL)},
-        {"Money", 1, SQLITE_FLOAT, isReal(19.99)},
-        {"Money", 2, SQLITE_FLOAT, isReal(-1234.5)},
+        {"Money", 1, SQLITE_INTEGER, isInt(199900)},  // ten-thousandths
+        {"Money", 2, SQLITE_INTEGER, isInt(-12345000)},
         {"Sng", 1, SQLITE_FLOAT, isReal(1.5)},
         {"Sng", 2, SQLITE_FLOAT, isReal(-0.25)},
         {"Dbl", 1, SQLITE_FLOAT, isReal(0.1)},
@@ -180,8 +180,8 @@ TEST_F(TypesTest, EveryTypeConverts) {
         {"Tag", 2, SQLITE_TEXT, isText("{00000000-0000-0000-0000-000000000001}")},
         {"Exact", 1, SQLITE_TEXT, isText("123456789012345678.0123456789")},
         {"Exact", 2, SQLITE_TEXT, isText("-0.5")},
-        {"[Unit Price]", 1, SQLITE_FLOAT, isReal(-0.0001)},
-        {"[Unit Price]", 2, SQLITE_FLOAT, isReal(0)},
+        {"[Unit Price]", 1, SQLITE_INTEGER, isInt(-1)},
+        {"[Unit Price]", 2, SQLITE_INTEGER, isInt(0)},
     };
     for (const Case& c : cases) {
         std::string sql = std::string("SELECT ") + c.column +
@@ -217,7 +217,7 @@ TEST_F(TypesTest, DeclaredTypesKeepAffinities) {
         {"Tiny", jet::ColumnType::Byte, "INTEGER"},
         {"Small", jet::ColumnType::Integer, "INTEGER"},
         {"Big", jet::ColumnType::Long, "INTEGER"},
-        {"Money", jet::ColumnType::Currency, "REAL"},
+        {"Money", jet::ColumnType::Currency, "INTEGER"},
         {"Sng", jet::ColumnType::Single, "REAL"},
         {"Dbl", jet::ColumnType::Double, "REAL"},
         {"Stamp", jet::ColumnType::DateTime, "REAL"},
@@ -253,7 +253,7 @@ TEST_F(TypesTest, NamesWithBlanksAndQuotes) {
                       "SELECT \"Line No\", [Unit Price] * \"Qty \"\"x\"\"\" FROM \"Order Lines\" "
                       "ORDER BY 1");
     ASSERT_TRUE(rows.ok()) << rows.error().message();
-    Rows expected = {{"i:1", "r:7.5"}, {"i:2", "r:20"}};
+    Rows expected = {{"i:1", "i:75000"}, {"i:2", "i:200000"}};  // ten-thousandths
     EXPECT_EQ(*rows, expected);
     std::vector<std::string> names = f.tables->tableNames();
     EXPECT_NE(std::find(names.begin(), names.end(), "Order Lines"), names.end());
@@ -402,9 +402,9 @@ TEST_F(OrdersTest, IndexedFiltersReadOnlyMatchingRows) {
          [](const Order& o) { return o.day && *o.day < 3; }},
         {"OrderDate > " + std::to_string(kDay0 + 996.5),
          [](const Order& o) { return o.day && *o.day > 996; }},
-        {"Amount = 5.3", [](const Order& o) { return o.amount == 53000; }},
-        {"Amount >= 99.5", [](const Order& o) { return o.amount >= 995000; }},
-        {"Amount > 98.6 AND Amount <= 99",
+        {"Amount = 53000", [](const Order& o) { return o.amount == 53000; }},
+        {"Amount >= 995000", [](const Order& o) { return o.amount >= 995000; }},
+        {"Amount > 986000 AND Amount <= 990000",
          [](const Order& o) { return o.amount > 986000 && o.amount <= 990000; }},
     };
     for (const Case& c : cases) {
@@ -449,12 +449,12 @@ TEST_F(OrdersTest, ValuesThatCannotUseTheIndexStillGiveTheRightRows) {
         {"CustomerId = 5000000000", 0},
         {"CustomerId IS NULL", 0},
         {"OrderDate IS NULL", 31},  // i % 97 == 0 for i < 3000
-        {"Amount = 5.30001", 0},    // no Currency value reads back as this
-        // REAL affinity turns '5.3' into 5.3, which needs i % 100 == 5 and
-        // i % 7 == 3: i = 605, 1305, 2005, 2705.
-        {"Amount = '5.3'", 4},
+        {"Amount = 53000.5", 0},    // Currency reads in whole ten-thousandths
+        // INTEGER affinity turns '53000' into 53000 (5.3), which needs
+        // i % 100 == 5 and i % 7 == 3: i = 605, 1305, 2005, 2705.
+        {"Amount = '53000'", 4},
         // Only 0 is below: i a multiple of 700, so 0, 700, 1400, 2100, 2800.
-        {"Amount < 0.0001", 5},
+        {"Amount < 1", 5},
     };
     for (const Case& c : cases) {
         std::string sql = std::string("SELECT [Order Id] FROM Orders WHERE ") + c.where +

@@ -14,6 +14,7 @@ namespace tab::jet::write {
 namespace {
 
 __extension__ typedef unsigned __int128 U128;
+__extension__ typedef __int128 I128;
 
 U128 toU128(const Decimal& d) {
     return (U128(d.hi) << 64) | d.lo;
@@ -200,14 +201,23 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
                     if (!rescale(v.asDecimal(), 4, m))
                         return bad(c, "Currency holds at most 4 decimal places: " +
                                           decimalToText(v.asDecimal()));
-                    if (m > U128(kMax)) return bad(c, "value out of range for Currency");
-                    auto x = static_cast<int64_t>(m);
-                    return Value::currency(v.asDecimal().negative ? -x : x);
+                    const bool negative = v.asDecimal().negative;
+                    if (m > U128(kMax) + (negative ? 1 : 0))
+                        return bad(c, "value out of range for Currency");
+                    return Value::currency(negative ? static_cast<int64_t>(-m)
+                                                    : static_cast<int64_t>(m));
                 }
                 case Value::Kind::Double:
                 case Value::Kind::Single: {
-                    double x = std::round(v.asDouble() * 10000.0);
-                    if (!std::isfinite(x) || std::fabs(x) >= 9.2e18)
+                    // Half to even at the fourth decimal; the whole part
+                    // scaled exactly.
+                    const double d = v.asDouble();
+                    if (!(std::fabs(d) < 1e15)) return bad(c, "value out of range for Currency");
+                    const double whole = std::trunc(d);
+                    // nearbyint in the default mode rounds ties to even.
+                    const I128 x = static_cast<I128>(static_cast<int64_t>(whole)) * 10000 +
+                                   static_cast<int64_t>(std::nearbyint((d - whole) * 10000.0));
+                    if (x > kMax || x < -I128(kMax) - 1)
                         return bad(c, "value out of range for Currency");
                     return Value::currency(static_cast<int64_t>(x));
                 }

@@ -80,7 +80,9 @@ std::span<const Def> conversionFunctions();    // conversion.cpp: C* conversions
 std::span<const Def> mathFunctions();          // math.cpp: numbers, Rnd, Partition, financial
 std::span<const Def> stringFunctions();        // strings.cpp
 std::span<const Def> dateFunctions();          // datetime.cpp: dates, times and the Format family
+std::span<const Def> currencyFunctions();      // currency.cpp: CCur and exact Currency arithmetic
 std::span<const AggDef> aggregateFunctions();  // aggregates.cpp
+std::span<const AggDef> currencyAggregates();  // currency.cpp: the exact Sum
 
 // --- argument helpers shared by the families ---------------------------------
 

@@ -157,12 +157,6 @@ const Def kConversions[] = {
          if (std::fabs(d) > FLT_MAX) fail(Category::Overflow);
          x.resultReal(static_cast<float>(d));
      }},
-    {"acc_ccur", 1, 1,
-     [](Ctx& x) {
-         const double d = needNumber(x.arg(0)).value();
-         if (std::fabs(d) > 922337203685477.5807) fail(Category::Overflow);
-         x.resultReal(bankers(d * 10000) / 10000);
-     }},
     {"acc_cdec", 1, 1,
      [](Ctx& x) {
          const double d = needNumber(x.arg(0)).value();

@@ -226,6 +226,7 @@ void fnFormat(Ctx& x) {
         if (!in.isText) {
             if (sqlite3_value_type(x.arg(0)) == SQLITE_BLOB) fail(Category::TypeMismatch);
             in.number = sqlite3_value_double(x.arg(0));
+            if (tag == Tag::Currency) in.number /= 10000;
         }
     }
     std::string fmt;

@@ -58,8 +58,9 @@ const StringForm kStringForms[] = {
     {"acc_str_s", "acc_str"},       {"acc_hex_s", "acc_hex"},     {"acc_oct_s", "acc_oct"},
 };
 
-const std::array<std::span<const Def> (*)(), 5> kFamilies = {
-    operatorFunctions, conversionFunctions, mathFunctions, stringFunctions, dateFunctions};
+const std::array<std::span<const Def> (*)(), 6> kFamilies = {operatorFunctions, conversionFunctions,
+                                                             mathFunctions,     stringFunctions,
+                                                             dateFunctions,     currencyFunctions};
 
 const Def* findFunction(const char* name) {
     for (auto family : kFamilies)
@@ -101,11 +102,13 @@ tab::Status registerAccessFunctions(sqlite3* db, const FunctionOptions& options)
             return tab::Error(tab::Errc::Internal, std::string("no function ") + s.plain);
         if (!add(*plain, s.name, true)) return sqliteError(db, s.name);
     }
-    for (const AggDef& a : aggregateFunctions()) {
-        const int rc = sqlite3_create_function_v2(db, a.name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                                  nullptr, nullptr, a.step, a.final, nullptr);
-        if (rc != SQLITE_OK) return sqliteError(db, a.name);
-    }
+    for (auto family : {aggregateFunctions, currencyAggregates})
+        for (const AggDef& a : family()) {
+            const int rc =
+                sqlite3_create_function_v2(db, a.name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
+                                           nullptr, nullptr, a.step, a.final, nullptr);
+            if (rc != SQLITE_OK) return sqliteError(db, a.name);
+        }
     return tab::Status::success();
 }
 

@@ -230,9 +230,10 @@ std::string toText(sqlite3_value* v, Tag tag) {
         case Tag::Single:
             return jet::doubleToText(d, 7);
         case Tag::Currency:
-            if (std::fabs(d) < 922337203685477.0)
-                return jet::currencyToText(std::llround(d * 10000));
-            return numberText(d);
+            // In ten-thousandths (see currency.cpp).
+            if (type == SQLITE_INTEGER) return jet::currencyToText(sqlite3_value_int64(v));
+            if (std::fabs(d) < 9.2e18) return jet::currencyToText(std::llround(d));
+            return numberText(d / 10000);
         case Tag::Date:
             return jet::dateTimeToText(d);
         default:
