@@ -45,6 +45,23 @@ std::string columnRef(char prefix, size_t index) {
     return std::string("\"") + prefix + std::to_string(index + 1) + "\"";
 }
 
+// A union part as the union holds its columns: a part whose column type
+// holds values differently (Currency in ten-thousandths) is converted.
+std::string unionPartSql(const QOut& part, const std::vector<ResultColumn>& cols) {
+    std::string select;
+    bool converted = false;
+    for (size_t c = 0; c < cols.size(); ++c) {
+        Tx x;
+        x.sql = columnRef('c', c);
+        x.type = part.cols[c].type;
+        const std::string s = as(x, cols[c].type);
+        converted = converted || s != x.sql;
+        select += (c ? ", " : "") + s + " AS " + x.sql;
+    }
+    if (converted) return "SELECT " + select + " FROM (" + part.sql + ")";
+    return part.simple ? part.sql : "SELECT * FROM (" + part.sql + ")";
+}
+
 std::string orderBySql(const std::vector<SortKey>& keys) {
     if (keys.empty()) return "";
     std::string sql = " ORDER BY ";
@@ -87,17 +104,17 @@ QOut Translator::unionQuery(const Query& q, Level* outer) {
     }
     QOut out;
     out.cols = parts[0].cols;
-    std::string sql;
     for (size_t i = 0; i < parts.size(); ++i) {
         if (parts[i].cols.size() != out.cols.size())
             fail(q.terms[i].span,
                  "The number of columns in the parts of the union query do not match");
-        if (i) {
-            sql += q.unionAll[i - 1] ? " UNION ALL " : " UNION ";
-            for (size_t c = 0; c < out.cols.size(); ++c)
-                out.cols[c].type = commonType(out.cols[c].type, parts[i].cols[c].type);
-        }
-        sql += parts[i].simple ? parts[i].sql : "SELECT * FROM (" + parts[i].sql + ")";
+        for (size_t c = 0; i && c < out.cols.size(); ++c)
+            out.cols[c].type = commonType(out.cols[c].type, parts[i].cols[c].type);
+    }
+    std::string sql;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i) sql += q.unionAll[i - 1] ? " UNION ALL " : " UNION ";
+        sql += unionPartSql(parts[i], out.cols);
     }
     if (!q.orderBy.empty()) {
         std::string order;
