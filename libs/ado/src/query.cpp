@@ -354,7 +354,7 @@ struct StatementCell {
 
 // Only the conversions the cells below ask for: a number as a double.
 struct ScanCell {
-    const sqlbridge::SqlCell& c;
+    sqlbridge::SqlCell c;
     int storage() const { return c.storage; }
     int64_t integer() const { return c.integer; }
     double real() const {
@@ -500,93 +500,60 @@ namespace {
 
 using namespace detail;
 
-class StatementRows final : public RowSource {
-public:
-    StatementRows(std::shared_ptr<Session> session, sqlbridge::Statement stmt,
-                  accsql::Translation tr, std::function<void(const sqlbridge::JetTables&)> done)
-        : m_session(std::move(session)), m_stmt(std::move(stmt)), m_done(std::move(done)) {
-        for (const auto& c : tr.columns) {
-            m_fields.push_back({c.name, columnTypeOf(c.type), c.size});
-            m_types.push_back(c.type);
-        }
-    }
-    ~StatementRows() override {
-        if (m_done && m_session) m_done(*m_session->tables);
-    }
-
-    const std::vector<Field>& fields() const override { return m_fields; }
-
-    Result<bool> next(std::vector<jet::Value>& row) override {
-        auto more = m_stmt.step();
+// Where rows come from: an SQLite statement, or (for a statement that lists
+// columns of one table and nothing else) the table read without SQLite,
+// giving the same cells in the same order.
+struct StatementSource {
+    sqlbridge::Statement stmt;
+    Result<bool> step() {
+        auto more = stmt.step();
         if (!more.ok()) return runError(more.error());
-        if (!*more) return false;
-        sqlite3_stmt* st = m_stmt.handle();
-        ValueRow out{row};
-        for (size_t i = 0; i < m_types.size(); ++i)
-            putCell(StatementCell{st, static_cast<int>(i)}, m_types[i], out, i);
-        return true;
+        return *more;
     }
-
-    Result<bool> nextInto(RowWriter& out) override {
-        auto more = m_stmt.step();
-        if (!more.ok()) return runError(more.error());
-        if (!*more) return false;
-        sqlite3_stmt* st = m_stmt.handle();
-        for (size_t i = 0; i < m_types.size(); ++i)
-            putCell(StatementCell{st, static_cast<int>(i)}, m_types[i], out, i);
-        return true;
-    }
-
-private:
-    std::shared_ptr<Session> m_session;
-    sqlbridge::Statement m_stmt;  // declared after the session: finalised first
-    std::function<void(const sqlbridge::JetTables&)> m_done;
-    std::vector<Field> m_fields;
-    std::vector<Type> m_types;
+    StatementCell cell(size_t i) const { return {stmt.handle(), static_cast<int>(i)}; }
 };
 
-// What SQLite would read for a statement that lists columns of one table and
-// nothing else, read without it: the same cells in the same order.
-class ScanRows final : public RowSource {
+struct ScanSource {
+    sqlbridge::TableScan scan;
+    Result<bool> step() { return scan.next(); }
+    ScanCell cell(size_t i) { return {scan.cell(i)}; }
+};
+
+// A source's cells converted by the fields' Access types.
+template <class Source>
+class CellRows final : public RowSource {
 public:
-    ScanRows(std::shared_ptr<Session> session, sqlbridge::TableScan scan,
-             const accsql::Translation& tr, std::function<void(const sqlbridge::JetTables&)> done)
-        : m_session(std::move(session)), m_scan(std::move(scan)), m_done(std::move(done)) {
+    CellRows(std::shared_ptr<Session> session, Source source, const accsql::Translation& tr,
+             std::function<void(const sqlbridge::JetTables&)> done)
+        : m_session(std::move(session)), m_source(std::move(source)), m_done(std::move(done)) {
         for (const auto& c : tr.columns) {
             m_fields.push_back({c.name, columnTypeOf(c.type), c.size});
             m_types.push_back(c.type);
         }
     }
-    ~ScanRows() override {
+    ~CellRows() override {
         if (m_done && m_session) m_done(*m_session->tables);
     }
 
     const std::vector<Field>& fields() const override { return m_fields; }
 
     Result<bool> next(std::vector<jet::Value>& row) override {
-        TAB_ASSIGN_OR_RETURN(bool more, m_scan.next());
-        if (!more) return false;
         ValueRow out{row};
-        for (size_t i = 0; i < m_types.size(); ++i) {
-            const sqlbridge::SqlCell c = m_scan.cell(i);
-            putCell(ScanCell{c}, m_types[i], out, i);
-        }
-        return true;
+        return fill(out);
     }
-
-    Result<bool> nextInto(RowWriter& out) override {
-        TAB_ASSIGN_OR_RETURN(bool more, m_scan.next());
-        if (!more) return false;
-        for (size_t i = 0; i < m_types.size(); ++i) {
-            const sqlbridge::SqlCell c = m_scan.cell(i);
-            putCell(ScanCell{c}, m_types[i], out, i);
-        }
-        return true;
-    }
+    Result<bool> nextInto(RowWriter& out) override { return fill(out); }
 
 private:
+    template <class Out>
+    Result<bool> fill(Out& out) {
+        TAB_ASSIGN_OR_RETURN(bool more, m_source.step());
+        if (!more) return false;
+        for (size_t i = 0; i < m_types.size(); ++i) putCell(m_source.cell(i), m_types[i], out, i);
+        return true;
+    }
+
     std::shared_ptr<Session> m_session;
-    sqlbridge::TableScan m_scan;
+    Source m_source;  // declared after the session: finalised first
     std::function<void(const sqlbridge::JetTables&)> m_done;
     std::vector<Field> m_fields;
     std::vector<Type> m_types;
@@ -691,14 +658,14 @@ Result<std::unique_ptr<RowSource>> prepareRows(Connection& connection, std::stri
             auto scan = sqlbridge::TableScan::open(*session->tables, plain->table,
                                                    std::move(plain->columns));
             if (scan.ok())
-                return std::unique_ptr<RowSource>(
-                    std::make_unique<ScanRows>(session, std::move(*scan), tr, options.onFinished));
+                return std::unique_ptr<RowSource>(std::make_unique<CellRows<ScanSource>>(
+                    session, ScanSource{std::move(*scan)}, tr, options.onFinished));
         }
     }
     auto st = sqlbridge::Statement::prepare(session->conn, tr.sql);
     if (!st.ok()) return prepareError(st.error());
-    return std::unique_ptr<RowSource>(std::make_unique<StatementRows>(
-        session, std::move(*st), std::move(tr), options.onFinished));
+    return std::unique_ptr<RowSource>(std::make_unique<CellRows<StatementSource>>(
+        session, StatementSource{std::move(*st)}, tr, options.onFinished));
 }
 
 }  // namespace
