@@ -169,3 +169,33 @@ INSERT INTO Ledger (Entry, Amount) VALUES
   ('tie', 0.0001),
   ('tie', 0.0002),
   ('none', NULL);
+
+-- Names beyond ASCII, which Access matches without regard to case letter by
+-- letter in every script (accents still count). Table names stay within
+-- Latin-1; the Greek and Cyrillic names are columns.
+CREATE TABLE [ÜBERSICHT] (
+  Nr         LONG,
+  [Änderung] TEXT(20),
+  [Größe]    LONG
+);
+
+INSERT INTO [ÜBERSICHT] (Nr, [Änderung], [Größe]) VALUES
+  (1, 'neu', 30),
+  (2, 'alt', 10),
+  (3, 'neu', 20),
+  (4, 'alt', 45),
+  (5, 'neu', NULL);
+
+CREATE TABLE [Fremdwörter] (
+  Nr        LONG,
+  [Πελάτες] TEXT(20),
+  [Клиенты] LONG,
+  [Straße]  TEXT(20),
+  [A]       LONG,
+  [Ä]       LONG
+);
+
+INSERT INTO [Fremdwörter] (Nr, [Πελάτες], [Клиенты], [Straße], [A], [Ä]) VALUES
+  (1, 'Αθήνα', 300, 'Ring', 1, 10),
+  (2, 'Σπάρτη', 100, 'Weg', 2, 20),
+  (3, 'Αθήνα', 200, 'Allee', 3, 30);

@@ -2,6 +2,7 @@
 // then those of enclosing levels; whatever stays unresolved is a parameter.
 #include <algorithm>
 
+#include "tabulary/base/case_fold.h"
 #include "translator_internal.h"
 
 namespace tab::accsql::translation {
@@ -13,10 +14,10 @@ std::string lower(std::string_view s) {
     return out;
 }
 
-// ASCII folding covers the names SQLite and Jet agree on; non-ASCII names
-// are compared as written.
+// Names match as Access matches them, letter by letter without regard to
+// case in any script; the SQL written for SQLite uses the stored spelling.
 bool sameName(std::string_view a, std::string_view b) {
-    return lower(a) == lower(b);
+    return equalsIgnoringCase(a, b);
 }
 
 // `key` identifies the parameter (the name without brackets), `shown` is

@@ -5,6 +5,7 @@
 
 #include "query_definition.h"
 #include "session.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/jet/change.h"
 
 namespace tab::ado::detail {
@@ -20,10 +21,8 @@ Error invalid(const std::string& what) {
     return Error(Errc::InvalidArgument, what);
 }
 
-std::string upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return s;
+bool sameName(std::string_view a, std::string_view b) {
+    return equalsIgnoringCase(a, b);
 }
 
 // A column type as Jet SQL names it (TEXT(50), COUNTER(1, 1), DECIMAL(10, 2), ...).
@@ -148,7 +147,7 @@ Status applyConstraint(const Constraint& k, std::vector<accsql::Name> columns, j
             ix.primaryKey = primary;
             ix.unique = !primary;
             for (const auto& ex : spec.indexes)
-                if (upper(ex.name) == upper(ix.name))
+                if (sameName(ex.name, ix.name))
                     ix.name += "_" + std::to_string(spec.indexes.size());
             if (primary) {
                 for (const auto& ex : spec.indexes)
@@ -156,7 +155,7 @@ Status applyConstraint(const Constraint& k, std::vector<accsql::Name> columns, j
                         return invalid("The table '" + spec.name + "' already has a primary key");
                 for (auto& c : spec.columns)
                     for (const auto& n : columns)
-                        if (upper(c.name) == upper(n.text)) c.required = true;
+                        if (sameName(c.name, n.text)) c.required = true;
             }
             spec.indexes.push_back(std::move(ix));
             return Status::success();
@@ -164,7 +163,7 @@ Status applyConstraint(const Constraint& k, std::vector<accsql::Name> columns, j
         case Constraint::Kind::NotNull:
             for (auto& c : spec.columns)
                 for (const auto& n : columns)
-                    if (upper(c.name) == upper(n.text)) c.required = true;
+                    if (sameName(c.name, n.text)) c.required = true;
             return Status::success();
         case Constraint::Kind::ForeignKey: {
             (void)columnLevel;
@@ -229,7 +228,7 @@ Result<jet::TableSpec> makeTableSpec(const accsql::WritePlan& plan) {
         jet::ColumnSpec c;
         c.name = rc.name;
         for (const auto& o : spec.columns)
-            if (upper(o.name) == upper(c.name))
+            if (sameName(o.name, c.name))
                 return invalid("The new table '" + spec.name + "' would have the field '" + c.name +
                                "' twice; give one of them another name with AS");
         c.type = columnTypeOf(rc.type);

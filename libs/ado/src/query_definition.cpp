@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "tabulary/accsql/lexer.h"
+#include "tabulary/base/case_fold.h"
 
 namespace tab::ado {
 namespace {
@@ -179,15 +180,8 @@ std::string quoted(std::string_view s) {
     return "\"" + std::string(s) + "\"";
 }
 
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && lowered(a) == lowered(b);
+    return equalsIgnoringCase(a, b);
 }
 
 // The characters the reader leaves unbracketed when it writes a name back.
@@ -364,7 +358,7 @@ private:
         std::vector<std::string> seen;
         for (const auto& p : params) {
             TAB_TRY(checkName(p.name.text, "parameter"));
-            const std::string key = lowered(p.name.text);
+            const std::string key = foldedCase(p.name.text);
             if (std::find(seen.begin(), seen.end(), key) != seen.end())
                 return invalid("parameter " + quoted(p.name.text) + " is declared twice");
             seen.push_back(key);

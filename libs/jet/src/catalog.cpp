@@ -1,40 +1,57 @@
 #include "tabulary/jet/catalog.h"
 
 #include "internal.h"
+#include "tabulary/base/case_fold.h"
 
 namespace tab::jet {
 
 const char* objectKindName(ObjectKind kind) {
     switch (kind) {
-        case ObjectKind::UserTable: return "table";
-        case ObjectKind::SystemTable: return "system table";
-        case ObjectKind::LinkedTable: return "linked table";
-        case ObjectKind::LinkedOdbc: return "linked ODBC table";
-        case ObjectKind::Query: return "query";
-        case ObjectKind::Other: return "other";
+        case ObjectKind::UserTable:
+            return "table";
+        case ObjectKind::SystemTable:
+            return "system table";
+        case ObjectKind::LinkedTable:
+            return "linked table";
+        case ObjectKind::LinkedOdbc:
+            return "linked ODBC table";
+        case ObjectKind::Query:
+            return "query";
+        case ObjectKind::Other:
+            return "other";
     }
     return "other";
 }
 
 const char* queryKindName(QueryKind kind) {
     switch (kind) {
-        case QueryKind::Select: return "select";
-        case QueryKind::Crosstab: return "crosstab";
-        case QueryKind::Delete: return "delete";
-        case QueryKind::Update: return "update";
-        case QueryKind::Append: return "append";
-        case QueryKind::MakeTable: return "make-table";
-        case QueryKind::DataDefinition: return "data-definition";
-        case QueryKind::PassThrough: return "pass-through";
-        case QueryKind::Union: return "union";
-        case QueryKind::Unknown: return "unknown";
+        case QueryKind::Select:
+            return "select";
+        case QueryKind::Crosstab:
+            return "crosstab";
+        case QueryKind::Delete:
+            return "delete";
+        case QueryKind::Update:
+            return "update";
+        case QueryKind::Append:
+            return "append";
+        case QueryKind::MakeTable:
+            return "make-table";
+        case QueryKind::DataDefinition:
+            return "data-definition";
+        case QueryKind::PassThrough:
+            return "pass-through";
+        case QueryKind::Union:
+            return "union";
+        case QueryKind::Unknown:
+            return "unknown";
     }
     return "unknown";
 }
 
 namespace {
 bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && asciiLowered(a) == asciiLowered(b);
+    return equalsIgnoringCase(a, b);
 }
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "check_internal.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/jet/table_cursor.h"
 
 namespace tab::jet {
@@ -766,7 +767,7 @@ void checkCatalogue(Checker& c) {
     }
     std::map<std::pair<int32_t, std::string>, const CatalogObject*> names;
     for (const auto& o : cat.objects) {
-        auto key = std::make_pair(o.parentId, asciiLowered(o.name));
+        auto key = std::make_pair(o.parentId, foldedCase(o.name));
         auto [it, inserted] = names.emplace(key, &o);
         if (!inserted)
             c.error(scope, "two objects named " + quoted(o.name) + " under parent id " +

@@ -11,6 +11,7 @@
 #include "edit/file_io.h"
 #include "edit/journal.h"
 #include "internal.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/jet/table_cursor.h"
 
 namespace tab::jet {
@@ -259,7 +260,7 @@ Result<std::shared_ptr<const TableDef>> Database::tableAtPage(uint32_t page, std
             m_header.codePage);
         if (!props.ok()) break;  // damaged properties never hide the rows
         for (auto& col : def->columns) {
-            auto pc = props->columns.find(asciiLowered(col.name));
+            auto pc = props->columns.find(foldedCase(col.name));
             if (pc == props->columns.end()) continue;
             if (const Value* req = pc->second.find("Required")) col.required = req->asBool();
             if (const Value* z = pc->second.find("AllowZeroLength"))

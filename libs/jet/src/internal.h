@@ -84,7 +84,7 @@ struct PropertyMap {
 };
 struct Properties {
     PropertyMap object;
-    std::map<std::string, PropertyMap> columns;  // key: lower-cased column name
+    std::map<std::string, PropertyMap> columns;  // key: foldedCase(column name)
 };
 Result<Properties> parseProperties(Bytes blob, const Format& f, uint16_t codePage);
 

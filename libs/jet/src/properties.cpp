@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "internal.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/base/text_codec.h"
 
 namespace tab::jet {
@@ -32,13 +33,19 @@ Value decodePropertyValue(uint8_t type, Bytes v, const Format& f, uint16_t codeP
         return x;
     };
     switch (type) {
-        case 0x01: return Value::boolean(!v.empty() && v[0] != 0);
-        case 0x02: return Value::integer(static_cast<int64_t>(u(1)));
-        case 0x03: return Value::integer(static_cast<int16_t>(u(2)));
-        case 0x04: return Value::integer(static_cast<int32_t>(u(4)));
+        case 0x01:
+            return Value::boolean(!v.empty() && v[0] != 0);
+        case 0x02:
+            return Value::integer(static_cast<int64_t>(u(1)));
+        case 0x03:
+            return Value::integer(static_cast<int16_t>(u(2)));
+        case 0x04:
+            return Value::integer(static_cast<int32_t>(u(4)));
         case 0x0A:
-        case 0x0C: return Value::text(decodeName(v, f, codePage));
-        default: return Value::binary(std::string(reinterpret_cast<const char*>(v.data()), v.size()));
+        case 0x0C:
+            return Value::text(decodeName(v, f, codePage));
+        default:
+            return Value::binary(std::string(reinterpret_cast<const char*>(v.data()), v.size()));
     }
 }
 
@@ -54,7 +61,8 @@ Result<Properties> parseProperties(Bytes blob, const Format& f, uint16_t codePag
     while (pos + 6 <= blob.size()) {
         uint32_t len = u32At(blob.data() + pos);
         uint16_t kind = u16At(blob.data() + pos + 4);
-        if (len < 6 || len > blob.size() - pos) return corrupt("property chunk length out of range");
+        if (len < 6 || len > blob.size() - pos)
+            return corrupt("property chunk length out of range");
         Bytes chunk = blob.subspan(pos + 6, len - 6);
         pos += len;
         if (kind == 0x0080) {
@@ -75,17 +83,20 @@ Result<Properties> parseProperties(Bytes blob, const Format& f, uint16_t codePag
         if (nameBlock < 6 || nameBlock > chunk.size() || targetLen > nameBlock - 6)
             return corrupt("property name block out of range");
         std::string target = decodeName(chunk.subspan(6, targetLen), f, codePage);
-        PropertyMap& map = target.empty() && kind == 0 ? props.object : props.columns[asciiLowered(target)];
+        PropertyMap& map =
+            target.empty() && kind == 0 ? props.object : props.columns[foldedCase(target)];
         size_t q = nameBlock;
         while (q + 8 <= chunk.size()) {
             uint16_t elen = u16At(chunk.data() + q);
-            if (elen < 8 || elen > chunk.size() - q) return corrupt("property entry length out of range");
+            if (elen < 8 || elen > chunk.size() - q)
+                return corrupt("property entry length out of range");
             uint8_t type = chunk[q + 3];
             uint16_t nameIndex = u16At(chunk.data() + q + 4);
             uint16_t vlen = u16At(chunk.data() + q + 6);
             if (vlen > elen - 8u) return corrupt("property value longer than its entry");
             if (nameIndex < names.size())
-                map.values[names[nameIndex]] = decodePropertyValue(type, chunk.subspan(q + 8, vlen), f, codePage);
+                map.values[names[nameIndex]] =
+                    decodePropertyValue(type, chunk.subspan(q + 8, vlen), f, codePage);
             q += elen;
         }
     }

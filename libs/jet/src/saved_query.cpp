@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "internal.h"
+#include "tabulary/base/case_fold.h"
 
 namespace tab::jet {
 namespace {
@@ -41,7 +42,7 @@ std::string_view text(const std::optional<std::string>& s) {
 }
 
 bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && asciiLowered(a) == asciiLowered(b);
+    return equalsIgnoringCase(a, b);
 }
 
 bool isBracketed(std::string_view s) {

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "tabulary/base/byte_reader.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/base/text_codec.h"
 #include "tabulary/jet/page_source.h"
 
@@ -17,8 +18,6 @@ namespace {
 constexpr size_t kMaxTdefPages = 256;
 constexpr uint32_t kMaxColumns = 4096;
 constexpr uint32_t kMaxIndexes = 1024;
-
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 bool isKnownType(uint8_t t) {
     return (t >= 0x01 && t <= 0x0C) || t == 0x0F || t == 0x10 || t == 0x12 || t == 0x13 ||
@@ -32,9 +31,7 @@ struct Parser {
     uint16_t codePage;
     size_t pos = 0;
 
-    Error bad(const std::string& what) const {
-        return corrupt(page, "table definition: " + what);
-    }
+    Error bad(const std::string& what) const { return corrupt(page, "table definition: " + what); }
 
     Result<std::string> name() {
         size_t len;
@@ -60,13 +57,8 @@ struct Parser {
 }  // namespace
 
 int TableDef::findColumn(std::string_view n) const {
-    for (size_t i = 0; i < columns.size(); ++i) {
-        const auto& c = columns[i].name;
-        if (c.size() != n.size()) continue;
-        bool eq = true;
-        for (size_t k = 0; k < n.size() && eq; ++k) eq = asciiLower(c[k]) == asciiLower(n[k]);
-        if (eq) return static_cast<int>(i);
-    }
+    for (size_t i = 0; i < columns.size(); ++i)
+        if (equalsIgnoringCase(columns[i].name, n)) return static_cast<int>(i);
     return -1;
 }
 

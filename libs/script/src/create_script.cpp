@@ -7,6 +7,8 @@
 #include <sstream>
 #include <vector>
 
+#include "tabulary/base/case_fold.h"
+
 namespace tab::script {
 
 using jet::ColumnSpec;
@@ -147,11 +149,6 @@ private:
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -334,7 +331,7 @@ private:
         TAB_TRY(advance());
         PendingTable t;
         TAB_ASSIGN_OR_RETURN(t.spec.name, name("a table name"));
-        if (m_tables.count(lower(t.spec.name)))
+        if (m_tables.count(foldedCase(t.spec.name)))
             return fail("table " + t.spec.name + " is created twice");
         TAB_TRY(expectPunct("("));
         int unnamed = 0;
@@ -392,8 +389,8 @@ private:
             TAB_TRY(expectPunct(","));
         }
         TAB_TRY(advance());
-        m_order.push_back(lower(t.spec.name));
-        m_tables.emplace(lower(t.spec.name), std::move(t));
+        m_order.push_back(foldedCase(t.spec.name));
+        m_tables.emplace(foldedCase(t.spec.name), std::move(t));
         return {};
     }
 
@@ -446,7 +443,7 @@ private:
         TAB_ASSIGN_OR_RETURN(ix.name, name("an index name"));
         TAB_TRY(expectKeyword("ON"));
         TAB_ASSIGN_OR_RETURN(std::string table, name("a table name"));
-        auto it = m_tables.find(lower(table));
+        auto it = m_tables.find(foldedCase(table));
         if (it == m_tables.end()) return fail("no table " + table);
         if (it->second.handle)
             return fail("indexes of " + table + " must be created before its rows are inserted");
@@ -580,7 +577,7 @@ private:
         TAB_TRY(advance());
         TAB_TRY(expectKeyword("INTO"));
         TAB_ASSIGN_OR_RETURN(std::string table, name("a table name"));
-        auto it = m_tables.find(lower(table));
+        auto it = m_tables.find(foldedCase(table));
         if (it == m_tables.end()) return fail("no table " + table);
         PendingTable& t = it->second;
         const auto& cols = t.spec.columns;
@@ -590,7 +587,7 @@ private:
             while (true) {
                 TAB_ASSIGN_OR_RETURN(std::string c, name("a column name"));
                 size_t pos = 0;
-                while (pos < cols.size() && lower(cols[pos].name) != lower(c)) ++pos;
+                while (pos < cols.size() && !equalsIgnoringCase(cols[pos].name, c)) ++pos;
                 if (pos == cols.size()) return fail("table " + table + " has no column " + c);
                 for (size_t p : positions)
                     if (p == pos) return fail("column " + c + " is named twice");

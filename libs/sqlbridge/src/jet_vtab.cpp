@@ -10,6 +10,7 @@
 #include <span>
 
 #include "tabulary/base/ascii_case.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/jet/index_reader.h"
 #include "tabulary/jet/linked_table.h"
 #include "tabulary/jet/table_cursor.h"
@@ -1016,7 +1017,7 @@ Result<const JetTables::Table*> JetTables::attachOther(Connection& connection,
 
 const JetTables::Table* JetTables::find(std::string_view table) const {
     for (const Table& t : m_tables)
-        if (t.attached && equalsIgnoreAsciiCase(t.name, table)) return &t;
+        if (t.attached && equalsIgnoringCase(t.name, table)) return &t;
     return nullptr;
 }
 

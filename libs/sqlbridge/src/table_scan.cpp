@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "tabulary/base/ascii_case.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/jet/value_text.h"
 
 namespace tab::sqlbridge {
@@ -81,7 +81,7 @@ Result<TableScan> TableScan::open(JetTables& tables, std::string_view table,
     size_t index = 0;
     for (size_t i = 0; i < tables.size(); ++i) {
         JetTables::Table& t = tables.at(i);
-        if (t.attached && equalsIgnoringAsciiCase(t.name, table)) {
+        if (t.attached && equalsIgnoringCase(t.name, table)) {
             s.m_table = &t;
             index = i;
             break;

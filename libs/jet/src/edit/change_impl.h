@@ -60,7 +60,7 @@ struct Change::Impl {
     Database& db;
     std::unique_ptr<edit::Pager> pager;
     std::deque<TableState> tables;       // references stay valid as tables are opened
-    std::set<std::string> createdNames;  // lower-cased, tables created by this change
+    std::set<std::string> createdNames;  // foldedCase keys, tables created by this change
     double now = 0;                      // Access date of the objects created
     std::optional<int64_t> identity;
     std::mt19937_64 rng{std::random_device{}()};

@@ -14,6 +14,7 @@
 #include "edit/change_impl.h"
 #include "edit/space.h"
 #include "internal.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/base/text_codec.h"
 #include "tabulary/jet/table_cursor.h"
 #include "tabulary/jet/value_text.h"
@@ -164,7 +165,7 @@ std::string utf16(const std::string& utf8) {
 }
 
 bool isColumnBlock(const PropChunk& ch, const std::string& column) {
-    return ch.block && ch.kind != 0x0000 && asciiLowered(ch.target) == asciiLowered(column);
+    return ch.block && ch.kind != 0x0000 && equalsIgnoringCase(ch.target, column);
 }
 
 void removeColumnProps(PropBlob& blob, const std::string& column) {
@@ -444,8 +445,8 @@ Result<std::string> relationshipOver(Change::Impl& impl, const TableDef& def,
         TAB_ASSIGN_OR_RETURN(bool more, cur.next());
         if (!more) return std::string();
         for (const auto& p : pairs)
-            if (asciiLowered(text(p[0])) == asciiLowered(def.name) &&
-                asciiLowered(text(p[1])) == asciiLowered(column)) {
+            if (equalsIgnoringCase(text(p[0]), def.name) &&
+                equalsIgnoringCase(text(p[1]), column)) {
                 const std::string n = text(name);
                 return n.empty() ? std::string("(unnamed)") : n;
             }

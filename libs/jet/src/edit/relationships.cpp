@@ -6,6 +6,7 @@
 
 #include "edit/change_impl.h"
 #include "internal.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/jet/index_reader.h"
 #include "tabulary/jet/table_cursor.h"
 #include "write/table_layout.h"
@@ -17,8 +18,9 @@ constexpr int32_t kCascadeUpdates = 0x100;
 constexpr int32_t kCascadeDeletes = 0x1000;
 constexpr int32_t kCascadeNull = 0x2000;
 
-std::string lowered(std::string_view s) {
-    return asciiLowered(s);
+// Names that differ only in case, in any script, are one name.
+std::string nameKey(std::string_view s) {
+    return foldedCase(s);
 }
 
 Error invalid(const std::string& what) {
@@ -99,7 +101,7 @@ Status Change::Impl::createRelationship(const Change::Relationship& r) {
         manyPositions.push_back(static_cast<size_t>(p));
     }
     for (const Index& ix : many.indexes)
-        if (lowered(ix.name) == lowered(r.name))
+        if (nameKey(ix.name) == nameKey(r.name))
             return invalid("The table '" + many.name + "' already has an index named '" + r.name +
                            "'");
 
@@ -187,7 +189,7 @@ Status Change::Impl::createRelationship(const Change::Relationship& r) {
         while (true) {
             TAB_ASSIGN_OR_RETURN(bool more, cur.next());
             if (!more) break;
-            if (lowered(cur.values()[static_cast<size_t>(cName)].bytes()) == lowered(r.name))
+            if (nameKey(cur.values()[static_cast<size_t>(cName)].bytes()) == nameKey(r.name))
                 return invalid("A relationship named '" + r.name + "' already exists");
         }
     }
@@ -233,10 +235,10 @@ Status Change::Impl::dropRelationship(std::string_view table, std::string_view n
             TAB_ASSIGN_OR_RETURN(bool more, cur.next());
             if (!more) break;
             const auto& v = cur.values();
-            if (lowered(v[static_cast<size_t>(cName)].bytes()) != lowered(name)) continue;
+            if (nameKey(v[static_cast<size_t>(cName)].bytes()) != nameKey(name)) continue;
             const std::string object = v[static_cast<size_t>(cObject)].bytes();
             const std::string ref = v[static_cast<size_t>(cRef)].bytes();
-            if (lowered(object) != lowered(table) && lowered(ref) != lowered(table)) continue;
+            if (nameKey(object) != nameKey(table) && nameKey(ref) != nameKey(table)) continue;
             rows.push_back(cur.rowId());
             manyName = object;
             oneName = ref;
@@ -256,7 +258,7 @@ Status Change::Impl::dropRelationship(std::string_view table, std::string_view n
         const TableDef& d = *tables[manyIndex].def;
         for (size_t i = 0; i < d.indexes.size(); ++i)
             if (d.indexes[i].foreignKey() && d.indexes[i].relatedTable == onePage &&
-                lowered(d.indexes[i].name) == lowered(name)) {
+                nameKey(d.indexes[i].name) == nameKey(name)) {
                 oneNumber = d.indexes[i].relatedIndex;
                 TAB_TRY(dropLogicalIndex(tables[manyIndex], i));
                 break;

@@ -10,6 +10,7 @@
 #include "edit/change_impl.h"
 #include "edit/space.h"
 #include "internal.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/jet/index_reader.h"
 #include "tabulary/jet/table_cursor.h"
 #include "write/table_definition.h"
@@ -37,11 +38,9 @@ void put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return out;
+// Names that differ only in case, in any script, are one name.
+std::string nameKey(std::string_view s) {
+    return foldedCase(s);
 }
 
 double nowAsAccessDate() {
@@ -160,9 +159,9 @@ Status Change::Impl::createTable(const TableSpec& spec) {
                          write::layoutTable(spec, db.header().sortVersion));
     for (const auto& o : db.catalog().objects)
         if ((o.parentId == kTablesContainer || o.kind == ObjectKind::Query) &&
-            lowered(o.name) == lowered(spec.name))
+            nameKey(o.name) == nameKey(spec.name))
             return invalid("The table '" + spec.name + "' already exists");
-    if (createdNames.count(lowered(spec.name)))
+    if (createdNames.count(nameKey(spec.name)))
         return invalid("The table '" + spec.name + "' already exists");
     TableDef def = std::move(layout.def);
 
@@ -193,7 +192,7 @@ Status Change::Impl::createTable(const TableSpec& spec) {
                       layout.properties));
     TAB_TRY(addPermissions(static_cast<int32_t>(def.tdefPage)));
     t.touched = true;
-    createdNames.insert(lowered(spec.name));
+    createdNames.insert(nameKey(spec.name));
     tables.push_back(std::move(t));
     return Status::success();
 }
@@ -296,9 +295,9 @@ Status Change::Impl::createQuery(const std::string& name, uint32_t flags,
     TAB_TRY(write::checkObjectName(name, "query"));
     for (const auto& o : db.catalog().objects)
         if ((o.parentId == kTablesContainer || o.kind == ObjectKind::Query) &&
-            lowered(o.name) == lowered(name))
+            nameKey(o.name) == nameKey(name))
             return invalid("The name '" + name + "' is already used by a table or query");
-    if (createdNames.count(lowered(name)))
+    if (createdNames.count(nameKey(name)))
         return invalid("The name '" + name + "' is already used by a table or query");
     // Objects without pages count up from 0x80000000.
     int64_t id = lastSyntheticId ? int64_t{lastSyntheticId} + 1 : int64_t{INT32_MIN};
@@ -328,7 +327,7 @@ Status Change::Impl::createQuery(const std::string& name, uint32_t flags,
         auto added = insert(queries, row);
         if (!added.ok()) return added.error();
     }
-    createdNames.insert(lowered(name));
+    createdNames.insert(nameKey(name));
     return Status::success();
 }
 
@@ -356,7 +355,7 @@ Status Change::Impl::dropTable(std::string_view name) {
             if (!more) break;
             for (int c : {a, b})
                 if (c >= 0 &&
-                    lowered(cur.values()[static_cast<size_t>(c)].bytes()) == lowered(tableName))
+                    nameKey(cur.values()[static_cast<size_t>(c)].bytes()) == nameKey(tableName))
                     return invalid("The table '" + tableName +
                                    "' is part of one or more relationships; delete its "
                                    "relationships first");
@@ -427,7 +426,7 @@ Status Change::Impl::createIndex(std::string_view tableName, const IndexSpec& sp
     TableDef def = *t.def;
     TAB_TRY(write::checkObjectName(spec.name, "index"));
     for (const Index& ix : def.indexes)
-        if (lowered(ix.name) == lowered(spec.name))
+        if (nameKey(ix.name) == nameKey(spec.name))
             return invalid("The table '" + def.name + "' already has an index named '" + spec.name +
                            "'");
     if (spec.primaryKey)
@@ -507,7 +506,7 @@ Status Change::Impl::dropIndex(std::string_view tableName, std::string_view inde
     if (!t.refusal.empty()) return Error(Errc::Unsupported, t.refusal);
     TableDef def = *t.def;
     auto it = std::find_if(def.indexes.begin(), def.indexes.end(),
-                           [&](const Index& ix) { return lowered(ix.name) == lowered(indexName); });
+                           [&](const Index& ix) { return nameKey(ix.name) == nameKey(indexName); });
     if (it == def.indexes.end())
         return invalid("The table '" + def.name + "' has no index named '" +
                        std::string(indexName) + "'");

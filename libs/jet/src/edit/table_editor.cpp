@@ -15,6 +15,7 @@
 #include "edit/rows.h"
 #include "edit/space.h"
 #include "internal.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/base/text_codec.h"
 #include "tabulary/jet/change.h"
 #include "tabulary/jet/index_reader.h"
@@ -162,10 +163,10 @@ void Change::rollback() {
 
 Result<size_t> Change::Impl::open(std::string_view name) {
     // Tables this change created are not in the catalogue yet.
-    const std::string wanted = asciiLowered(name);
+    const std::string wanted = foldedCase(name);
     if (createdNames.count(wanted))
         for (size_t i = 0; i < tables.size(); ++i)
-            if (asciiLowered(tables[i].def->name) == wanted && tables[i].refusal.empty()) return i;
+            if (foldedCase(tables[i].def->name) == wanted && tables[i].refusal.empty()) return i;
     const CatalogObject* o = db.catalog().findTable(name);
     if (!o) return Error(Errc::NotFound, "The table '" + std::string(name) + "' does not exist");
     if (o->kind == ObjectKind::LinkedTable || o->kind == ObjectKind::LinkedOdbc)

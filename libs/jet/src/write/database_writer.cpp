@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "tabulary/base/calendar.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/base/rc4.h"
 #include "tabulary/base/text_codec.h"
 #include "tabulary/jet/index_reader.h"
@@ -33,11 +34,9 @@ Error invalid(const std::string& what) {
     return Error(Errc::InvalidArgument, what);
 }
 
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return out;
+// Names that differ only in case, in any script, are one name.
+std::string nameKey(std::string_view s) {
+    return foldedCase(s);
 }
 
 bool isLong(const Column& c) {
@@ -535,10 +534,10 @@ Status checkNewName(const DatabaseWriter::Impl& w, const std::string& name) {
         return invalid("table name \"" + name +
                        "\" has characters beyond Latin-1, which table names cannot have yet");
     for (const auto& t : w.tables)
-        if (lowered(t->def.name) == lowered(name))
+        if (nameKey(t->def.name) == nameKey(name))
             return invalid("table \"" + name + "\" already exists");
     for (const auto& l : w.links)
-        if (lowered(l.name) == lowered(name))
+        if (nameKey(l.name) == nameKey(name))
             return invalid("table \"" + name + "\" already exists");
     return {};
 }

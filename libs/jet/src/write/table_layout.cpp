@@ -1,6 +1,7 @@
 #include "write/table_layout.h"
 
 #include "internal.h"
+#include "tabulary/base/case_fold.h"
 #include "tabulary/base/text_codec.h"
 #include "write/properties_writer.h"
 
@@ -16,11 +17,9 @@ Error invalid(const std::string& what) {
     return Error(Errc::InvalidArgument, what);
 }
 
-std::string lowered(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return out;
+// Names that differ only in case, in any script, are one name.
+std::string nameKey(std::string_view s) {
+    return foldedCase(s);
 }
 
 bool isLong(const Column& c) {
@@ -61,7 +60,7 @@ Result<TableLayout> layoutTable(const TableSpec& spec, uint8_t sortVersion) {
         const ColumnSpec& s = spec.columns[i];
         TAB_TRY(checkObjectName(s.name, "column"));
         for (size_t k = 0; k < i; ++k)
-            if (lowered(spec.columns[k].name) == lowered(s.name))
+            if (nameKey(spec.columns[k].name) == nameKey(s.name))
                 return invalid("table \"" + spec.name + "\": column \"" + s.name +
                                "\" appears twice");
         Column c;
@@ -158,7 +157,7 @@ Result<TableLayout> layoutTable(const TableSpec& spec, uint8_t sortVersion) {
         const IndexSpec& is = spec.indexes[i];
         TAB_TRY(checkObjectName(is.name, "index"));
         for (size_t k = 0; k < i; ++k)
-            if (lowered(spec.indexes[k].name) == lowered(is.name))
+            if (nameKey(spec.indexes[k].name) == nameKey(is.name))
                 return invalid("table \"" + spec.name + "\": index \"" + is.name +
                                "\" appears twice");
         if (is.columns.empty() || is.columns.size() > kMaxIndexColumns)

@@ -99,7 +99,8 @@ struct TableDef {
     std::vector<LongValueMaps> longValueMaps;
     uint32_t tdefLength = 0;  // bytes of the definition, as recorded
 
-    // Index of the column with this name (case-insensitive ASCII), or -1.
+    // Index of the column with this name (as Access matches names, without
+    // regard to case in any script), or -1.
     int findColumn(std::string_view name) const;
     const Column* columnByNumber(uint16_t number) const;
 };
