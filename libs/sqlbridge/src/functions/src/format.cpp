@@ -156,7 +156,9 @@ std::string renderNumber(double value, std::string_view sec) {
 
     int exponent = 0;
     if (expAt < pieces.size() && value != 0) {
-        const int lead = std::max(intSlots, 1);
+        // As many integer digits as placeholders; none (".00E+0") leaves a
+        // mantissa below 1.
+        const int lead = intSlots;
         exponent = static_cast<int>(std::floor(std::log10(value))) - (lead - 1);
         value /= std::pow(10.0, exponent);
         std::string ip, fp;
@@ -218,6 +220,9 @@ std::string renderNumber(double value, std::string_view sec) {
                 ++fracIndex;
             }
         } else if (p.kind == Piece::Point && k == pointAt) {
+            // Without a placeholder before the point the integer digits
+            // still show, right before it (".00" gives 5.50, not .50).
+            if (intSlots == 0) out += digits;
             out.push_back('.');
         } else if (p.kind == Piece::Exponent && k == expAt) {
             out.push_back(p.text[0]);
