@@ -1015,10 +1015,15 @@ Result<const JetTables::Table*> JetTables::attachOther(Connection& connection,
     return &m_tables[i];
 }
 
+size_t JetTables::indexOf(std::string_view table) const {
+    for (size_t i = 0; i < m_tables.size(); ++i)
+        if (m_tables[i].attached && equalsIgnoringCase(m_tables[i].name, table)) return i;
+    return std::string_view::npos;
+}
+
 const JetTables::Table* JetTables::find(std::string_view table) const {
-    for (const Table& t : m_tables)
-        if (t.attached && equalsIgnoringCase(t.name, table)) return &t;
-    return nullptr;
+    const size_t i = indexOf(table);
+    return i == std::string_view::npos ? nullptr : &m_tables[i];
 }
 
 const jet::Column* JetTables::column(std::string_view table, std::string_view column) const {

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "tabulary/base/case_fold.h"
 #include "tabulary/jet/value_text.h"
 
 namespace tab::sqlbridge {
@@ -78,17 +77,10 @@ SqlCell sqlCellOf(const jet::Value& v, std::string& scratch) {
 Result<TableScan> TableScan::open(JetTables& tables, std::string_view table,
                                   std::vector<int> columns) {
     TableScan s;
-    size_t index = 0;
-    for (size_t i = 0; i < tables.size(); ++i) {
-        JetTables::Table& t = tables.at(i);
-        if (t.attached && equalsIgnoringCase(t.name, table)) {
-            s.m_table = &t;
-            index = i;
-            break;
-        }
-    }
-    if (!s.m_table)
+    const size_t index = tables.indexOf(table);
+    if (index == std::string_view::npos)
         return Error(Errc::NotFound, "no attached table \"" + std::string(table) + "\"");
+    s.m_table = &tables.at(index);
     const size_t count = s.m_table->def->columns.size();
     // The columns a scan through SQLite decodes: those used, where one bit
     // stands for every column from 63 on.

@@ -65,8 +65,9 @@ public:
         std::string linkedPath;
     };
 
-    // Case-insensitive (ASCII) lookups; null when absent.
+    // Case-insensitive lookups of attached tables; null (npos) when absent.
     const Table* find(std::string_view table) const;
+    size_t indexOf(std::string_view table) const;
     // The Access column behind (table, column), for typing results.
     const jet::Column* column(std::string_view table, std::string_view column) const;
 
