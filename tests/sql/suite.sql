@@ -199,3 +199,23 @@ INSERT INTO [Fremdwörter] (Nr, [Πελάτες], [Клиенты], [Straße], [
   (1, 'Αθήνα', 300, 'Ring', 1, 10),
   (2, 'Σπάρτη', 100, 'Weg', 2, 20),
   (3, 'Αθήνα', 200, 'Allee', 3, 30);
+
+-- Dates kept as text in the forms people store them, read with CDate,
+-- IsDate and the comparisons of text with dates.
+CREATE TABLE DateTexts (
+  ID COUNTER PRIMARY KEY,
+  T  TEXT(40)
+);
+
+INSERT INTO DateTexts (T) VALUES
+  ('Friday, February 10, 2012'),
+  ('Fri, 10 Feb 2012'),
+  ('Fri Feb 10 00:25:09 2012'),
+  ('2012-02-10 00:25:09'),
+  ('2/10/2012'),
+  ('10.02.2012'),
+  ('10/03/2008 22:34:35 am'),
+  ('12:30 PM'),
+  ('10-Feb-12'),
+  (NULL),
+  ('not a date');

@@ -45,6 +45,11 @@ const DateCase kGood[] = {
     {"#2/29/2000#", 2000, 2, 29, 0, 0, 0, true, false},
     {"#1/1/100#", 100, 1, 1, 0, 0, 0, true, false},
     {"#12/31/9999 23:59:59#", 9999, 12, 31, 23, 59, 59, true, true},
+    // An hour past 12 keeps its value whatever the marker; 0 PM is noon.
+    {"#11/22/2003 21:42:58 AM#", 2003, 11, 22, 21, 42, 58, true, true},
+    {"#13:00 PM#", 1899, 12, 30, 13, 0, 0, false, true},
+    {"#0:30 PM#", 1899, 12, 30, 12, 30, 0, false, true},
+    {"#5/10/1996 2:30PM#", 1996, 5, 10, 14, 30, 0, true, true},
 };
 
 TEST(DateLiteral, Accepted) {
@@ -74,11 +79,22 @@ const BadDate kBad[] = {
     {"#2004/20/12#", "syntax error in date"},  // leading year: no guessing
     {"#2/30/2001#", "syntax error in date"},   // no reordering makes it a date
     {"#2/29/1900#", "syntax error in date"},   // 1900 is no leap year
-    {"#1/1/0050#", "out of range"},           {"#1/1/99999#", "out of range"},
-    {"#14:30:15.5#", "fractional seconds"},   {"#25:00#", "syntax error in date"},
-    {"#13:00 PM#", "syntax error in date"},   {"#5/10#", "syntax error in date"},
-    {"#abc#", "syntax error in date"},        {"##", "syntax error in date"},
-    {"#5/10-1996#", "syntax error in date"},  {"#5/10/1996#14:30#", "expected"},
+    {"#1/1/0050#", "out of range"},
+    {"#1/1/99999#", "out of range"},
+    {"#14:30:15.5#", "fractional seconds"},
+    {"#25:00#", "syntax error in date"},
+    {"#24:00 PM#", "syntax error in date"},
+    {"#5/10#", "syntax error in date"},
+    {"#5/10/1996 2 PM 3#", "syntax error in date"},
+    {"#2:30 PM 5/10/1996#", "syntax error in date"},
+    {"#Fri, 10 Feb 2012#", "syntax error in date"},
+    {"#2:30 P#", "syntax error in date"},
+    {"#10.02.2012#", "syntax error in date"},
+    {"#5/10/1996,14:30#", "syntax error in date"},
+    {"#abc#", "syntax error in date"},
+    {"##", "syntax error in date"},
+    {"#5/10-1996#", "syntax error in date"},
+    {"#5/10/1996#14:30#", "expected"},
 };
 
 TEST(DateLiteral, Rejected) {

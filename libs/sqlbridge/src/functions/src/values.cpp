@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "internal.h"
+#include "tabulary/base/date_text.h"
 #include "tabulary/jet/value.h"
 #include "tabulary/jet/value_text.h"
 
@@ -305,202 +306,14 @@ const char* const kMonthNames[12] = {"January",   "February", "March",    "April
 const char* const kDayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                   "Thursday", "Friday", "Saturday"};
 
-namespace {
-
-struct Token {
-    enum Kind { Num, Word, Sep } kind = Num;
-    int64_t value = 0;
-    int digits = 0;
-    std::string text;  // upper-case word, or the separator
-};
-
-bool tokenize(std::string_view s, std::vector<Token>& out) {
-    size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= '0' && c <= '9') {
-            Token t;
-            t.kind = Token::Num;
-            while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-                if (t.digits < 9)
-                    t.value = t.value * 10 + (s[i] - '0');
-                else
-                    t.value = 1'000'000'000;  // too big for any field
-                ++t.digits;
-                ++i;
-            }
-            out.push_back(t);
-        } else if (std::isalpha(c)) {
-            Token t;
-            t.kind = Token::Word;
-            while (i < s.size() && std::isalpha(static_cast<unsigned char>(s[i])))
-                t.text.push_back(
-                    static_cast<char>(std::toupper(static_cast<unsigned char>(s[i++]))));
-            out.push_back(t);
-        } else if (c == ' ' || c == '\t' || c == '/' || c == '-' || c == '.' || c == ',' ||
-                   c == ':') {
-            Token t;
-            t.kind = Token::Sep;
-            t.text = std::string(1, static_cast<char>(c));
-            out.push_back(t);
-            ++i;
-        } else {
-            return false;
-        }
-        if (out.size() > 64) return false;
-    }
-    return true;
-}
-
-int monthFromWord(const std::string& w) {
-    for (int m = 0; m < 12; ++m) {
-        std::string full = kMonthNames[m];
-        for (auto& ch : full) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        if (w == full || (w.size() == 3 && full.compare(0, 3, w) == 0)) return m + 1;
-        if (m == 8 && w == "SEPT") return 9;
-    }
-    return 0;
-}
-
-bool isDayWord(const std::string& w) {
-    for (const char* name : kDayNames) {
-        std::string full = name;
-        for (auto& ch : full) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        if (w == full || (w.size() == 3 && full.compare(0, 3, w) == 0)) return true;
-    }
-    return false;
-}
-
-int ampmFromWord(const std::string& w) {
-    if (w == "AM" || w == "A") return 1;
-    if (w == "PM" || w == "P") return 2;
-    return 0;
-}
-
-int64_t windowYear(const Token& t) {
-    if (t.digits <= 2) return t.value < 30 ? 2000 + t.value : 1900 + t.value;
-    return t.value;
-}
-
-bool validDate(int64_t y, int64_t m, int64_t d) {
-    return y >= 100 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 &&
-           d <= daysInMonth(y, static_cast<int>(m));
-}
-
-}  // namespace
-
+// One parser for every text read as a date, so that IsDate, CDate and the
+// comparisons agree on what a date is.
 std::optional<double> parseDate(std::string_view text, int64_t curYear) {
-    std::vector<Token> toks;
-    if (!tokenize(text, toks)) return std::nullopt;
-    // Drop blanks so that neighbours are easy to inspect.
-    std::vector<Token> t;
-    for (auto& k : toks)
-        if (!(k.kind == Token::Sep && (k.text == " " || k.text == "\t"))) t.push_back(k);
-    std::vector<Token> nums;
-    int month = 0;
-    bool hasTime = false;
-    int64_t hh = 0, mm = 0, ss = 0;
-    for (size_t i = 0; i < t.size(); ++i) {
-        const Token& k = t[i];
-        const bool colonNext =
-            i + 1 < t.size() && t[i + 1].kind == Token::Sep && t[i + 1].text == ":";
-        const bool ampmNext =
-            i + 1 < t.size() && t[i + 1].kind == Token::Word && ampmFromWord(t[i + 1].text) != 0;
-        if (k.kind == Token::Num && (colonNext || ampmNext)) {
-            if (hasTime) return std::nullopt;
-            hasTime = true;
-            hh = k.value;
-            int fields = 1;
-            while (i + 2 < t.size() && t[i + 1].kind == Token::Sep && t[i + 1].text == ":" &&
-                   t[i + 2].kind == Token::Num) {
-                if (++fields > 3) return std::nullopt;
-                (fields == 2 ? mm : ss) = t[i + 2].value;
-                i += 2;
-            }
-            if (i + 1 < t.size() && t[i + 1].kind == Token::Sep && t[i + 1].text == ":")
-                return std::nullopt;  // dangling colon
-            int ampm = 0;
-            if (i + 1 < t.size() && t[i + 1].kind == Token::Word) {
-                ampm = ampmFromWord(t[i + 1].text);
-                if (ampm != 0) ++i;
-            }
-            if (ampm != 0) {
-                if (hh > 12) return std::nullopt;
-                if (hh == 12) hh = 0;
-                if (ampm == 2) hh += 12;
-            } else if (fields == 1) {
-                return std::nullopt;
-            }
-            if (hh > 23 || mm > 59 || ss > 59) return std::nullopt;
-            continue;
-        }
-        if (k.kind == Token::Num) {
-            nums.push_back(k);
-            if (nums.size() > 3) return std::nullopt;
-        } else if (k.kind == Token::Word) {
-            const int m = monthFromWord(k.text);
-            if (m != 0) {
-                if (month != 0) return std::nullopt;
-                month = m;
-            } else if (!isDayWord(k.text)) {
-                return std::nullopt;
-            }
-        } else if (k.text == ":") {
-            return std::nullopt;
-        }
-    }
-    int64_t y = 0, m = 0, d = 0;
-    if (month != 0) {
-        m = month;
-        if (nums.size() == 1) {
-            if (nums[0].digits >= 3 || nums[0].value > 31) {
-                y = nums[0].value;
-                d = 1;
-            } else {
-                d = nums[0].value;
-                y = curYear;
-            }
-        } else if (nums.size() == 2) {
-            if (nums[0].digits >= 3 || nums[0].value > 31) {
-                y = windowYear(nums[0]);
-                d = nums[1].value;
-            } else {
-                d = nums[0].value;
-                y = windowYear(nums[1]);
-            }
-        } else {
-            return std::nullopt;
-        }
-        if (!validDate(y, m, d)) return std::nullopt;
-    } else if (nums.empty()) {
-        if (!hasTime) return std::nullopt;
-        return joinSerial(0, hh * 3600 + mm * 60 + ss);
-    } else if (nums.size() == 1) {
+    DateTextFields p;
+    if (parseDateText(text, DateSyntax::Text, curYear, p) != DateTextStatus::Ok)
         return std::nullopt;
-    } else if (nums.size() == 2) {
-        const Token& a = nums[0];
-        const Token& b = nums[1];
-        if (a.digits >= 3 || a.value > 31) {
-            y = a.value, m = b.value, d = 1;
-        } else if (b.digits >= 3 || b.value > 31) {
-            m = a.value, y = windowYear(b), d = 1;
-        } else {
-            y = curYear, m = a.value, d = b.value;
-            if (!validDate(y, m, d)) std::swap(m, d);
-        }
-        if (!validDate(y, m, d)) return std::nullopt;
-    } else {
-        const Token& a = nums[0];
-        if (a.digits >= 3) {
-            y = a.value, m = nums[1].value, d = nums[2].value;
-        } else {
-            y = windowYear(nums[2]), m = a.value, d = nums[1].value;
-            if (!validDate(y, m, d)) std::swap(m, d);  // d/m/y fallback
-        }
-        if (!validDate(y, m, d)) return std::nullopt;
-    }
-    return joinSerial(daysFromCivil(y, static_cast<int>(m), static_cast<int>(d)),
-                      hh * 3600 + mm * 60 + ss);
+    const int64_t day = p.hasDate ? daysFromCivil(p.year, p.month, p.day) : 0;
+    return joinSerial(day, int64_t{p.hour} * 3600 + p.minute * 60 + p.second);
 }
 
 int64_t currentYear(const State& st) {
