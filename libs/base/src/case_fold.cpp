@@ -1,5 +1,7 @@
 #include "tabulary/base/case_fold.h"
 
+#include "tabulary/base/text_codec.h"
+
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 #include <unicode/utf16.h>
@@ -128,26 +130,6 @@ int compare(std::string_view a, std::string_view b, BadUtf8 bad) {
     }
 }
 
-// UTF-8 of a code point, surrogates included (as three bytes, which valid
-// UTF-8 never holds), so that the encoding of folded text is one to one.
-void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
-
 }  // namespace
 
 int compareIgnoringCase(std::string_view a, std::string_view b) {
@@ -180,7 +162,7 @@ std::string foldedCase(std::string_view name) {
         uint32_t c = folded[i];
         if (U16_IS_LEAD(c) && i + 1 < folded.size() && U16_IS_TRAIL(folded[i + 1]))
             c = U16_GET_SUPPLEMENTARY(c, folded[++i]);
-        appendUtf8(out, c);
+        appendUtf8(out, static_cast<char32_t>(c));  // surrogates as three bytes
     }
     return out;
 }
