@@ -4,6 +4,7 @@
 // rounding half to even at the fourth decimal as Access does.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -135,10 +136,23 @@ void whole(Ctx& x) {
     x.resultInt(q * kScale);
 }
 
+// SQLite's aggregate context is only 8-byte aligned: the 128-bit total is
+// copied in and out.
 struct SumState {
-    I128 total;
+    unsigned char total[sizeof(I128)];
     bool any;
 };
+
+I128 totalOf(const SumState& s) {
+    I128 v;
+    std::memcpy(&v, s.total, sizeof v);
+    return v;
+}
+
+void addTo(SumState& s, int64_t x) {
+    const I128 v = totalOf(s) + x;
+    std::memcpy(s.total, &v, sizeof v);
+}
 
 void sumStep(sqlite3_context* c, int, sqlite3_value** argv) {
     auto* s = static_cast<SumState*>(sqlite3_aggregate_context(c, sizeof(SumState)));
@@ -146,10 +160,10 @@ void sumStep(sqlite3_context* c, int, sqlite3_value** argv) {
     const int type = sqlite3_value_type(argv[0]);
     if (type == SQLITE_NULL) return;
     if (type == SQLITE_INTEGER) {
-        s->total += sqlite3_value_int64(argv[0]);
+        addTo(*s, sqlite3_value_int64(argv[0]));
     } else {
         try {
-            s->total += *scaledArg(argv[0]);
+            addTo(*s, *scaledArg(argv[0]));
         } catch (const AccessError& e) {
             return sqlite3_result_error(c, errorMessage(e).c_str(), -1);
         }
@@ -162,11 +176,11 @@ void sumStep(sqlite3_context* c, int, sqlite3_value** argv) {
 void sumFinal(sqlite3_context* c) {
     auto* s = static_cast<SumState*>(sqlite3_aggregate_context(c, 0));
     if (s == nullptr || !s->any) return sqlite3_result_null(c);
-    if (s->total > std::numeric_limits<int64_t>::max() ||
-        s->total < std::numeric_limits<int64_t>::min())
+    const I128 total = totalOf(*s);
+    if (total > std::numeric_limits<int64_t>::max() || total < std::numeric_limits<int64_t>::min())
         return sqlite3_result_error(c, errorMessage(AccessError{Category::Overflow, {}}).c_str(),
                                     -1);
-    sqlite3_result_int64(c, static_cast<int64_t>(s->total));
+    sqlite3_result_int64(c, static_cast<int64_t>(total));
 }
 
 const Def kCurrency[] = {
