@@ -219,3 +219,23 @@ INSERT INTO DateTexts (T) VALUES
   ('10-Feb-12'),
   (NULL),
   ('not a date');
+
+-- Decimal values with every digit a Decimal(28, 10) holds, beside Currency
+-- and Long columns.
+CREATE TABLE Decimals (
+  ID     COUNTER PRIMARY KEY,
+  Label  TEXT(10),
+  Amount DECIMAL(28, 10),
+  Money  CURRENCY,
+  Qty    LONG
+);
+
+INSERT INTO Decimals (Label, Amount, Money, Qty) VALUES
+  ('nine', 9, 1.5, 9),
+  ('ten', 10, 2, 10),
+  ('minus', -2.5, 0, -3),
+  ('tenth', 0.1, 922337203685477.5807, 1),
+  ('fifth', 0.2, 0.0001, 2),
+  ('big', 123456789012345678.0123456789, -1, 5),
+  ('tiny', 0.0000000001, NULL, 0),
+  ('none', NULL, 7.25, NULL);

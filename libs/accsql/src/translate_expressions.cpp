@@ -93,10 +93,12 @@ bool bothBoolean(const Tx& a, const Tx& b) {
     return boolean(a) && boolean(b);
 }
 
-// A text operand of a comparison with a subquery's column.
+// A text operand of a comparison with a subquery's column; a Decimal one
+// compares in numeric order.
 std::string collated(const Tx& x) {
     std::string xs = val(x);
     if (isText(x.type) && !x.column) xs += " COLLATE ACC_TEXT";
+    if (x.type == Type::Decimal) xs += " COLLATE ACC_DECIMAL";
     return xs;
 }
 
@@ -116,14 +118,34 @@ Tx currencyCall(const char* function, const Tx& a, const Tx& b) {
         Type::Currency, {&a, &b});
 }
 
+// Decimal + - * / on exact decimal text.
+Tx decimalCall(const char* function, const Tx& a, const Tx& b) {
+    return fromOperands(
+        std::string(function) + "(" + as(a, Type::Decimal) + ", " + as(b, Type::Decimal) + ")",
+        Type::Decimal, {&a, &b});
+}
+
+// A Decimal beside a number, text or Null computes in Decimal (text
+// converted, as a number it must be).
+bool decimalOperands(Type a, Type b) {
+    auto fits = [](Type t) { return isNumeric(t) || isText(t) || t == Type::Null; };
+    return (a == Type::Decimal || b == Type::Decimal) && fits(a) && fits(b);
+}
+
+// An operand of acc_plus, which decides per value: Decimal as a number.
+std::string plusOperand(const Tx& t) {
+    return t.type == Type::Decimal ? num(t) : plain(t);
+}
+
 // + adds numbers and joins text; a Variant side decides per value.
 Tx add(const Tx& a, const Tx& b) {
     const Type at = a.type, bt = b.type;
     const bool aNull = at == Type::Null, bNull = bt == Type::Null;
     if ((isText(at) || aNull) && (isText(bt) || bNull) && !(aNull && bNull))
         return fromOperands("(" + val(a) + " || " + val(b) + ")", Type::Text, {&a, &b});
+    if (decimalOperands(at, bt)) return decimalCall("acc_dec_add", a, b);
     if (at == Type::Variant || bt == Type::Variant || isText(at) || isText(bt))
-        return fromOperands("acc_plus(" + plain(a) + ", " + plain(b) + ")",
+        return fromOperands("acc_plus(" + plusOperand(a) + ", " + plusOperand(b) + ")",
                             isText(at) || isText(bt) ? Type::Double : Type::Variant, {&a, &b});
     if (numericResult(at, bt) == Type::Currency) return currencyCall("acc_cur_add", a, b);
     return chained(fromOperands("(" + unchained(a, num(a), '+') + " + " + num(b) + ")",
@@ -137,17 +159,20 @@ Tx subtract(const Tx& a, const Tx& b) {
              : at == Type::Date                     ? Type::Date
                                                     : numericResult(at, bt);
     if (t == Type::Currency) return currencyCall("acc_cur_sub", a, b);
+    if (t != Type::Date && decimalOperands(at, bt)) return decimalCall("acc_dec_sub", a, b);
     return chained(
         fromOperands("(" + unchained(a, num(a), '+') + " - " + num(b) + ")", t, {&a, &b}), '+');
 }
 
-// Multiplication ranks Currency below Double (addition above it).
+// Multiplication ranks Currency below Double (addition above it); Decimal
+// ranks above both.
 Tx multiply(const Tx& a, const Tx& b) {
     const Type at = a.type == Type::Date ? Type::Double : a.type;
     const Type bt = b.type == Type::Date ? Type::Double : b.type;
     Type t = numericResult(at, bt);
     if (t == Type::Currency && (at == Type::Double || bt == Type::Double)) t = Type::Double;
     if (t == Type::Currency) return currencyCall("acc_cur_mul", a, b);
+    if (decimalOperands(at, bt)) return decimalCall("acc_dec_mul", a, b);
     return chained(
         fromOperands("(" + unchained(a, num(a), '*') + " * " + num(b) + ")", t, {&a, &b}), '*');
 }
@@ -156,9 +181,8 @@ Tx divide(const Tx& a, const Tx& b) {
     auto narrow = [](Type t) {
         return t == Type::Byte || t == Type::Integer || t == Type::Single || t == Type::Boolean;
     };
-    Type t = (a.type == Type::Decimal || b.type == Type::Decimal) ? Type::Decimal
-             : (narrow(a.type) && narrow(b.type))                 ? Type::Single
-                                                                  : Type::Double;
+    if (a.type == Type::Decimal || b.type == Type::Decimal) return decimalCall("acc_dec_div", a, b);
+    Type t = (narrow(a.type) && narrow(b.type)) ? Type::Single : Type::Double;
     return fromOperands("acc_div(" + num(a) + ", " + num(b) + ")", t, {&a, &b});
 }
 
@@ -217,6 +241,12 @@ std::string num(const Tx& t) {
 }
 
 std::string as(const Tx& t, Type to) {
+    if (to == Type::Decimal) {
+        if (t.type == Type::Decimal || t.type == Type::Null) return val(t);
+        if (t.type == Type::Currency) return "acc_cur_todec(" + val(t) + ")";
+        if (isIntegral(t.type)) return "CAST(" + val(t) + " AS TEXT)";
+        return "acc_todec(" + val(t) + ")";
+    }
     const bool from = t.type == Type::Currency, into = to == Type::Currency;
     if (from == into || t.type == Type::Null) return val(t);
     if (from) return num(t);
@@ -234,12 +264,17 @@ std::string textOf(const Tx& t) {
 }
 
 std::pair<std::string, std::string> comparable(const Tx& a, const Tx& b) {
+    // Decimal against a number or text compares as Decimal, exactly, in
+    // the numeric order of its text.
+    if (decimalOperands(a.type, b.type) && a.type != Type::Null && b.type != Type::Null)
+        return {as(a, Type::Decimal) + " COLLATE ACC_DECIMAL",
+                as(b, Type::Decimal) + " COLLATE ACC_DECIMAL"};
     const bool ac = a.type == Type::Currency, bc = b.type == Type::Currency;
     if (ac != bc && a.type != Type::Null && b.type != Type::Null) {
         // Currency against another number or text compares as Currency;
         // against anything else, in its own units.
         const Tx& other = ac ? b : a;
-        if ((isNumeric(other.type) && other.type != Type::Decimal) || isText(other.type))
+        if (isNumeric(other.type) || isText(other.type))
             return {as(a, Type::Currency), as(b, Type::Currency)};
         Tx real = ac ? a : b;
         real.sql = num(real);
@@ -378,11 +413,37 @@ Tx Translator::inList(const Expr& e, Level& L) {
 
 namespace {
 
-// A subquery's one column beside x: where only one of them is Currency,
-// both in their own units.
-void alignCurrency(Tx& x, QOut& q) {
+// A subquery's one column beside x: where only one of them is Decimal and
+// the other a number or text, both as Decimal; where only one of them is
+// Currency, both in their own units.
+void alignOperands(Tx& x, QOut& q) {
+    const Type qt = q.cols[0].type;
+    if (x.type == Type::Null || qt == Type::Null || x.type == qt) return;
+    if (decimalOperands(x.type, qt)) {
+        if (x.type == Type::Decimal) {
+            Tx c = lit("\"c1\"", qt);
+            q.sql = "SELECT " + as(c, Type::Decimal) + " AS \"c1\" FROM (" + q.sql + ")";
+            q.cols[0].type = Type::Decimal;
+        } else {
+            x.sql = as(x, Type::Decimal);
+            x.pred = false;
+            x.type = Type::Decimal;
+        }
+        return;
+    }
+    if (x.type == Type::Decimal || qt == Type::Decimal) {
+        // Beside a date or a Variant, in a double.
+        if (x.type == Type::Decimal) {
+            x.sql = num(x);
+            x.pred = false;
+            x.type = Type::Double;
+        } else {
+            q.sql = "SELECT CAST(\"c1\" AS REAL) AS \"c1\" FROM (" + q.sql + ")";
+            q.cols[0].type = Type::Double;
+        }
+    }
     const bool xc = x.type == Type::Currency, qc = q.cols[0].type == Type::Currency;
-    if (xc == qc || x.type == Type::Null) return;
+    if (xc == qc) return;
     if (xc) {
         x.sql = num(x);
         x.pred = false;
@@ -398,7 +459,7 @@ void alignCurrency(Tx& x, QOut& q) {
 Tx Translator::inQuery(const Expr& e, Level& L) {
     Tx x = expr(*e.operands[0], L);
     QOut q = subquery(*e.query, L, e.span);
-    alignCurrency(x, q);
+    alignOperands(x, q);
     Tx t = fromOperands("(" + collated(x) + (e.negated ? " NOT IN (" : " IN (") + q.sql + "))",
                         Type::Boolean, {&x}, true);
     t.constant = false;
@@ -409,7 +470,7 @@ Tx Translator::inQuery(const Expr& e, Level& L) {
 Tx Translator::quantified(const Expr& e, Level& L) {
     Tx x = expr(*e.operands[0], L);
     QOut q = subquery(*e.query, L, e.span);
-    alignCurrency(x, q);
+    alignOperands(x, q);
     std::string cmp = collated(x) + " " + comparisonOp(e.binaryOp) + " acc_q.\"c1\"";
     std::string s;
     if (e.quantifier == Quantifier::All)
@@ -453,6 +514,8 @@ Tx Translator::unary(const Expr& e, Level& L) {
                                              : x.type;
             if (x.type == Type::Currency)
                 return fromOperands("acc_cur_neg(" + val(x) + ")", t, {&x});
+            if (x.type == Type::Decimal)
+                return fromOperands("acc_dec_neg(" + val(x) + ")", t, {&x});
             // "(- -1)": a "--" would start an SQL comment.
             return fromOperands("(- " + num(x) + ")", t, {&x});
         }

@@ -32,6 +32,31 @@ std::optional<std::string> currencyForm(const std::string& key, const std::vecto
     return std::nullopt;
 }
 
+// Functions that keep a Decimal exact: CDec, CStr, Abs, Int, Fix, Round,
+// and those that return one of their arguments (CVar, Choose) when the
+// result is Decimal.
+std::optional<std::string> decimalForm(const std::string& key, const std::vector<Tx>& args,
+                                       Type result) {
+    if (key == "cdec") {
+        const Tx& a = args[0];
+        if (a.type == Type::Currency) return "acc_cdec(acc_cur_todec(" + val(a) + "))";
+        return "acc_cdec(" + val(a) + ")";
+    }
+    if (result == Type::Decimal && key == "choose") {
+        std::string s = "acc_choose(" + num(args[0]);
+        for (size_t i = 1; i < args.size(); ++i) s += ", " + as(args[i], Type::Decimal);
+        return s + ")";
+    }
+    if (args.empty() || args[0].type != Type::Decimal) return std::nullopt;
+    if (key == "cvar") return val(args[0]);
+    if (key == "cstr") return "acc_cstr(" + val(args[0]) + ", 'decimal')";
+    if (key == "abs" || key == "int" || key == "fix")
+        return "acc_dec_" + key + "(" + val(args[0]) + ")";
+    if (key == "round")
+        return "acc_dec_round(" + val(args[0]) + (args.size() > 1 ? ", " + num(args[1]) : "") + ")";
+    return std::nullopt;
+}
+
 Type resultType(const FunctionSpec& f, const std::vector<Tx>& args) {
     switch (f.rule) {
         case ResultRule::Fixed:
@@ -93,6 +118,10 @@ Tx Translator::call(const Expr& e, Level& L) {
         t.sql = *exact;
         return t;
     }
+    if (auto exact = decimalForm(lower(fname), args, t.type)) {
+        t.sql = *exact;
+        return t;
+    }
     std::string s = std::string(f->sqlite) + "(";
     for (size_t i = 0; i < args.size(); ++i) {
         s += (i ? ", " : "") + argumentSql(*f, args[i], i);
@@ -100,8 +129,9 @@ Tx Translator::call(const Expr& e, Level& L) {
     }
     if ((f->flags & kTagLast) && argc > 0) s += ", '" + std::string(typeTag(args[0].type)) + "'";
     t.sql = s + ")";
-    // The function computed in plain units.
+    // The function computed in plain units, or in a double.
     if (t.type == Type::Currency) t.sql = "acc_tocur(" + t.sql + ")";
+    if (t.type == Type::Decimal) t.sql = "acc_todec(" + t.sql + ")";
     return t;
 }
 
@@ -170,7 +200,7 @@ Tx Translator::aggregate(const Expr& e, const FunctionSpec& f, Level& L) {
     std::string arg = val(x);
     if (key == "min" || key == "max") {
         if (isText(x.type) && !x.column) arg += " COLLATE ACC_TEXT";
-        if (x.type == Type::Decimal) arg = "CAST(" + arg + " AS REAL)";
+        if (x.type == Type::Decimal) arg += " COLLATE ACC_DECIMAL";
         t.type = x.type == Type::Null ? Type::Variant : x.type;
     } else if (key == "first" || key == "last" || key == "count") {
         t.type = key == "count" ? Type::Long : (x.type == Type::Null ? Type::Variant : x.type);
@@ -186,6 +216,8 @@ Tx Translator::aggregate(const Expr& e, const FunctionSpec& f, Level& L) {
     } else if (x.type == Type::Currency && key == "avg") {
         t.sql = "acc_cur_avg(acc_cur_sum(" + val(x) + ")" + filter + ", COUNT(" + val(x) + ")" +
                 filter + ")";
+    } else if (x.type == Type::Decimal && (key == "sum" || key == "avg")) {
+        t.sql = "acc_dec_" + key + "(" + val(x) + ")" + filter;
     }
     t.size = key == "count" ? 0 : x.size;
     return t;

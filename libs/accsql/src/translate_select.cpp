@@ -23,9 +23,12 @@ bool containsAggregate(const Expr& e) {
     return false;
 }
 
+// A column keeps its collation for the queries around it (and a union's
+// ORDER BY): text in Access's order, Decimal in numeric order.
 std::string itemSql(const Tx& t) {
     std::string s = val(t);
     if (isText(t.type) && !t.column) s += " COLLATE ACC_TEXT";
+    if (t.type == Type::Decimal && !t.column) s += " COLLATE ACC_DECIMAL";
     return s;
 }
 
@@ -76,7 +79,7 @@ std::string sortSql(const Tx& t) {
     // A bare integer in GROUP BY or ORDER BY would be a column position to SQLite.
     std::string s = t.constant ? "coalesce(" + val(t) + ", NULL)" : val(t);
     if (isText(t.type) && !t.column) s += " COLLATE ACC_TEXT";
-    if (t.type == Type::Decimal) s = "CAST(" + s + " AS REAL)";
+    if (t.type == Type::Decimal) s += " COLLATE ACC_DECIMAL";
     return s;
 }
 

@@ -4,6 +4,9 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -304,6 +307,39 @@ jet::Value decimalFromText(const std::string& text) {
     return jet::Value::decimal(d);
 }
 
+// A number where a Decimal was expected: a whole number exactly, a double
+// by its 15 significant digits (as CDec takes it); a double beyond the
+// Decimal range stays a Double.
+jet::Value decimalFromNumber(int storage, int64_t integer, double real) {
+    jet::Decimal d;
+    U128 v = 0;
+    if (storage == SQLITE_INTEGER) {
+        d.negative = integer < 0;
+        v = d.negative ? 0 - static_cast<uint64_t>(integer) : static_cast<uint64_t>(integer);
+    } else {
+        if (!(std::fabs(real) < 7.9e28)) return jet::Value::real(real);
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.14e", std::fabs(real));
+        for (const char* p = buf; *p && *p != 'e'; ++p)
+            if (*p >= '0' && *p <= '9') v = v * 10 + static_cast<unsigned>(*p - '0');
+        int scale = 14 - std::atoi(std::strchr(buf, 'e') + 1);
+        for (; scale < 0; ++scale) v *= 10;
+        if (scale > 28) {
+            // 15 digits: past 16 decimals more, nothing is left.
+            U128 unit = 1;
+            for (int k = scale - 28; k > 0 && unit < (static_cast<U128>(1) << 64); --k) unit *= 10;
+            const U128 q = v / unit, r = v % unit;
+            v = q + ((2 * r > unit || (2 * r == unit && (q & 1) != 0)) ? 1 : 0);
+            scale = 28;
+        }
+        d.scale = static_cast<uint8_t>(scale);
+        d.negative = real < 0 && v != 0;
+    }
+    d.hi = static_cast<uint64_t>(v >> 64);
+    d.lo = static_cast<uint64_t>(v);
+    return jet::Value::decimal(d);
+}
+
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -410,6 +446,7 @@ jet::Value convertCell(const Cell& cell, Type type) {
             break;
         case Type::Decimal:
             if (storage == SQLITE_TEXT) return decimalFromText(std::string(cell.text()));
+            if (number) return decimalFromNumber(storage, cell.integer(), cell.real());
             break;
         case Type::Date:
             if (number) return jet::Value::dateTime(cell.real());
@@ -473,6 +510,8 @@ void putCell(const Cell& cell, Type type, Out& out, size_t field) {
                 return out.currency(field, std::llround(cell.real()));
             break;
         case Type::Decimal:
+            if (storage != SQLITE_BLOB) return out.value(field, convertCell(cell, type));
+            break;
         case Type::Guid:
             if (storage == SQLITE_TEXT) return out.value(field, convertCell(cell, type));
             break;

@@ -983,8 +983,9 @@ std::string declaredType(const jet::Column& column) {
         case ColumnType::Text:
         case ColumnType::Memo:
             return std::string("TEXT COLLATE ") + kAccessTextCollation;
+        case ColumnType::Decimal:  // canonical text, in numeric order
+            return std::string("TEXT COLLATE ") + kAccessDecimalCollation;
         case ColumnType::Guid:
-        case ColumnType::Decimal:
         case ColumnType::Complex:
             return "TEXT";
         case ColumnType::Binary:

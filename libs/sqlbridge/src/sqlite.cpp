@@ -67,6 +67,7 @@ Result<Connection> Connection::openMemory() {
     sqlite3_extended_result_codes(db, 1);
     Connection c(db);
     TAB_TRY(registerAccessTextCollation(db));
+    TAB_TRY(registerAccessDecimalCollation(db));
     return c;
 }
 

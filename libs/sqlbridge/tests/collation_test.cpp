@@ -195,6 +195,21 @@ TEST(AccessTextCollation, SqliteUsesIt) {
         {"SELECT count(DISTINCT x COLLATE ACC_TEXT) FROM (SELECT 'Ab' AS x UNION ALL SELECT 'aB' "
          "UNION ALL SELECT 'ab' UNION ALL SELECT 'ac')",
          2},
+        // Decimal text: byte order puts 10 before 9, ACC_DECIMAL does not.
+        {"SELECT '10' < '9'", 1},
+        {"SELECT '10' < '9' COLLATE ACC_DECIMAL", 0},
+        {"SELECT '-2' < '-10' COLLATE ACC_DECIMAL", 0},
+        {"SELECT '1.50' = '1.5' COLLATE ACC_DECIMAL", 1},
+        {"SELECT count(DISTINCT x COLLATE ACC_DECIMAL) FROM (SELECT '1.0' AS x UNION ALL SELECT "
+         "'1' UNION ALL SELECT '01' UNION ALL SELECT '2')",
+         2},
+        {"SELECT max(x COLLATE ACC_DECIMAL) = '10' AND min(x COLLATE ACC_DECIMAL) = '-20' FROM "
+         "(SELECT '9' AS x UNION ALL SELECT '10' UNION ALL SELECT '-20' UNION ALL SELECT '-3')",
+         1},
+        {"SELECT group_concat(x, ' ') = '-20 -3 9 10' FROM (SELECT x FROM (SELECT '9' AS x UNION "
+         "ALL SELECT '10' UNION ALL SELECT '-20' UNION ALL SELECT '-3') ORDER BY x COLLATE "
+         "ACC_DECIMAL)",
+         1},
     };
     for (const Case& c : cases) {
         auto st = Statement::prepare(*conn, c.sql);
@@ -255,6 +270,66 @@ TEST(AccessTextCollation, OrderByMatchesTheComparison) {
                                        "\xC3\xA9"
                                        "cho"};
     EXPECT_EQ(got, byHand);
+}
+
+// ACC_DECIMAL: every pair of a list ranked by hand compares as its ranks
+// do; equal ranks are the same number written differently.
+TEST(AccessDecimalCollation, OrdersByValue) {
+    struct Ranked {
+        const char* text;
+        int rank;
+    };
+    const Ranked list[] = {
+        {"-79228162514264337593543950335", 0},
+        {"-10", 1},
+        {"-1e1", 1},
+        {"-10.000", 1},
+        {"-9.99", 2},
+        {"-0.5", 3},
+        {"-0.0000000000000000000000000001", 4},
+        {"0", 5},
+        {"-0", 5},
+        {"0.000", 5},
+        {"+0", 5},
+        {"000", 5},
+        {"0e5", 5},
+        {".0", 5},
+        {"0.0000000000000000000000000001", 6},
+        {"1e-28", 6},
+        {"0.05", 7},
+        {".05", 7},
+        {"5e-2", 7},
+        {"0.5", 8},
+        {"0.50", 8},
+        {"1", 9},
+        {"1.", 9},
+        {"01", 9},
+        {"+1", 9},
+        {"1.0", 9},
+        {"0.1e1", 9},
+        {"10e-1", 9},
+        {"9", 10},
+        {"10", 11},
+        {"1e1", 11},
+        {"10.0", 11},
+        {"1E+1", 11},
+        {"100.25", 12},
+        {"100.250000000000000000000000000000000001", 13},
+        {"79228162514264337593543950335", 14},
+        // No numbers: after every number, in byte order.
+        {"", 15},
+        {" 1", 16},
+        {"-", 17},
+        {".", 18},
+        {"1-2", 19},
+        {"1e", 20},
+        {"abc", 21},
+        {"e5", 22},
+    };
+    for (const Ranked& a : list)
+        for (const Ranked& b : list)
+            EXPECT_EQ(sign(compareDecimalText(a.text, b.text)), sign(a.rank - b.rank))
+                << "\"" << a.text << "\" vs \"" << b.text << "\"";
 }
 
 }  // namespace

@@ -225,7 +225,7 @@ TEST_F(TypesTest, DeclaredTypesKeepAffinities) {
         {"Notes", jet::ColumnType::Memo, "TEXT COLLATE ACC_TEXT"},
         {"Pic", jet::ColumnType::Ole, "BLOB"},
         {"Tag", jet::ColumnType::Guid, "TEXT"},
-        {"Exact", jet::ColumnType::Decimal, "TEXT"},
+        {"Exact", jet::ColumnType::Decimal, "TEXT COLLATE ACC_DECIMAL"},
     };
     for (const Case& c : cases) {
         const jet::Column* col = f.tables->column("all types", c.column);

@@ -81,8 +81,10 @@ std::span<const Def> mathFunctions();          // math.cpp: numbers, Rnd, Partit
 std::span<const Def> stringFunctions();        // strings.cpp
 std::span<const Def> dateFunctions();          // datetime.cpp: dates, times and the Format family
 std::span<const Def> currencyFunctions();      // currency.cpp: CCur and exact Currency arithmetic
+std::span<const Def> decimalFunctions();       // decimal.cpp: CDec and exact Decimal arithmetic
 std::span<const AggDef> aggregateFunctions();  // aggregates.cpp
 std::span<const AggDef> currencyAggregates();  // currency.cpp: the exact Sum
+std::span<const AggDef> decimalAggregates();   // decimal.cpp: the exact Sum and Avg
 
 // --- argument helpers shared by the families ---------------------------------
 

@@ -157,12 +157,6 @@ const Def kConversions[] = {
          if (std::fabs(d) > FLT_MAX) fail(Category::Overflow);
          x.resultReal(static_cast<float>(d));
      }},
-    {"acc_cdec", 1, 1,
-     [](Ctx& x) {
-         const double d = needNumber(x.arg(0)).value();
-         if (std::fabs(d) > 7.9228162514264337593543950335e28) fail(Category::Overflow);
-         x.resultReal(d);
-     }},
     {"acc_cbool", 1, 1,
      [](Ctx& x) {
          if (x.isNull(0)) fail(Category::InvalidUseOfNull);

@@ -58,9 +58,9 @@ const StringForm kStringForms[] = {
     {"acc_str_s", "acc_str"},       {"acc_hex_s", "acc_hex"},     {"acc_oct_s", "acc_oct"},
 };
 
-const std::array<std::span<const Def> (*)(), 6> kFamilies = {operatorFunctions, conversionFunctions,
-                                                             mathFunctions,     stringFunctions,
-                                                             dateFunctions,     currencyFunctions};
+const std::array<std::span<const Def> (*)(), 7> kFamilies = {
+    operatorFunctions, conversionFunctions, mathFunctions,   stringFunctions,
+    dateFunctions,     currencyFunctions,   decimalFunctions};
 
 const Def* findFunction(const char* name) {
     for (auto family : kFamilies)
@@ -102,7 +102,7 @@ tab::Status registerAccessFunctions(sqlite3* db, const FunctionOptions& options)
             return tab::Error(tab::Errc::Internal, std::string("no function ") + s.plain);
         if (!add(*plain, s.name, true)) return sqliteError(db, s.name);
     }
-    for (auto family : {aggregateFunctions, currencyAggregates})
+    for (auto family : {aggregateFunctions, currencyAggregates, decimalAggregates})
         for (const AggDef& a : family()) {
             const int rc =
                 sqlite3_create_function_v2(db, a.name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
