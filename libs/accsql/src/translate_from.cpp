@@ -89,16 +89,39 @@ std::string Translator::derivedTable(const FromItem& f, Level& L) {
     return sql;
 }
 
-// Both sides become sources first, so ON sees the columns of either.
+// Both sides become sources first, so ON sees the columns of either. Jet
+// joins two operands at a time: ON may use only their sources, and an inner
+// join may not use a source an outer join below it fills with Nulls, since
+// the result would depend on which join runs first.
 std::string Translator::join(const FromItem& f, Level& L) {
+    const size_t begin = L.sources.size();
     std::string left = fromItem(*f.left, L);
+    const size_t middle = L.sources.size();
     std::string right = fromItem(*f.right, L);
+    const size_t end = L.sources.size();
+    L.nullable.resize(end, false);
     const char* saved = L.clause;
     L.clause = "a JOIN's ON";
     L.aggAllowed = false;
+    const size_t mark = L.referenced.size();
     Tx on = expr(*f.on, L);
     L.clause = saved;
     if (on.agg) fail(f.on->span, "Cannot have an aggregate function in a JOIN's ON");
+    for (size_t k = mark; k < L.referenced.size(); ++k) {
+        const size_t i = L.referenced[k];
+        if (i < begin || i >= end) fail(f.on->span, "JOIN expression not supported.");
+        if (f.join == JoinType::Inner && L.nullable[i])
+            fail(f.span,
+                 "The SQL statement could not be executed because it contains ambiguous outer "
+                 "joins. To force one of the joins to be performed first, create a separate "
+                 "query that performs the first join and then include that query in your SQL "
+                 "statement.");
+    }
+    if (f.join != JoinType::Inner) {
+        const size_t from = f.join == JoinType::Left ? middle : begin;
+        const size_t to = f.join == JoinType::Left ? end : middle;
+        for (size_t i = from; i < to; ++i) L.nullable[i] = true;
+    }
     const char* kind = f.join == JoinType::Inner  ? " INNER JOIN "
                        : f.join == JoinType::Left ? " LEFT JOIN "
                                                   : " RIGHT JOIN ";

@@ -46,6 +46,8 @@ Tx Translator::columnTx(const Source& s, const Col& c, const Level& L, bool oute
     t.columnName = c.name;
     t.sourceName = s.exposed;
     t.level = &L;
+    if (&s >= L.sources.data() && &s < L.sources.data() + L.sources.size())
+        L.referenced.push_back(static_cast<size_t>(&s - L.sources.data()));
     return t;
 }
 

@@ -114,6 +114,11 @@ struct Level {
     int aggDepth = 0;
     const char* clause = "";
     std::string pivotFilter;  // TRANSFORM cells: FILTER for every aggregate
+    // Indices into `sources` of every column resolved here, in order, so a
+    // JOIN can see what its ON used; and the sources an outer join below
+    // may fill with Nulls.
+    mutable std::vector<size_t> referenced;
+    std::vector<bool> nullable;
 };
 
 struct QOut {
