@@ -239,3 +239,17 @@ INSERT INTO Decimals (Label, Amount, Money, Qty) VALUES
   ('big', 123456789012345678.0123456789, -1, 5),
   ('tiny', 0.0000000001, NULL, 0),
   ('none', NULL, 7.25, NULL);
+
+-- Memo values past 255 characters: Access removes duplicates and forms
+-- groups on the first 255 only. Rows 1 to 3 share those (row 3 has no more),
+-- row 7 differs in the 255th.
+CREATE TABLE Remarks (ID COUNTER PRIMARY KEY, Topic TEXT(10), Body MEMO);
+
+INSERT INTO Remarks (Topic, Body) VALUES
+  ('a', 'The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. abcdefghijklmnopqrstuvwxyz0123one'),
+  ('a', 'The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. abcdefghijklmnopqrstuvwxyz0123two'),
+  ('b', 'The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. abcdefghijklmnopqrstuvwxyz0123'),
+  ('b', 'short'),
+  ('c', 'SHORT'),
+  ('c', NULL),
+  ('d', 'The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. The quick brown fox jumps over the lazy dog. abcdefghijklmnopqrstuvwxyz0129');

@@ -44,20 +44,41 @@ bool isGrouped(const SelectCore& c, const std::vector<OrderItem>* order) {
     return grouped;
 }
 
+// Where Access removes duplicates or forms groups, a Memo value counts, and
+// shows, by its first 255 characters.
+Tx memoKey(const Tx& t) {
+    if (t.type != Type::Memo) return t;
+    Tx k = t;
+    k.sql = "substr(" + val(t) + ", 1, 255)";
+    k.pred = false;
+    k.column = false;
+    k.uniqueKey = false;
+    return k;
+}
+
+bool isMemoGroup(const Tx& t, const std::vector<Tx>& groups) {
+    for (const Tx& g : groups)
+        if (g.type == Type::Memo && g.sql == t.sql) return true;
+    return false;
+}
+
 std::string columnRef(char prefix, size_t index) {
     return std::string("\"") + prefix + std::to_string(index + 1) + "\"";
 }
 
 // A union part as the union holds its columns: a part whose column type
-// holds values differently (Currency in ten-thousandths) is converted.
-std::string unionPartSql(const QOut& part, const std::vector<ResultColumn>& cols) {
+// holds values differently (Currency in ten-thousandths) is converted, and
+// a Memo column of a part whose duplicates go is cut to its key.
+std::string unionPartSql(const QOut& part, const std::vector<ResultColumn>& cols, bool distinct) {
     std::string select;
     bool converted = false;
     for (size_t c = 0; c < cols.size(); ++c) {
         Tx x;
         x.sql = columnRef('c', c);
         x.type = part.cols[c].type;
-        const std::string s = as(x, cols[c].type);
+        std::string s = as(x, cols[c].type);
+        if (distinct && cols[c].type == Type::Memo)
+            s = "substr(" + s + ", 1, 255) COLLATE ACC_TEXT";
         converted = converted || s != x.sql;
         select += (c ? ", " : "") + s + " AS " + x.sql;
     }
@@ -114,10 +135,14 @@ QOut Translator::unionQuery(const Query& q, Level* outer) {
         for (size_t c = 0; i && c < out.cols.size(); ++c)
             out.cols[c].type = commonType(out.cols[c].type, parts[i].cols[c].type);
     }
+    // A UNION removes the duplicates of every part before it, too.
+    size_t lastDistinct = 0;
+    for (size_t i = 1; i < parts.size(); ++i)
+        if (!q.unionAll[i - 1]) lastDistinct = i;
     std::string sql;
     for (size_t i = 0; i < parts.size(); ++i) {
         if (i) sql += q.unionAll[i - 1] ? " UNION ALL " : " UNION ";
-        sql += unionPartSql(parts[i], out.cols);
+        sql += unionPartSql(parts[i], out.cols, lastDistinct > 0 && i <= lastDistinct);
     }
     if (!q.orderBy.empty()) {
         std::string order;
@@ -202,6 +227,9 @@ QOut Translator::core(const SelectCore& c, Level* outer, const std::vector<Order
     whereClause(s);
     groupByClause(s);
     selectList(s);
+    for (Item& it : s.items)
+        if (s.core.quantifier == SetQuantifier::Distinct || isMemoGroup(it.tx, s.groups))
+            it.tx = memoKey(it.tx);
     if (tr) pivotCells(*tr, c, s.level, s.from, s.where, s.items);
     if (s.items.size() > 255) fail(c.span, "A query can have at most 255 output columns");
     havingClause(s);
@@ -214,7 +242,7 @@ QOut Translator::core(const SelectCore& c, Level* outer, const std::vector<Order
     const std::string sql = selectSql(s, topWithOrder) + groupByHavingSql(s);
     // A crosstab lists its rows in group order unless told otherwise.
     if (tr && s.keys.empty())
-        for (const Tx& g : s.groups) s.keys.push_back({sortSql(g), false});
+        for (const Tx& g : s.groups) s.keys.push_back({sortSql(memoKey(g)), false});
     if (c.top) {
         out.sql = topSql(*c.top, sql, s, topWithOrder);
         out.simple = false;
@@ -338,6 +366,8 @@ SortKey Translator::orderKey(const OrderItem& o, SelectParts& s) {
         if (t.agg && !s.grouped)
             fail(e.span, "Cannot have an aggregate function in the ORDER BY clause");
         if (s.grouped) checkGroupedExpr(e, s.level, s.groups);
+        if (s.core.quantifier == SetQuantifier::Distinct || isMemoGroup(t, s.groups))
+            t = memoKey(t);
     }
     if (t.type == Type::LongBinary) fail(e.span, "Cannot sort on an OLE Object field");
     if (s.core.quantifier == SetQuantifier::Distinct) {
@@ -395,7 +425,7 @@ std::string Translator::selectSql(const SelectParts& s, bool withKeys) const {
 std::string Translator::groupByHavingSql(SelectParts& s) {
     std::string sql;
     std::string groupSql;
-    for (const Tx& g : s.groups) groupSql += (groupSql.empty() ? "" : ", ") + sortSql(g);
+    for (const Tx& g : s.groups) groupSql += (groupSql.empty() ? "" : ", ") + sortSql(memoKey(g));
     if (groupSql.empty() && s.core.quantifier == SetQuantifier::DistinctRow && !s.grouped)
         groupSql = distinctRowGroups(s.level, s.items);
     if (!groupSql.empty()) sql += " GROUP BY " + groupSql;
