@@ -276,10 +276,11 @@ Result<Value> coerceValue(const Column& c, const Value& v) {
                 return mismatch(c, v);
             }
             U128 m;
-            if (!rescale(d, c.scale, m))
+            const bool fits = rescale(d, c.scale, m);
+            if (!fits && d.scale > c.scale)
                 return bad(c, "value " + decimalToText(d) + " has more than " +
                                   std::to_string(c.scale) + " decimal places");
-            if (digitCount(m) > c.precision)
+            if (!fits || digitCount(m) > c.precision)
                 return bad(c, "value " + decimalToText(d) + " has more than " +
                                   std::to_string(c.precision) + " digits");
             Decimal out;
