@@ -170,36 +170,12 @@ std::string text(const Dec& d) {
     return jet::decimalToText(j);
 }
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // Every digit of a number in the forms text converts from ("-1,234.5",
 // "(7)", "$3", "2.5E-3"); nullopt for any other text. More digits than a
 // Decimal holds round half to even.
 std::optional<Dec> parseText(std::string_view s) {
-    while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
     bool negative = false;
-    auto trimmed = [](std::string_view v) {
-        while (!v.empty() && isBlank(v.front())) v.remove_prefix(1);
-        while (!v.empty() && isBlank(v.back())) v.remove_suffix(1);
-        return v;
-    };
-    if (s.size() >= 2 && s.front() == '(' && s.back() == ')') {
-        negative = true;
-        s = trimmed(s.substr(1, s.size() - 2));
-    }
-    if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
-        if (negative) return std::nullopt;
-        negative = s[0] == '-';
-        s = trimmed(s.substr(1));
-    }
-    if (!s.empty() && s[0] == '$') s = trimmed(s.substr(1));
-    if (!s.empty() && !negative && (s[0] == '-' || s[0] == '+')) {
-        negative = s[0] == '-';
-        s.remove_prefix(1);
-    }
+    if (!takeNumberSign(s, negative)) return std::nullopt;
     // Up to 32 significant digits are kept: more than a Decimal's 29, so the
     // ones dropped only decide the rounding through `sticky`.
     U128 m = 0;

@@ -66,6 +66,10 @@ struct Number {
     double value() const { return isInt ? static_cast<double>(i) : d; }
 };
 
+// The sign of a number in text, in the forms CDbl takes ("(7)", "-7",
+// "$-7", "- $ 7"): `s` is trimmed and left at the digits. False for a
+// second sign.
+bool takeNumberSign(std::string_view& s, bool& negative);
 // Strict text -> number (CDbl rules, en-US); nullopt when not numeric.
 std::optional<double> parseNumber(std::string_view text);
 // Number from a value: nullopt for Null; text must be numeric (type

@@ -109,17 +109,15 @@ std::optional<double> parseRadix(std::string_view s) {
 
 }  // namespace
 
-std::optional<double> parseNumber(std::string_view text) {
-    std::string_view s = trim(text);
-    if (s.empty()) return std::nullopt;
-    if (s[0] == '&') return parseRadix(s);
-    bool negative = false;
-    if (s.front() == '(' && s.back() == ')') {
+bool takeNumberSign(std::string_view& s, bool& negative) {
+    s = trim(s);
+    negative = false;
+    if (s.size() >= 2 && s.front() == '(' && s.back() == ')') {
         negative = true;
         s = trim(s.substr(1, s.size() - 2));
     }
     if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
-        if (negative) return std::nullopt;
+        if (negative) return false;
         negative = s[0] == '-';
         s = trim(s.substr(1));
     }
@@ -128,6 +126,15 @@ std::optional<double> parseNumber(std::string_view text) {
         negative = s[0] == '-';
         s = s.substr(1);
     }
+    return true;
+}
+
+std::optional<double> parseNumber(std::string_view text) {
+    std::string_view s = trim(text);
+    if (s.empty()) return std::nullopt;
+    if (s[0] == '&') return parseRadix(s);
+    bool negative = false;
+    if (!takeNumberSign(s, negative)) return std::nullopt;
     std::string clean;
     bool digits = false, point = false, exponent = false;
     for (size_t i = 0; i < s.size(); ++i) {
