@@ -49,7 +49,8 @@ CREATE TABLE Products (
   [Unit Price]   CURRENCY,
   Stock          SHORT,
   Weight         SINGLE,
-  Discontinued   YESNO
+  Discontinued   YESNO,
+  Tax            DECIMAL(12, 4)
 );
 CREATE UNIQUE INDEX ByName ON Products ([Product Name]);
 
@@ -76,15 +77,15 @@ INSERT INTO Customers ([Company Name], City, Joined, Active, Rating, Notes) VALU
   ('Zeta 100%', 'Oslo', #1900-01-01#, FALSE, -1.5, 'Percent [sign] and _under_score'),
   ('Nulls Inc', NULL, NULL, FALSE, NULL, NULL);
 
-INSERT INTO Products ([Product Name], [Unit Price], Stock, Weight, Discontinued) VALUES
-  ('Blue Ink', 4.99, 120, 0.25, FALSE),
-  ('Black Ink', 4.99, 0, 0.25, FALSE),
-  ('Paper A4', 12.5, 40, 2.5, FALSE),
-  ('Paper A3', 21.0001, NULL, 5, TRUE),
-  ('Stapler', 9.95, 7, 0.5, FALSE),
-  ('Pencil', 0.3, -2, 0.0625, FALSE),
-  ('Eraser', NULL, 15, NULL, TRUE),
-  ('Ruler 30cm', 1.2, 300, 0.125, FALSE);
+INSERT INTO Products ([Product Name], [Unit Price], Stock, Weight, Discontinued, Tax) VALUES
+  ('Blue Ink', 4.99, 120, 0.25, FALSE, 0.19),
+  ('Black Ink', 4.99, 0, 0.25, FALSE, 0.19),
+  ('Paper A4', 12.5, 40, 2.5, FALSE, -3.0001),
+  ('Paper A3', 21.0001, NULL, 5, TRUE, NULL),
+  ('Stapler', 9.95, 7, 0.5, FALSE, 10),
+  ('Pencil', 0.3, -2, 0.0625, FALSE, 99999999.9999),
+  ('Eraser', NULL, 15, NULL, TRUE, 0),
+  ('Ruler 30cm', 1.2, 300, 0.125, FALSE, 9);
 
 INSERT INTO [Order Lines] (CustomerID, ProductID, Quantity, [Order Date], Price, Shipped, Comment) VALUES
   (1, 1, 10, #2025-01-06 09:30:00#, 49.9, TRUE, 'first order'),

@@ -1,0 +1,1 @@
+SELECT Discontinued, Sum(Tax) AS s, Avg(Tax) AS a, Min(Tax) AS lo, Max(Tax) AS hi FROM Products GROUP BY Discontinued HAVING Sum(Tax) > -1

@@ -1,0 +1,1 @@
+SELECT Tax * [Unit Price] AS a, Tax / 3 AS b, Tax + Stock - 1 AS c, -Tax AS d, Round(Tax, 2) AS e, CDec(Nz(Weight, 0)) AS f FROM Products WHERE Tax > 0.5 OR Tax IN (0, '9') ORDER BY Tax DESC

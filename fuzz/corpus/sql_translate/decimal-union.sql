@@ -1,0 +1,1 @@
+SELECT Tax AS v FROM Products UNION SELECT Stock FROM Products UNION SELECT [Unit Price] FROM Products ORDER BY v

@@ -1,0 +1,1 @@
+SELECT c.City, p.[Product Name] FROM Customers AS c LEFT JOIN ([Order Lines] AS l INNER JOIN Products AS p ON l.ProductID = p.ProductID) ON c.CustomerID = l.CustomerID

@@ -1,0 +1,1 @@
+SELECT DISTINCT Notes FROM Customers UNION SELECT Notes & 'x' FROM Customers UNION ALL SELECT Comment FROM [Order Lines]

@@ -1,0 +1,1 @@
+SELECT Notes, Count(*) AS n FROM Customers GROUP BY Notes ORDER BY Notes
