@@ -413,45 +413,32 @@ Tx Translator::inList(const Expr& e, Level& L) {
 
 namespace {
 
+// One side of a comparison with a subquery's column held as `to`: x
+// itself, or (column) the subquery's column. Double is a plain number.
+void convertSide(Tx& x, QOut& q, bool column, Type to) {
+    auto held = [to](const Tx& t) { return to == Type::Double ? num(t) : as(t, to); };
+    if (column) {
+        q.sql = "SELECT " + held(lit("\"c1\"", q.cols[0].type)) + " AS \"c1\" FROM (" + q.sql + ")";
+        q.cols[0].type = to;
+    } else {
+        x.sql = held(x);
+        x.pred = false;
+        x.type = to;
+    }
+}
+
 // A subquery's one column beside x: where only one of them is Decimal and
-// the other a number or text, both as Decimal; where only one of them is
-// Currency, both in their own units.
+// the other a number or text, both as Decimal; beside anything else the
+// Decimal becomes a double. Where only one of them is Currency, both in
+// their own units.
 void alignOperands(Tx& x, QOut& q) {
     const Type qt = q.cols[0].type;
     if (x.type == Type::Null || qt == Type::Null || x.type == qt) return;
-    if (decimalOperands(x.type, qt)) {
-        if (x.type == Type::Decimal) {
-            Tx c = lit("\"c1\"", qt);
-            q.sql = "SELECT " + as(c, Type::Decimal) + " AS \"c1\" FROM (" + q.sql + ")";
-            q.cols[0].type = Type::Decimal;
-        } else {
-            x.sql = as(x, Type::Decimal);
-            x.pred = false;
-            x.type = Type::Decimal;
-        }
-        return;
-    }
-    if (x.type == Type::Decimal || qt == Type::Decimal) {
-        // Beside a date or a Variant, in a double.
-        if (x.type == Type::Decimal) {
-            x.sql = num(x);
-            x.pred = false;
-            x.type = Type::Double;
-        } else {
-            q.sql = "SELECT CAST(\"c1\" AS REAL) AS \"c1\" FROM (" + q.sql + ")";
-            q.cols[0].type = Type::Double;
-        }
-    }
+    const bool xd = x.type == Type::Decimal, qd = qt == Type::Decimal;
+    if (decimalOperands(x.type, qt)) return convertSide(x, q, xd, Type::Decimal);
+    if (xd || qd) convertSide(x, q, qd, Type::Double);
     const bool xc = x.type == Type::Currency, qc = q.cols[0].type == Type::Currency;
-    if (xc == qc) return;
-    if (xc) {
-        x.sql = num(x);
-        x.pred = false;
-        x.type = Type::Double;
-    } else {
-        q.sql = "SELECT \"c1\" / 10000.0 AS \"c1\" FROM (" + q.sql + ")";
-        q.cols[0].type = Type::Double;
-    }
+    if (xc != qc) convertSide(x, q, qc, Type::Double);
 }
 
 }  // namespace
