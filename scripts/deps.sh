@@ -36,6 +36,8 @@ PACKAGES=(
     "fonts-noto-cjk      printed tables: Chinese, Japanese and Korean"
     "poppler-utils       tests read the printed PDF's text back (pdftotext)"
     "python3-openpyxl    tests read the exported workbook with an independent reader"
+    "ccache              compiler cache outside the clone: a later run rebuilds only what changed"
+    "xdotool             a test clicks a table with the X pointer under the virtual X server"
 )
 
 names=()
