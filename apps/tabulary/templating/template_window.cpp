@@ -124,7 +124,7 @@ void Form3::addFolder(Guard& g, int firstLine, const TemplateFolder& folder, QCo
 
 WorkspaceSelection Form3::selection() const {
     WorkspaceSelection s;
-    s.table = currentText(m_workspace.List1());
+    s.table = m_workspace.List1().selectedName();
     const QListWidget& fields = m_workspace.fieldList();
     s.currentField = currentText(fields);
     for (int i = 0; i < fields.count(); ++i)

@@ -34,8 +34,10 @@ void TableList::addName(const QString& name) {
 }
 
 QString TableList::selectedName() const {
-    const QListWidgetItem* item = currentItem();
-    return item && item->isSelected() ? item->text() : QString();
+    // The selection, not the current item: a mouse press moves the current
+    // item before it selects it.
+    const QList<QListWidgetItem*> selected = selectedItems();
+    return selected.isEmpty() ? QString() : selected.first()->text();
 }
 
 }  // namespace tab::gui
