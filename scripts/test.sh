@@ -39,16 +39,20 @@ slowest() {
 # run_pass NAME PRESET DIR [CTEST ARGS...]: configure, build and test one tree;
 # returns non-zero on failure.
 run_pass() {
-    local name=$1 preset=$2 dir=$3 start=$SECONDS status=0
+    local name=$1 preset=$2 dir=$3 start=$SECONDS status=0 built tested
     shift 3
     log "[$name] configure ($preset) in $dir"
     configure_preset "$preset" "$dir" || return 1
     log "[$name] build (-j$TABULARY_JOBS)"
     build_dir "$dir" || return 1
+    built=$((SECONDS - start))
     log "[$name] ctest"
     (cd "$dir" && ctest --output-on-failure --no-tests=error -j "$TABULARY_JOBS" "$@" \
         "${ctest_args[@]}") || status=1
+    tested=$((SECONDS - start - built))
     slowest "$dir"
+    log "[$name] configure and build $built s, tests $tested s"
+    if command -v ccache >/dev/null 2>&1; then ccache --show-stats 2>/dev/null | grep -Ei 'hits|misses' | head -3 || true; fi
     ((status == 0)) || return 1
     log "[$name] passed in $((SECONDS - start)) s"
 }

@@ -102,12 +102,17 @@ TEST_F(ExecuteTest, TheLengthAndSelectTestsDecideThePath) {
          "Results - Number of Records: 0",
          -1,
          {"0 record(s) affected."}},
-        // Refused by the engine: line 138, then the count 0.
+        // Refused by the engine, or not even read: line 138 and no count after it.
         {"INSERT INTO Tags (Tag) VALUES ('red')",
          "command",
          "Results - Number of Records: 0",
          -1,
-         {"line 138", "0 record(s) affected."}},
+         {"line 138"}},
+        {"UPDATE Customers SET WHERE",
+         "command",
+         "Results - Number of Records: 0",
+         -1,
+         {"line 138"}},
         // Eight characters, rejected: line 124, then the steps that read the closed recordset.
         {"select *",
          "rows",
@@ -180,14 +185,13 @@ TEST_F(ExecuteTest, ChangesShowTheirCountAndRefusalsChangeNothing) {
     const QByteArray before = file.readAll();
     file.close();
     execute(QStringLiteral("INSERT INTO Tags (Tag) VALUES ('RED')"));
-    ASSERT_EQ(world.dialogs->boxes.size(), 2u);
+    ASSERT_EQ(world.dialogs->boxes.size(), 1u);
     EXPECT_EQ(world.dialogs->boxes[0].title, QStringLiteral("Application Error"));
     EXPECT_TRUE(world.dialogs->boxes[0].text.contains(
         QStringLiteral("Form2.PushButton1_Click at line 138\r")))
         << world.dialogs->boxes[0].text.toStdString();
     EXPECT_TRUE(world.dialogs->boxes[0].text.contains(QStringLiteral("duplicate values")))
         << world.dialogs->boxes[0].text.toStdString();
-    EXPECT_EQ(world.dialogs->boxes[1].text, QStringLiteral("0 record(s) affected."));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll() == before);
     EXPECT_EQ(historyBytes(),

@@ -89,6 +89,9 @@ std::function<void(Application&, TestWorld&)> clickOnStartWindow(const char* but
 const char* const kNoRowsBranch =
     "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 128 132 134 142 144 146 148 150";
 
+const char* const kFailedCommand =
+    "100 102 104 106 108 110 112 114 116 118 138 142 144 146 148 150";
+
 // Starts with the database open, types a statement and presses "Execute".
 std::function<void(Application&, TestWorld&)> execute(const char* text) {
     return [text](Application& app, TestWorld&) {
@@ -419,16 +422,21 @@ std::vector<Scenario> scenarios() {
          remembered,
          execute(" select * from alpha"),
          "100 102 104 106 108 110 112 114 116 118 138 140 142 144 146 148 150",
-         // Entering the row-returning branch runs the text as a query.
+         // Entering the row-returning branch runs the text as a query. A
+         // command that failed (no connection object, not opened, or the
+         // statement itself) reports no count.
          {{9,
            "100 102 104 106 108 110 112 114 116 118 120 122 124 126 128 128 132 134 142 144 146 "
-           "148 150"}},
+           "148 150"},
+          {0, kFailedCommand},
+          {7, kFailedCommand},
+          {10, kFailedCommand}},
          {{0, 3}, {7, 1}, {12, 2}},
          [](Application&, TestWorld& w, int position) {
-             const QString expected = position == 9 || position == 11 ? QString()
-                                      : position == 10 || position == 0 || position == 7
-                                          ? QStringLiteral("0 record(s) affected.")
-                                          : QStringLiteral("-1 record(s) affected.");
+             const QString expected =
+                 position == 9 || position == 11 || position == 0 || position == 7 || position == 10
+                     ? QString()
+                     : QStringLiteral("-1 record(s) affected.");
              EXPECT_EQ(lastMessage(w), expected) << position;
          }},
         {"Execute, too short",
@@ -436,8 +444,8 @@ std::vector<Scenario> scenarios() {
          remembered,
          execute("abc"),
          "100 102 104 106 108 110 150",
-         // Entered anyway: the engine refuses "abc" at 138, the count 0 follows.
-         {{5, "100 102 104 106 108 110 112 114 116 118 138 140 142 144 146 148 150"}},
+         // Entered anyway: the engine refuses "abc" at 138, and no count follows.
+         {{5, kFailedCommand}},
          {{5, 1}},
          [](Application&, TestWorld& w, int position) {
              EXPECT_EQ(historyText(w).contains(QStringLiteral("abc\r\n")), position == 5);

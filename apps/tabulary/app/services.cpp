@@ -7,7 +7,10 @@
 #include <QTime>
 #include <QUrl>
 #include <QWidget>
+#include <algorithm>
 #include <random>
+
+#include <unistd.h>
 
 #include "app/failure.h"
 #include "app/product.h"
@@ -69,7 +72,16 @@ Services::Services()
       m_random(std::make_unique<TimeSeededRandom>()),
       m_connections(std::make_unique<EngineConnections>()),
       m_printers(std::make_unique<SystemPrinters>()),
-      m_spreadsheets(makeDesktopSpreadsheetProgram()) {}
+      m_spreadsheets(makeDesktopSpreadsheetProgram()),
+      m_gridBudget(defaultGridBudget()) {}
+
+size_t Services::defaultGridBudget() {
+    constexpr size_t kCeiling = size_t{2} << 30;
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return kCeiling;
+    return std::min(kCeiling, static_cast<size_t>(pages) / 4 * static_cast<size_t>(pageSize));
+}
 
 Services::~Services() = default;
 

@@ -95,6 +95,12 @@ public:
     void setSpreadsheets(std::unique_ptr<SpreadsheetProgram> s) { m_spreadsheets = std::move(s); }
     void setGuardHooks(GuardHooks* hooks) { m_guardHooks = hooks; }
 
+    // The most the results grid holds, in bytes: the smaller of 2 GiB and a
+    // quarter of the machine's memory. Tests and benchmarks change it.
+    size_t gridBudget() const { return m_gridBudget; }
+    void setGridBudget(size_t bytes) { m_gridBudget = bytes; }
+    static size_t defaultGridBudget();
+
     // Ending the program at once: every window closes and the event loop
     // ends, or does not start when it has not yet. Idempotent.
     void endProgram();
@@ -109,6 +115,7 @@ private:
     std::unique_ptr<PrinterList> m_printers;
     std::unique_ptr<SpreadsheetProgram> m_spreadsheets;
     GuardHooks* m_guardHooks = nullptr;
+    size_t m_gridBudget;
     bool m_ended = false;
 };
 

@@ -8,7 +8,9 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QScopedValueRollback>
+#include <limits>
 #include <optional>
+#include <utility>
 
 #include "app/app_icon.h"
 #include "app/app_paths.h"
@@ -29,6 +31,7 @@
 #include "workspace/query_history.h"
 #include "workspace/results_grid.h"
 #include "workspace/select_composer.h"
+#include "workspace/statement_run.h"
 #include "workspace/table_list.h"
 
 namespace tab::gui {
@@ -122,8 +125,11 @@ Form2::Form2(Application& app) : m_app(app) {
         m_pointer->follow(w, true);
 
     connect(Text1, &QPlainTextEdit::textChanged, this, [this] { Text1_Change(); });
-    connect(m_list1, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0) List1_Click();
+    // The click event of the list is a change of its selection, however it
+    // came: a mouse press makes the item current before it selects it, so
+    // the current row alone would name no selected table yet.
+    connect(m_list1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!m_list1->selectedName().isEmpty()) List1_Click();
     });
     connect(List2, &QListWidget::itemSelectionChanged, this, [this] {
         if (!m_fillingFields) List2_Click();
@@ -134,7 +140,11 @@ Form2::Form2(Application& app) : m_app(app) {
     connect(PushButton5, &QPushButton::clicked, this, [this] { PushButton5_Click(); });
     connect(PushButton6, &QPushButton::clicked, this, [this] { PushButton6_Click(); });
     connect(PushButton7, &QPushButton::clicked, this, [this] { PushButton7_Click(); });
-    connect(PushButton4, &QPushButton::clicked, this, [this] { PushButton4_Click(); });
+    connect(PushButton4, &QPushButton::clicked, this, [this] {
+        if (!m_run) return PushButton4_Click();
+        m_backAfterRun = true;
+        m_run->requestStop();
+    });
     // A double-click anywhere in the list, as the list view reports it.
     ListView1->viewport()->installEventFilter(this);
     ListView1->installEventFilter(this);
@@ -177,6 +187,13 @@ void Form2::Form_QueryUnload() {
 }
 
 void Form2::closeEvent(QCloseEvent* event) {
+    if (m_run) {
+        // Closed once the statement has stopped and gone to the history.
+        m_closeAfterRun = true;
+        m_run->requestStop();
+        event->ignore();
+        return;
+    }
     // "Next >" pressed inside the pumps below loads a fresh workspace.
     m_app.workspaceClosing(this);
     Form_QueryUnload();
@@ -305,13 +322,25 @@ void Form2::PushButton1_Click() {
                    [&] { return Text1->text().left(7).toLower() == QStringLiteral("select "); })) {
             g.line(120, [&] { conn().setCursorLocation(ado::kCursorClient); });
             g.line(122, [&] { rs().cursorLocation = ado::kCursorClient; });
+            ado::FillEnd fillEnd = ado::FillEnd::Complete;
             g.line(124, [&] {
                 if (!conn().isOpen()) throw Failure(QStringLiteral("The connection is not open."));
                 sent = true;
-                auto opened = std::make_shared<ado::Recordset>(
-                    take(ado::openRecordset(conn(), Text1->text().toStdString())));
-                // A static cursor fetches every record here.
-                take(opened->eof());
+                const std::string sql = Text1->text().toStdString();
+                std::shared_ptr<ado::Recordset> opened;
+                runStatement([&](const std::atomic<bool>& stop) {
+                    ado::QueryOptions options;
+                    options.stop = &stop;
+                    opened = std::make_shared<ado::Recordset>(
+                        take(ado::openRecordset(conn(), sql, options)));
+                    // A static cursor fetches every record here, up to what
+                    // the grid may hold.
+                    ado::FillLimits limits;
+                    limits.maxBytes = services().gridBudget();
+                    limits.maxRows = static_cast<size_t>(std::numeric_limits<int>::max());
+                    limits.stop = &stop;
+                    fillEnd = take(opened->fill(limits));
+                });
                 rs().open = std::move(opened);
             });
             g.line(126, [&] { DataGrid1->bind(rs().open); });
@@ -325,18 +354,32 @@ void Form2::PushButton1_Click() {
             } else {
                 g.line(136, [&] { PushButton6->setEnabled(false); });
             }
+            // Only a grid that stays in view is worth the box.
+            if (fillEnd != ado::FillEnd::Complete && !m_backAfterRun && !m_closeAfterRun)
+                g.line(130, [&] {
+                    reportPartialResult(fillEnd == ado::FillEnd::Stopped,
+                                        static_cast<qsizetype>(take(rs().get().recordCount())));
+                });
         } else {
-            g.line(138, [&] {
+            // A command the database refused has affected nothing; its
+            // error box is the report.
+            const bool ran = g.line(138, [&] {
                 if (!conn().isOpen()) throw Failure(QStringLiteral("The connection is not open."));
                 sent = true;
-                recordsAffected = take(ado::execute(conn(), Text1->text().toStdString()));
+                const std::string sql = Text1->text().toStdString();
+                runStatement([&](const std::atomic<bool>& stop) {
+                    ado::QueryOptions options;
+                    options.stop = &stop;
+                    recordsAffected = take(ado::execute(conn(), sql, options));
+                });
             });
-            g.line(140, [&] {
-                services().dialogs().message(
-                    {applicationTitle(),
-                     QString::number(recordsAffected) + QStringLiteral(" record(s) affected."),
-                     BoxIcon::None, BoxButtons::Ok});
-            });
+            if (ran)
+                g.line(140, [&] {
+                    services().dialogs().message(
+                        {applicationTitle(),
+                         QString::number(recordsAffected) + QStringLiteral(" record(s) affected."),
+                         BoxIcon::None, BoxButtons::Ok});
+                });
         }
         WorkFile history;
         historyStep(142, [&] { history.openForAppend(HistoryFilePath); });
@@ -346,6 +389,46 @@ void Form2::PushButton1_Click() {
         g.line(148, [&] { LoadHistory(*ListView1, HistoryFilePath); });
     }
     g.line(150, [&] { m_pointer->set(kPointerDefault); });
+    if (std::exchange(m_closeAfterRun, false)) {
+        m_backAfterRun = false;
+        if (!unloaded()) close();
+    } else if (std::exchange(m_backAfterRun, false)) {
+        if (!unloaded()) PushButton4_Click();
+    }
+}
+
+void Form2::runStatement(const std::function<void(const std::atomic<bool>& stop)>& work) {
+    StatementRun run(*this, {PushButton4});
+    // A statement started inside another's message pump runs on its own.
+    StatementRun* const outer = std::exchange(m_run, &run);
+    struct Restore {
+        StatementRun*& slot;
+        StatementRun* value;
+        ~Restore() { slot = value; }
+    } restore{m_run, outer};
+    run.run(work);
+}
+
+void Form2::reportPartialResult(bool stopped, qsizetype rows) {
+    const QString count = QString::number(rows);
+    const size_t budget = services().gridBudget();
+    const QString held = budget >= (size_t{1} << 20)
+                             ? QString::number(budget >> 20) + QStringLiteral(" MB")
+                             : QString::number(budget >> 10) + QStringLiteral(" KB");
+    QString text =
+        stopped
+            ? QStringLiteral("The statement was stopped after %1 rows.").arg(count)
+            : QStringLiteral("The result was cut at %1 rows: the grid holds at most %2 of rows.")
+                  .arg(count, held);
+    const ConnectionSettings& settings = m_app.startWindow();
+    text += QStringLiteral(
+                "\r\n\r\n\"Save Results As\" writes only these rows. To get all "
+                "of them, run:\r\n\r\ntabulary-cli query \"%1\" \"STATEMENT\"%2 "
+                "--format csv --output FILE.csv")
+                .arg(settings.databasePath(), settings.databasePassword().isEmpty()
+                                                  ? QString()
+                                                  : QStringLiteral(" --password PASSWORD"));
+    services().dialogs().message({applicationTitle(), text, BoxIcon::Information, BoxButtons::Ok});
 }
 
 void Form2::PushButton2_Click() {

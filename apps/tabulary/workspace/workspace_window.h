@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 
 #include "app/window_lifetime.h"
@@ -20,6 +21,7 @@ class Form3;
 class HistoryList;
 class QueryBox;
 class ResultsGrid;
+class StatementRun;
 class TableList;
 class WindowPointer;
 
@@ -61,6 +63,8 @@ public:
     Form3* templateWindow() const;
     WindowPointer& pointer() { return *m_pointer; }
     bool returningToStart() const { return ReturningToStart; }
+    // A statement is reading rows or changing the file right now.
+    bool statementRunning() const { return m_run != nullptr; }
     const QString& historyFilePath() const { return HistoryFilePath; }
 
 protected:
@@ -68,6 +72,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A statement's reading or change, run so that the window stays live;
+    // Escape, "< Back" and the close box stop it.
+    void runStatement(const std::function<void(const std::atomic<bool>& stop)>& work);
+    // The box after a result that was cut or stopped.
+    void reportPartialResult(bool stopped, qsizetype rows);
+
     // One Save command: the dialog with the command's filter, then `write`.
     void saveResultsAs(const QString& procedure, const QString& filter,
                        const std::function<void(const QString& path)>& write);
@@ -95,6 +105,12 @@ private:
     QPointer<QWidget> m_form3;
     // The Save dialog's file name, kept for the window's life.
     QString m_lastSaveName;
+
+    // The statement running, while it runs.
+    StatementRun* m_run = nullptr;
+    // "< Back" or the close box while a statement ran: done once it has ended.
+    bool m_backAfterRun = false;
+    bool m_closeAfterRun = false;
 
     bool ReturningToStart = false;
     QString HistoryFilePath;

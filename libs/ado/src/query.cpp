@@ -225,6 +225,15 @@ Result<std::shared_ptr<Session>> openSession(Connection& connection, const Query
     const double now = s->now;
     fo.now = [now] { return now; };
     TAB_TRY(sqlbridge::registerAccessFunctions(s->conn.handle(), fo));
+    if (options.stop)
+        sqlite3_progress_handler(
+            s->conn.handle(), 1000,
+            [](void* flag) {
+                return static_cast<const std::atomic<bool>*>(flag)->load(std::memory_order_relaxed)
+                           ? 1
+                           : 0;
+            },
+            const_cast<std::atomic<bool>*>(options.stop));
     sqlbridge::AttachOptions ao;
     ao.useIndexes = options.useIndexes;
     ao.links = connection.linkedDatabases();
@@ -879,10 +888,20 @@ Result<int32_t> execute(Connection& connection, std::string_view sql, const Quer
     TAB_ASSIGN_OR_RETURN(auto rows, prepareRows(connection, sql, options));
     std::vector<jet::Value> row(rows->fields().size());
     while (true) {
-        TAB_ASSIGN_OR_RETURN(bool more, rows->next(row));
-        if (!more) break;
+        if (stopRequested(options)) return stoppedError();
+        auto more = rows->next(row);
+        if (!more.ok()) return stopRequested(options) ? stoppedError() : more.error();
+        if (!*more) break;
     }
     return -1;
+}
+
+Error stoppedError() {
+    return Error(Errc::InvalidArgument, "The statement was stopped before it finished.");
+}
+
+bool stopRequested(const QueryOptions& options) {
+    return options.stop && options.stop->load(std::memory_order_relaxed);
 }
 
 Result<accsql::Translation> translateOn(Connection& connection, std::string_view sql) {

@@ -658,16 +658,41 @@ Recordset::Recordset(Recordset&&) noexcept = default;
 Recordset& Recordset::operator=(Recordset&&) noexcept = default;
 
 Status Recordset::fill() {
+    auto end = fill(FillLimits{});
+    if (!end.ok()) return end.error();
+    return {};
+}
+
+Result<FillEnd> Recordset::fill(const FillLimits& limits) {
     if (m_error) return *m_error;
-    if (m_filled) return {};
+    if (m_filled) return m_end;
     m_filled = true;
     auto store = std::make_unique<detail::ColumnStore>(m_fields);
+    const auto stopped = [&] {
+        return limits.stop && limits.stop->load(std::memory_order_relaxed);
+    };
+    // Measuring the store walks its blocks: often enough to stay near the
+    // bound, rarely enough to cost nothing per row.
+    constexpr size_t kMeasureEvery = 4096;
     if (m_source) {
         RowWriter writer(*store);
         while (true) {
+            if (stopped()) {
+                m_end = FillEnd::Stopped;
+                break;
+            }
+            if (store->rows() >= limits.maxRows ||
+                (store->rows() % kMeasureEvery == 0 && limits.maxBytes != SIZE_MAX &&
+                 store->heldBytes() >= limits.maxBytes)) {
+                m_end = FillEnd::Cut;
+                break;
+            }
             auto more = m_source->nextInto(writer);
             if (!more.ok()) {
-                m_error = more.error();
+                if (stopped())
+                    m_end = FillEnd::Stopped;
+                else
+                    m_error = more.error();
                 break;
             }
             if (!*more) break;
@@ -682,7 +707,7 @@ Status Recordset::fill() {
         if (Status s = store->finish(); !s.ok()) m_error = s.error();
     if (m_error) return *m_error;
     m_store = std::move(store);
-    return {};
+    return m_end;
 }
 
 size_t Recordset::rowCount() const {

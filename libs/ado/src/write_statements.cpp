@@ -284,7 +284,10 @@ Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& st
     if (options.now) co.objectDate = options.now();
     TAB_ASSIGN_OR_RETURN(jet::Database * file, changedFile(*session, plan));
     TAB_ASSIGN_OR_RETURN(auto change, jet::Change::begin(*file, co));
-    TAB_ASSIGN_OR_RETURN(Rows rows, runSelect(*session, plan));
+    auto read = runSelect(*session, plan);
+    if (stopRequested(options)) return stoppedError();
+    if (!read.ok()) return read.error();
+    const Rows& rows = *read;
     Result<int32_t> affected = 0;
     switch (plan.kind) {
         case accsql::StatementKind::SelectInto:
@@ -303,6 +306,8 @@ Result<int32_t> executeWrite(Connection& connection, const accsql::Statement& st
             return Error(Errc::Internal, "not a statement that changes rows");
     }
     if (!affected.ok()) return affected.error();
+    // The last moment a stop can still leave the file as it was.
+    if (stopRequested(options)) return stoppedError();
     TAB_TRY(change->commit());
     if (options.onCommit) options.onCommit(change->stats());
     if (auto id = change->lastIdentity()) connection.setLastIdentity(*id);

@@ -5,6 +5,7 @@
 // rows have been read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,7 +35,15 @@ struct QueryOptions {
     // measurements), and what the change wrote, once it is committed.
     bool durable = true;
     std::function<void(const jet::ChangeStats&)> onCommit;
+    // Set (from any thread) to stop the statement: SQLite's work is
+    // interrupted, reading rows ends, and a change is not committed. The
+    // flag must outlive the statement's rows.
+    const std::atomic<bool>* stop = nullptr;
 };
+
+// What a statement stopped through QueryOptions::stop fails with.
+Error stoppedError();
+bool stopRequested(const QueryOptions& options);
 
 // Static, client-side, read-only. Fields are known on return; rows are read
 // at the first EOF, RecordCount, move or value. A statement that changes

@@ -8,6 +8,7 @@
 // jet::Values only when a cell is read.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -68,6 +69,18 @@ public:
     virtual Result<bool> nextInto(RowWriter& out);
 };
 
+// Bounds on reading a result's rows. Reaching one keeps the rows read so
+// far and lets the source go, as the end of the rows does.
+struct FillLimits {
+    size_t maxBytes = SIZE_MAX;  // heldBytes() at most about this
+    size_t maxRows = SIZE_MAX;
+    // Set from another thread to stop; a source failing because of it
+    // counts as stopped, not failed.
+    const std::atomic<bool>* stop = nullptr;
+};
+
+enum class FillEnd { Complete, Cut, Stopped };
+
 class Recordset {
 public:
     explicit Recordset(std::unique_ptr<RowSource> source);
@@ -89,7 +102,10 @@ public:
     // then read cells). The cell accessors below see no rows before a
     // successful fill; row and field must be in range.
     Status fill();
+    // The same within limits; how the reading ended.
+    Result<FillEnd> fill(const FillLimits& limits);
     bool filled() const { return m_filled; }
+    FillEnd fillEnd() const { return m_end; }
 
     size_t rowCount() const;
     jet::Value cell(size_t row, size_t field) const;
@@ -107,6 +123,7 @@ private:
     std::unique_ptr<detail::ColumnStore> m_store;
     size_t m_position = 0;
     bool m_filled = false;
+    FillEnd m_end = FillEnd::Complete;
     std::optional<Error> m_error;
 };
 
