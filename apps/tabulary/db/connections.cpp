@@ -8,20 +8,20 @@
 #include "app/failure.h"
 #include "app/product.h"
 #include "app/services.h"
-#include "tabulary/jet/database.h"
 
 namespace tab::gui {
 
 void reportOpenNotice(const ado::Connection& connection) {
-    const auto db = connection.database();
-    if (!db || db->openNotice().empty()) return;
+    const std::string notice = connection.openNotice();
+    if (notice.empty()) return;
+    const std::string path = connection.filePath();
     // A read-only file says so on every open; once is enough.
     static std::set<std::pair<std::string, std::string>> shown;
-    if (!shown.emplace(db->path(), db->openNotice()).second) return;
-    services().dialogs().message({applicationTitle(),
-                                  QString::fromStdString(db->path()) + QStringLiteral(":\r\n") +
-                                      QString::fromStdString(db->openNotice()),
-                                  BoxIcon::Warning, BoxButtons::Ok});
+    if (!shown.emplace(path, notice).second) return;
+    services().dialogs().message(
+        {applicationTitle(),
+         QString::fromStdString(path) + QStringLiteral(":\r\n") + QString::fromStdString(notice),
+         BoxIcon::Warning, BoxButtons::Ok});
 }
 
 std::unique_ptr<ado::Connection> openConnection(const ConnectionSettings& settings,

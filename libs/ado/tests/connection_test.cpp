@@ -129,3 +129,29 @@ TEST(Connection, OpensTheNamedDatabaseWithItsPassword) {
     }
     fs::remove(path);
 }
+
+// The file and the notice of its open come from the database itself, so
+// the program needs nothing but the connection to show them.
+TEST(Connection, NamesItsFileAndTheNoticeOfItsOpen) {
+    std::string path =
+        (fs::temp_directory_path() / ("tabulary-ado-notice-" + std::to_string(::getpid()) + ".mdb"))
+            .string();
+    {
+        auto w = jet::DatabaseWriter::create(path, {});
+        ASSERT_TRUE(w.ok());
+        ASSERT_TRUE(script::runCreateScript(**w, "CREATE TABLE t (a LONG);").ok());
+        ASSERT_TRUE((*w)->finish().ok());
+    }
+    Connection c;
+    EXPECT_EQ(c.filePath(), "");
+    EXPECT_EQ(c.openNotice(), "");
+    ASSERT_TRUE(c.openFile(path, "").ok());
+    EXPECT_EQ(c.filePath(), path);
+    EXPECT_EQ(c.openNotice(), "");
+    c.database()->showBeforeChange(nullptr, "Shown as it was before the change.");
+    EXPECT_EQ(c.openNotice(), "Shown as it was before the change.");
+    c.close();
+    EXPECT_EQ(c.filePath(), "");
+    EXPECT_EQ(c.openNotice(), "");
+    fs::remove(path);
+}

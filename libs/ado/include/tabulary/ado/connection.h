@@ -46,6 +46,10 @@ public:
     // The open database; shared so that results read from it can outlive
     // the connection object.
     std::shared_ptr<jet::Database> database() const { return m_db; }
+    // The open file as the database names it, and what opening it had to
+    // tell the user (a change undone after a crash); empty while closed.
+    std::string filePath() const { return m_db ? m_db->path() : std::string(); }
+    std::string openNotice() const { return m_db ? m_db->openNotice() : std::string(); }
     // The files behind the database's linked tables, opened once they are used.
     jet::LinkedDatabases* linkedDatabases() const { return m_links.get(); }
 
