@@ -23,6 +23,7 @@
 
 #include "app/application.h"
 #include "app/services.h"
+#include "app/start_window.h"
 #include "workspace/query_box.h"
 #include "workspace/results_grid.h"
 #include "workspace/workspace_window.h"
