@@ -99,6 +99,11 @@ QString QtDialogs::saveFile(const FileDialog& dialog) {
     return runFileDialog(dialog, QFileDialog::AcceptSave);
 }
 
+bool QtDialogs::canShowFileDialogs() {
+    // Widgets need the widgets' application object.
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
 QAction* QtDialogs::popupMenu(QMenu& menu, const QPoint& at) {
     return menu.exec(at);
 }
