@@ -46,11 +46,16 @@ namespace {
 class HandedWorkbooks : public SpreadsheetProgram {
 public:
     qint64 bytes = 0;
-    bool installed() override { return true; }
+    bool calcInstalled() override { return true; }
     bool openAsNew(const QString& path, QString&) override {
         bytes = QFileInfo(path).size();
         QFile::remove(path);
         return true;
+    }
+    bool desktopProgramInstalled() override { return false; }
+    bool openInDesktopProgram(const QString&, QString& error) override {
+        error = QStringLiteral("not used");
+        return false;
     }
 };
 

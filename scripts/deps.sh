@@ -38,6 +38,9 @@ PACKAGES=(
     "python3-openpyxl    tests read the exported workbook with an independent reader"
     "ccache              compiler cache outside the clone: a later run rebuilds only what changed"
     "xdotool             a test clicks a table with the X pointer under the virtual X server"
+    "xdg-utils           xdg-mime: a test asks the desktop's type of the Access files"
+    "shared-mime-info    update-mime-database builds that test's MIME database"
+    "libglib2.0-bin      gio, through which xdg-mime reads the shared MIME database"
 )
 
 names=()

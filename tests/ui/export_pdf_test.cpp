@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
@@ -89,6 +90,9 @@ TEST(Printers, TextPrinterJobs) {
     const QByteArray doc = "A\tB\t\r\n1\t2\t\r\n";
     testing::writeFile(file, doc);
     TextPrinterJob job = OpenInTextPrinter(file);
+    // Read as a work file: never through a link.
+    ASSERT_TRUE(QFile::link(file, world.path(QStringLiteral("link.txt"))));
+    EXPECT_THROW(OpenInTextPrinter(world.path(QStringLiteral("link.txt"))), Failure);
     ASSERT_TRUE(QFile::remove(file));
     EXPECT_THROW(OpenInTextPrinter(file), Failure);
 
@@ -247,11 +251,74 @@ TEST(ExportPdf, ThroughTheWorkspace) {
         if (s.written) {
             const std::optional<QString> text = pdfText(pdf);
             ASSERT_TRUE(text);
-            for (const QString& cell : cells) EXPECT_TRUE(text->contains(cell)) << cell.toStdString();
+            for (const QString& cell : cells)
+                EXPECT_TRUE(text->contains(cell)) << cell.toStdString();
             // The TAB inside a value became a column of its own.
             EXPECT_TRUE(text->contains(QRegularExpression(QStringLiteral("Göteborg +a +b"))));
             EXPECT_TRUE(text->contains(QStringLiteral("Page 1 of 1")));
         }
+    }
+}
+
+// A work file refused when it is to be written, a link planted in its place
+// or another user's file, is not read afterwards: nothing it leads to
+// reaches a printer, and it stays as it was.
+TEST(ExportPdf, ARefusedWorkFileIsNeverRead) {
+    TestWorld world;
+    world.installFixedFiles();
+    const QString db = world.path(QStringLiteral("shop.mdb"));
+    writeDatabase(db, "CREATE TABLE T (Name TEXT(20));\nINSERT INTO T VALUES ('Ann');\n");
+    world.writeSettings(db, QString());
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form2* f2 = app.loadedWorkspace();
+    ASSERT_NE(f2, nullptr);
+    child<QueryBox>(*f2, "Text1")->setText(QStringLiteral("SELECT * FROM T"));
+    QTest::mouseClick(child<QPushButton>(*f2, "PushButton1"), Qt::LeftButton);
+
+    const QString work = world.tempFolder() + QStringLiteral("/tmp.txt");
+    const QString secret = world.path(QStringLiteral("secret.txt"));
+    const QByteArray content = "Secret\t\r\nTop secret\t\r\n";
+    const struct {
+        const char* what;
+        bool needsRoot;
+        std::function<void()> plant;
+        const char* refusal;
+        QString unchanged;  // the file whose content must stay
+    } cases[] = {
+        {"a link to a file of ours", false, [&] { ASSERT_TRUE(QFile::link(secret, work)); },
+         "is a symbolic link", secret},
+        {"another user's file", true,
+         [&] {
+             testing::writeFile(work, content);
+             ASSERT_EQ(::chown(QFile::encodeName(work).constData(), 65534, 65534), 0);
+         },
+         "belongs to another user", work},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.needsRoot && ::geteuid() != 0) continue;
+        testing::writeFile(secret, content);
+        c.plant();
+        const QString pdf = world.path(QStringLiteral("out.pdf"));
+        world.dialogs->files = {pdf};
+        world.dialogs->menuChoices = {QStringLiteral("PDF")};
+        const size_t dialogs = world.dialogs->fileDialogs.size();
+        const qsizetype errors = world.dialogs->errorTexts().size();
+        QTest::mouseClick(child<QPushButton>(*f2, "PushButton6"), Qt::LeftButton);
+
+        const QStringList reported = world.dialogs->errorTexts().mid(errors);
+        ASSERT_EQ(reported.size(), 1) << reported.join(u'\n').toStdString();
+        EXPECT_TRUE(reported[0].contains(QStringLiteral("Form2.mnuPDF_Click at line 102")));
+        EXPECT_TRUE(reported[0].contains(QString::fromLatin1(c.refusal)));
+        EXPECT_EQ(world.dialogs->fileDialogs.size(), dialogs);
+        EXPECT_FALSE(QFile::exists(pdf));
+        EXPECT_TRUE(world.printers->printed.empty());
+        EXPECT_EQ(GetDefaultPrinter(), kLaser);
+        QFile f(c.unchanged);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), content);
+        QFile::remove(work);
     }
 }
 

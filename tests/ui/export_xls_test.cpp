@@ -15,6 +15,7 @@
 #include "app/procedure_error.h"
 #include "app/product.h"
 #include "app/theme.h"
+#include "export/spreadsheet_application.h"
 #include "ui_support.h"
 #include "workspace/query_box.h"
 #include "workspace/results_grid.h"
@@ -186,9 +187,12 @@ TEST(ExportXls, WhatStopsTheCommandAndWhatItReports) {
          0,
          kPointerDefault,
          0},
-        {"no spreadsheet program",
+        {"no spreadsheet program and no file dialog",
          "SELECT * FROM Products",
-         [](TestWorld& w) { w.spreadsheets->present = false; },
+         [](TestWorld& w) {
+             w.spreadsheets->calc = false;
+             w.dialogs->fileDialogsShown = false;
+         },
          {kNotInstalled},
          0,
          kPointerDefault,
@@ -272,6 +276,107 @@ TEST(ExportXls, WhatStopsTheCommandAndWhatItReports) {
         EXPECT_TRUE(workFiles(world).isEmpty()) << workFiles(world).join(u' ').toStdString();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+}
+
+// What group and others may do with a file.
+QFileDevice::Permissions othersMay(const QString& path) {
+    return QFile::permissions(path) &
+           (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+            QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+}
+
+// Where the workbook goes: Calc takes the work file as a template; the
+// desktop's program gets a copy of its own that outlives every clean-up of
+// the work folder; without either, the Save dialog offers it.
+TEST_F(ExportXlsTest, TheWorkbookGoesTheFirstWayThereIs) {
+    const QString kept = world.home() + QStringLiteral("/data/tabulary/workbooks");
+    const QString saved = world.path(QStringLiteral("saved.xlsx"));
+    int run = 0;
+    const auto programs = [&](bool calc, bool desktop, const char* failure) {
+        testing::RecordingSpreadsheets& p = *world.spreadsheets;
+        p = testing::RecordingSpreadsheets();
+        p.copyFolder = world.path(QStringLiteral("opened%1").arg(++run));
+        p.calc = calc;
+        p.desktop = desktop;
+        if (failure) p.openFailure = QString::fromLatin1(failure);
+    };
+    execute(QStringLiteral("SELECT * FROM Products"));
+    const QStringList cells = gridDump(f2->grid());
+    const auto holdsTheGrid = [&](const QString& path) {
+        if (readerAvailable()) return readWorkbook(path).cells == cells;
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) && f.read(4) == "PK\x03\x04";
+    };
+    const struct {
+        const char* what;
+        bool calc, desktop;
+        const char* failure;  // of the program's start
+        QString answer;       // the Save dialog's
+        int inCalc, inDesktop, dialogs, workFiles, keptFiles;
+    } cases[] = {
+        {"Calc", true, true, nullptr, {}, 1, 0, 0, 1, 0},
+        {"the desktop's program", false, true, nullptr, {}, 0, 1, 0, 0, 1},
+        {"the desktop's program fails", false, true, "It would not start.", {}, 0, 1, 0, 0, 0},
+        {"the Save dialog", false, false, nullptr, saved, 0, 0, 1, 0, 0},
+        {"the Save dialog cancelled", false, false, nullptr, {}, 0, 0, 1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const QString& name : workFiles(world))
+            QFile::remove(world.tempFolder() + u'/' + name);
+        QDir(kept).removeRecursively();
+        QFile::remove(saved);
+        programs(c.calc, c.desktop, c.failure);
+        world.dialogs->files = {c.answer};
+        const size_t dialogs = world.dialogs->fileDialogs.size();
+        const qsizetype errors = world.dialogs->errorTexts().size();
+        saveAsXls();
+
+        EXPECT_EQ(world.spreadsheets->opened.size(), c.inCalc);
+        EXPECT_EQ(world.spreadsheets->openedInDesktop.size(), c.inDesktop);
+        ASSERT_EQ(world.dialogs->fileDialogs.size(), dialogs + size_t(c.dialogs));
+        if (c.dialogs) {
+            EXPECT_EQ(world.dialogs->fileDialogs.back().filter,
+                      QStringLiteral("Excel Workbook (*.xlsx)|*.xlsx"));
+        }
+        EXPECT_EQ(workFiles(world).size(), c.workFiles);
+        EXPECT_EQ(QDir(kept).entryList(QDir::Files).size(), c.keptFiles);
+        if (c.keptFiles) {
+            const QString copy = world.spreadsheets->openedInDesktop.front();
+            EXPECT_EQ(QFileInfo(copy).path(), kept);
+            EXPECT_TRUE(holdsTheGrid(copy));
+            EXPECT_EQ(othersMay(copy) | othersMay(kept), QFileDevice::Permissions());
+        }
+        EXPECT_EQ(QFile::exists(saved), !c.answer.isEmpty());
+        if (!c.answer.isEmpty()) {
+            EXPECT_TRUE(holdsTheGrid(saved));
+        }
+        const QStringList reported = world.dialogs->errorTexts().mid(errors);
+        EXPECT_EQ(reported.size(), c.failure ? 1 : 0);
+        if (c.failure && !reported.isEmpty()) {
+            EXPECT_TRUE(reported[0].contains(QStringLiteral("at line 142")));
+            EXPECT_TRUE(reported[0].contains(QString::fromLatin1(c.failure)));
+        }
+        EXPECT_EQ(f2->pointer().value(), kPointerDefault);
+    }
+
+    // The kept copy outlives the clean-up of old work files at the next
+    // export and the next start, with what the user saved into it.
+    programs(false, true, nullptr);
+    saveAsXls();
+    ASSERT_EQ(world.spreadsheets->openedInDesktop.size(), 1);
+    const QString copy = world.spreadsheets->openedInDesktop.front();
+    testing::writeFile(copy, "saved by the user");
+    QFile file(copy);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTime().addDays(-30),
+                                 QFileDevice::FileModificationTime));
+    file.close();
+    programs(true, false, nullptr);
+    saveAsXls();
+    removeStaleWorkbooks();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("saved by the user"));
 }
 
 TEST_F(ExportXlsTest, EarlierWorkbooksGoOnceTheProgramHasHadTime) {

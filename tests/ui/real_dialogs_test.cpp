@@ -277,5 +277,85 @@ TEST_F(RealDialogsTest, SaveResultsAsMenuAndTheTemplateWindow) {
     EXPECT_EQ(title, QStringLiteral("Insert Template"));
 }
 
+// Runs `act` on the first widget that `find` finds, polling until then.
+void whenShown(std::function<QWidget*()> find, std::function<void(QWidget*)> act) {
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, find, act] {
+        QWidget* w = find();
+        if (!w || !w->isVisible()) return;
+        timer->stop();
+        timer->deleteLater();
+        act(w);
+    });
+    timer->start();
+}
+
+// Saving over an existing file asks first, in the real Save dialog: No
+// leaves the file as it was and the dialog open, Yes replaces it.
+TEST_F(RealDialogsTest, SavingOverAFileAsksFirst) {
+    world.writeSettings(db, QString());
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form2* f2 = app.loadedWorkspace();
+    ASSERT_NE(f2, nullptr);
+    useRealDialogs();
+    const QString target = folder + QStringLiteral("/notes.txt");
+    const struct {
+        QMessageBox::StandardButton answer;
+        QByteArray after;  // before any SELECT the text file is an empty header
+        bool dialogStays;
+    } cases[] = {
+        {QMessageBox::No, "keep me", true},
+        {QMessageBox::Yes, "\r\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answer == QMessageBox::Yes ? "Yes" : "No");
+        testing::writeFile(target, "keep me");
+        QString question = QStringLiteral("<not asked>");
+        bool stayed = false;
+        // The real menu, clicked at "TXT".
+        whenShown([] { return QApplication::activePopupWidget(); },
+                  [](QWidget* w) {
+                      auto* menu = qobject_cast<QMenu*>(w);
+                      QAction* txt = menu ? menu->actions().value(0) : nullptr;
+                      if (!txt || txt->text() != QStringLiteral("TXT")) {
+                          ADD_FAILURE() << "no TXT item";
+                          w->close();
+                          return;
+                      }
+                      QTest::mouseClick(menu, Qt::LeftButton, {},
+                                        menu->actionGeometry(txt).center());
+                  });
+        whenModalOpens([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            auto* name =
+                dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")) : nullptr;
+            if (!name) {
+                ADD_FAILURE() << "not the Save dialog: " << modal->windowTitle().toStdString();
+                modal->close();
+                return;
+            }
+            whenShown([] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+                      [&](QWidget* w) {
+                          auto* box = static_cast<QMessageBox*>(w);
+                          question = box->text();
+                          QTest::mouseClick(box->button(c.answer), Qt::LeftButton);
+                      });
+            name->setText(target);
+            QTest::keyClick(name, Qt::Key_Return);
+            stayed = dialog->isVisible();
+            if (stayed) dialog->reject();
+        });
+        QTest::mouseClick(child<QPushButton>(*f2, "PushButton6"), Qt::LeftButton);
+        EXPECT_TRUE(question.contains(QStringLiteral("notes.txt already exists")))
+            << question.toStdString();
+        EXPECT_EQ(stayed, c.dialogStays);
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), c.after);
+    }
+}
+
 }  // namespace
 }  // namespace tab::gui

@@ -15,6 +15,7 @@
 #include "app/theme.h"
 #include "ui_support.h"
 #include "workspace/query_box.h"
+#include "workspace/results_grid.h"
 #include "workspace/workspace_window.h"
 
 namespace tab::gui {
@@ -140,6 +141,62 @@ TEST(SaveResults, DialogsNamesAndDocumentsThroughTheWindow) {
         EXPECT_EQ(world.dialogs->fileDialogs.back().filter,
                   QStringLiteral("SQL Files (*.sql)|*.sql"));
         EXPECT_EQ(bytesOf(path), bytes) << query;
+    }
+}
+
+// The documents make each row current in turn, so afterwards the grid's
+// last row is current, whichever the user had clicked; a cancelled dialog or
+// a grid without rows leaves the current row where it was.
+TEST(SaveResults, TheDocumentsLeaveTheLastRowCurrent) {
+    TestWorld world;
+    world.installFixedFiles();
+    const QString db = world.path(QStringLiteral("shop.mdb"));
+    writeDatabase(db,
+                  "CREATE TABLE People (ID LONG, Name TEXT(40));\n"
+                  "INSERT INTO People VALUES (1, 'Ann');\n"
+                  "INSERT INTO People VALUES (2, 'Bob');\n"
+                  "INSERT INTO People VALUES (3, 'Cy');\n"
+                  "INSERT INTO People VALUES (4, 'Di');\n");
+    world.writeSettings(db, QString());
+    Application app;
+    ASSERT_TRUE(app.start());
+    Form2* f2 = app.loadedWorkspace();
+    ASSERT_NE(f2, nullptr);
+    ResultsGrid& grid = f2->grid();
+    const struct {
+        const char* item;
+        const char* sql;
+        const char* answer;  // the file dialog's; "" cancels
+        int clicked;         // the row clicked before; -1: none
+        int current;         // afterwards
+    } cases[] = {
+        {"TXT", "SELECT * FROM People", "r.txt", 1, 3},
+        {"CSV", nullptr, "r.csv", 2, 3},
+        {"XML", nullptr, "r.xml", 0, 3},
+        {"XLS", nullptr, "", 1, 3},
+        {"PDF", nullptr, "r.pdf", 0, 3},
+        {"TXT", nullptr, "", 1, 1},
+        // The document is built before the file fails.
+        {"CSV", nullptr, "none/r.csv", 0, 3},
+        {"TXT", "SELECT * FROM People WHERE ID = 3", "one.txt", 0, 0},
+        {"XLS", "SELECT * FROM People WHERE ID = 0", "", -1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.item) + " " + c.answer);
+        if (c.sql) {
+            child<QueryBox>(*f2, "Text1")->setText(QString::fromLatin1(c.sql));
+            QTest::mouseClick(child<QPushButton>(*f2, "PushButton1"), Qt::LeftButton);
+        }
+        if (c.clicked >= 0) {
+            const QModelIndex cell = grid.model()->index(c.clicked, 1);
+            testing::sendClick(grid.viewport(), grid.visualRect(cell).center());
+        }
+        ASSERT_EQ(grid.currentRow(), c.clicked);
+        world.dialogs->files = {*c.answer ? world.path(QString::fromLatin1(c.answer)) : QString()};
+        world.dialogs->menuChoices = {QString::fromLatin1(c.item)};
+        f2->PushButton6_Click();
+        EXPECT_EQ(grid.currentRow(), c.current);
+        EXPECT_EQ(grid.currentIndex().column(), c.current >= 0 ? 1 : -1);
     }
 }
 

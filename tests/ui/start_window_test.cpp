@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
@@ -389,6 +391,91 @@ TEST_F(StartWindowTest, SampleThenNextOpensTheSampleDatabase) {
     EXPECT_EQ(list1->currentRow(), 0);
     EXPECT_GT(child<QListWidget>(*f2, "List2")->count(), 0);
     EXPECT_TRUE(world.dialogs->boxes.empty());
+}
+
+// "Open With": the file named at start takes the remembered one's place and
+// is stored as a change of the box is; the remembered password stays only
+// with the remembered file, however it is named.
+TEST_F(StartWindowTest, AFileNamedAtStartTakesTheRememberedOnesPlace) {
+    const QString shop = database("secret");
+    const QString other = world.path(QStringLiteral("other.mdb"));
+    writeDatabase(other, kThreeTables);
+    const QString link = world.path(QStringLiteral("link.mdb"));
+    ASSERT_TRUE(QFile::link(shop, link));
+    const QString missing = world.path(QStringLiteral("missing.mdb"));
+    ASSERT_TRUE(QDir().mkpath(world.path(QStringLiteral("x"))));
+    const struct {
+        const char* what;
+        QString remembered;
+        QString argument;  // relative names are taken from the current folder
+        QString box;
+        QString password;
+        bool opened;
+    } cases[] = {
+        {"none named", shop, QString(), shop, QStringLiteral("secret"), true},
+        {"another file", shop, QStringLiteral("other.mdb"), other, QString(), true},
+        {"the remembered file through a link", shop, QStringLiteral("link.mdb"), link,
+         QStringLiteral("secret"), true},
+        {"the remembered file by another path", shop, QStringLiteral("./x/../shop.mdb"), shop,
+         QStringLiteral("secret"), true},
+        {"a file that does not exist", shop, QStringLiteral("missing.mdb"), missing, QString(),
+         false},
+        {"the remembered one, which does not exist", missing, missing, missing,
+         QStringLiteral("secret"), false},
+    };
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(world.path(QString())));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        world.writeSettings(c.remembered, QStringLiteral("secret"));
+        world.dialogs->boxes.clear();
+        Application app;
+        ASSERT_TRUE(app.start(c.argument));
+        Form1& f1 = app.startWindow();
+        EXPECT_EQ(QDir::cleanPath(child<QLineEdit>(f1, "Text1")->text()), c.box);
+        EXPECT_EQ(child<QLineEdit>(f1, "Text2")->text(), c.password);
+        EXPECT_EQ(QDir::cleanPath(ReadSetting(QStringLiteral("Database"), QString())), c.box);
+        EXPECT_EQ(ReadSetting(QStringLiteral("Password"), QStringLiteral("<none>")), c.password);
+        EXPECT_EQ(f1.isVisible(), !c.opened);
+        Form2* f2 = app.loadedWorkspace();
+        EXPECT_EQ(f2 != nullptr, c.opened);
+        // Opened with the right password: the tables are listed, nothing told.
+        if (f2) {
+            EXPECT_EQ(items(child<QListWidget>(*f2, "List1")).size(), 3);
+        }
+        EXPECT_TRUE(world.dialogs->boxes.empty())
+            << world.dialogs->boxes.front().text.toStdString();
+    }
+    QDir::setCurrent(before);
+}
+
+// Anything but one file name is refused before Qt starts, with a usage line.
+TEST(CommandLine, AnythingButOneFileNameIsRefused) {
+    TestWorld world;  // its home, should the program start after all
+    const struct {
+        QStringList arguments;
+        const char* reason;
+    } cases[] = {
+        {{"a.mdb", "b.mdb"}, "tabulary: one database file at most, not 2 arguments\n"},
+        {{"--help"}, "tabulary: unknown option --help\n"},
+        {{"-x.mdb"}, "tabulary: unknown option -x.mdb\n"},
+        {{""}, "tabulary: the file name is empty\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(u' ').toStdString());
+        QProcess p;
+        p.start(QStringLiteral(TABULARY_APP_BUILD_DIR "/tabulary"), c.arguments);
+        if (!p.waitForFinished(20000)) {
+            ADD_FAILURE() << "the program did not end";
+            p.kill();
+            p.waitForFinished();
+            continue;
+        }
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 2);
+        EXPECT_EQ(p.readAllStandardError(), QByteArray(c.reason) + "usage: tabulary [FILE]\n");
+        EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    }
 }
 
 TEST_F(StartWindowTest, BrowseDialogSetsThePathOrKeepsIt) {

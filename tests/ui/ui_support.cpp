@@ -92,14 +92,22 @@ void FixedPrinters::printDocument(const QString& printer, const QByteArray& tabS
 }
 
 bool RecordingSpreadsheets::openAsNew(const QString& workbookPath, QString& error) {
-    opened << workbookPath;
+    return open(opened, workbookPath, error);
+}
+
+bool RecordingSpreadsheets::openInDesktopProgram(const QString& workbookPath, QString& error) {
+    return open(openedInDesktop, workbookPath, error);
+}
+
+bool RecordingSpreadsheets::open(QStringList& list, const QString& workbookPath, QString& error) {
+    list << workbookPath;
     if (openFailure) {
         error = *openFailure;
         return false;
     }
     QDir().mkpath(copyFolder);
-    const QString copy = copyFolder + QStringLiteral("/opened-") + QString::number(opened.size()) +
-                         QStringLiteral(".xlsx");
+    const QString copy = copyFolder + QStringLiteral("/opened-") +
+                         QString::number(copies.size() + 1) + QStringLiteral(".xlsx");
     EXPECT_TRUE(QFile::copy(workbookPath, copy)) << workbookPath.toStdString();
     copies << copy;
     return true;

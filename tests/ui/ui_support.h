@@ -40,6 +40,7 @@ public:
     std::vector<FileDialog> fileDialogs;
     std::deque<BoxAnswer> answers;  // for Yes/No boxes; default No
     std::deque<QString> files;      // for file dialogs; default cancelled
+    bool fileDialogsShown = true;   // false: none can be shown
     std::function<void(const MessageBox&)> onMessage;
     // Popup menus shown: their items' texts and where.
     struct ShownMenu {
@@ -52,6 +53,7 @@ public:
     BoxAnswer message(const MessageBox& box) override;
     QString openFile(const FileDialog& dialog) override;
     QString saveFile(const FileDialog& dialog) override;
+    bool canShowFileDialogs() override { return fileDialogsShown; }
     QAction* popupMenu(QMenu& menu, const QPoint& at) override;
 
     // The texts of the "Application Error" boxes, in order.
@@ -93,21 +95,28 @@ public:
     void printDocument(const QString& printer, const QByteArray& tabSeparated) override;
 };
 
-// Stands in for the spreadsheet program: records every workbook handed to it
-// and copies it at once, as the work file may go when the command ends.
+// Stands in for the spreadsheet programs: records every workbook handed to
+// one and copies it at once, as the work file may go when the command ends.
 class RecordingSpreadsheets : public SpreadsheetProgram {
 public:
-    bool present = true;
-    std::optional<QString> openFailure;  // openAsNew fails with this text
-    int queries = 0;                     // calls of installed()
-    QStringList opened;
+    bool calc = true;                    // LibreOffice Calc is installed
+    bool desktop = false;                // the desktop has a program for .xlsx
+    std::optional<QString> openFailure;  // opening fails with this text
+    int queries = 0;                     // calls of calcInstalled()
+    QStringList opened;                  // as new documents in Calc
+    QStringList openedInDesktop;         // by the desktop's program
     QStringList copies;  // in copyFolder, "opened-N.xlsx" for the Nth workbook opened
     QString copyFolder;
-    bool installed() override {
+    bool calcInstalled() override {
         ++queries;
-        return present;
+        return calc;
     }
     bool openAsNew(const QString& workbookPath, QString& error) override;
+    bool desktopProgramInstalled() override { return desktop; }
+    bool openInDesktopProgram(const QString& workbookPath, QString& error) override;
+
+private:
+    bool open(QStringList& list, const QString& workbookPath, QString& error);
 };
 
 // Traces every numbered statement and fails the one chosen.

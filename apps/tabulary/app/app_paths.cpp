@@ -100,6 +100,10 @@ QString userTemplatesFolder() {
     return xdgFolder("XDG_DATA_HOME", ".local/share") + QStringLiteral("/tabulary/templates");
 }
 
+QString keptWorkbooksFolder() {
+    return xdgFolder("XDG_DATA_HOME", ".local/share") + QStringLiteral("/tabulary/workbooks");
+}
+
 QString settingsFilePath() {
     return xdgFolder("XDG_CONFIG_HOME", ".config") + QStringLiteral("/Quillmoor.ini");
 }

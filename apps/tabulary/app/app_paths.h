@@ -23,6 +23,11 @@ QString tempFolder();
 // else ~/.local/share/tabulary/templates. Not created here.
 QString userTemplatesFolder();
 
+// Where workbooks handed to the desktop's spreadsheet program are kept, as
+// the program never deletes them: $XDG_DATA_HOME/tabulary/workbooks, else
+// ~/.local/share/tabulary/workbooks. Not created here.
+QString keptWorkbooksFolder();
+
 // Creates `folder` and its missing parents, each owner-only (0700), as XDG
 // asks of folders made by a program. True when it is a folder afterwards.
 bool makePrivateFolder(const QString& folder);

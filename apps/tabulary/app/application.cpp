@@ -20,7 +20,8 @@ Application::~Application() {
     deleteUnloadedWindows();
 }
 
-bool Application::start() {
+bool Application::start(const QString& file) {
+    m_form1->openAtStart(file);
     m_form1->Form_Load();
     if (services().programEnded()) return false;
     if (!m_form1->hiddenByStartUp()) m_form1->show();

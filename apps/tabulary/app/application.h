@@ -2,6 +2,7 @@
 // run, the workspace from "Next >" until "< Back" or the end.
 #pragma once
 
+#include <QString>
 #include <memory>
 
 namespace tab::gui {
@@ -16,7 +17,8 @@ public:
 
     // Loads the start window (the whole start-up) and shows it unless the
     // start-up moved on to the workspace. False when the program ended.
-    bool start();
+    // `file`, when given, is opened in place of the remembered database.
+    bool start(const QString& file = QString());
 
     Form1& startWindow() { return *m_form1; }
     // The workspace, created and loaded first when it is not loaded.

@@ -36,6 +36,9 @@ QString runFileDialog(const FileDialog& request, QFileDialog::AcceptMode mode) {
     // the filters, which read it.
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(mode);
+    // Saving over an existing file asks first: a slip of the mouse must not
+    // cost a file.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
     // Name filters match without regard to case (Access files come as .MDB
@@ -97,6 +100,11 @@ QString QtDialogs::openFile(const FileDialog& dialog) {
 
 QString QtDialogs::saveFile(const FileDialog& dialog) {
     return runFileDialog(dialog, QFileDialog::AcceptSave);
+}
+
+bool QtDialogs::canShowFileDialogs() {
+    // Widgets need the widgets' application object.
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
 }
 
 QAction* QtDialogs::popupMenu(QMenu& menu, const QPoint& at) {

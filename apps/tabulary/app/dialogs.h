@@ -39,6 +39,8 @@ public:
     // The chosen full path, or "" when the dialog was cancelled.
     virtual QString openFile(const FileDialog& dialog) = 0;
     virtual QString saveFile(const FileDialog& dialog) = 0;
+    // False where no file dialog can be shown at all.
+    virtual bool canShowFileDialogs() { return true; }
     // Shows a popup menu at a point of the screen until an item is chosen
     // (its action is triggered, as a menu does) or the menu is dismissed;
     // returns the chosen action or null.
@@ -57,6 +59,7 @@ public:
     BoxAnswer message(const MessageBox& box) override;
     QString openFile(const FileDialog& dialog) override;
     QString saveFile(const FileDialog& dialog) override;
+    bool canShowFileDialogs() override;
     QAction* popupMenu(QMenu& menu, const QPoint& at) override;
 };
 

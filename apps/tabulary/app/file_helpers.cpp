@@ -76,18 +76,26 @@ Failure linkRefused(const QString& path) {
                    ELOOP);
 }
 
+Failure anotherUsersFile(const QString& path) {
+    return Failure(QStringLiteral("The work file \"%1\" belongs to another user; it is neither "
+                                  "read nor written.")
+                       .arg(path),
+                   EPERM);
+}
+
+Failure notARegularFile(const QString& path) {
+    return Failure(QStringLiteral("The work file \"%1\" is not a regular file.").arg(path));
+}
+
 // Checked on the open descriptor, so the file cannot be swapped after the check.
 void refuseIfNotOurs(int fd, const struct stat& info, const QString& path) {
     if (info.st_uid == ::geteuid()) return;
     ::close(fd);
-    throw Failure(QStringLiteral("The work file \"%1\" belongs to another user; it is neither read "
-                                 "nor written.")
-                      .arg(path),
-                  EPERM);
+    throw anotherUsersFile(path);
 }
 
 // Reads an open file to its end and closes it.
-QString readAndClose(int fd, const QString& path, off_t size) {
+QByteArray readBytesAndClose(int fd, const QString& path, off_t size) {
     QByteArray bytes;
     bytes.reserve(static_cast<qsizetype>(size));
     char buffer[65536];
@@ -109,7 +117,56 @@ QString readAndClose(int fd, const QString& path, off_t size) {
         bytes.append(buffer, got);
     }
     ::close(fd);
-    return decodeText(bytes);
+    return bytes;
+}
+
+QString readAndClose(int fd, const QString& path, off_t size) {
+    return decodeText(readBytesAndClose(fd, path, size));
+}
+
+// Opens a work file for reading: a regular file of ours, not reached through
+// a symbolic link. Looked at first, so that a refused file is not even
+// opened, and checked again on the descriptor, so that nothing swapped in
+// between is read. -1 when there is no such file. O_NONBLOCK keeps a FIFO
+// from blocking before it is refused.
+int openWorkFileForReading(const QString& path, struct stat& info) {
+    const QByteArray name = nativePath(path);
+    struct stat seen {};
+    if (::lstat(name.constData(), &seen) != 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) return -1;
+        throw Failure(QStringLiteral("Cannot open the file \"%1\": %2").arg(path, osMessage(error)),
+                      error);
+    }
+    if (S_ISLNK(seen.st_mode)) throw linkRefused(path);
+    if (seen.st_uid != ::geteuid()) throw anotherUsersFile(path);
+    if (!S_ISREG(seen.st_mode)) throw notARegularFile(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT || error == ENOTDIR) return -1;
+        if (error == ELOOP) throw linkRefused(path);
+        throw Failure(QStringLiteral("Cannot open the file \"%1\": %2").arg(path, osMessage(error)),
+                      error);
+    }
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw Failure(QStringLiteral("Cannot read the file \"%1\": %2").arg(path, osMessage(error)),
+                      error);
+    }
+    refuseIfNotOurs(fd, info, path);
+    if (!S_ISREG(info.st_mode) || info.st_dev != seen.st_dev || info.st_ino != seen.st_ino) {
+        ::close(fd);
+        throw notARegularFile(path);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (info.st_size >= kReadLimit) {
+        ::close(fd);
+        throw Failure(QStringLiteral("The file \"%1\" is too large to read.").arg(path));
+    }
+    return fd;
 }
 
 void writeAll(int fd, QByteArrayView bytes, const QString& path) {
@@ -160,7 +217,7 @@ int openWorkFile(const QString& path, bool truncate) {
     if (known) refuseIfNotOurs(fd, info, path);
     if (!known || !S_ISREG(info.st_mode)) {
         ::close(fd);
-        throw Failure(QStringLiteral("The work file \"%1\" is not a regular file.").arg(path));
+        throw notARegularFile(path);
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -244,40 +301,24 @@ QString ReadTextFile(const QString& path) {
 
 QString ReadWorkFile(const QString& path) {
     if (path.isEmpty()) return QString();
-    // Opened first and checked on the descriptor; O_NONBLOCK keeps a FIFO
-    // from blocking before it is refused.
-    const int fd =
-        ::open(nativePath(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT || error == ENOTDIR) return QString();
-        if (error == ELOOP) throw linkRefused(path);
-        throw Failure(QStringLiteral("Cannot open the file \"%1\": %2").arg(path, osMessage(error)),
-                      error);
-    }
     struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        const int error = errno;
-        ::close(fd);
-        throw Failure(QStringLiteral("Cannot read the file \"%1\": %2").arg(path, osMessage(error)),
-                      error);
-    }
-    refuseIfNotOurs(fd, info, path);
-    if (!S_ISREG(info.st_mode)) {
-        ::close(fd);
-        throw Failure(QStringLiteral("The work file \"%1\" is not a regular file.").arg(path));
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    const int fd = openWorkFileForReading(path, info);
+    if (fd < 0) return QString();
     if (info.st_size == 0) {
         ::close(fd);
         return QStringLiteral("empty file");
     }
-    if (info.st_size >= kReadLimit) {
-        ::close(fd);
-        throw Failure(QStringLiteral("The file \"%1\" is too large to read.").arg(path));
-    }
     return readAndClose(fd, path, info.st_size);
+}
+
+QByteArray ReadWorkFileBytes(const QString& path) {
+    struct stat info {};
+    const int fd = path.isEmpty() ? -1 : openWorkFileForReading(path, info);
+    if (fd < 0) {
+        throw Failure(
+            QStringLiteral("Cannot open the file \"%1\": %2").arg(path, osMessage(ENOENT)), ENOENT);
+    }
+    return readBytesAndClose(fd, path, info.st_size);
 }
 
 void DeleteFileQuietly(const QString& path) {

@@ -19,8 +19,11 @@ QString ReadTextFile(const QString& path);
 // A work file's text (the history), as ReadTextFile gives it, but only from
 // a regular file of ours reached without a symbolic link: a file of another
 // user could have been planted, so it is refused, as is anything else that
-// exists there.
+// exists there. A refused file is not opened at all.
 QString ReadWorkFile(const QString& path);
+// The bytes of a work file (the print work file) by the same rules; throws
+// Failure also when it does not exist.
+QByteArray ReadWorkFileBytes(const QString& path);
 
 // Lets pending window messages run once, then deletes the file, trying a
 // second, forcing way when the first fails. Never reports anything.

@@ -64,14 +64,17 @@ public:
     std::optional<QString> programDefault;
 };
 
-// The user's spreadsheet program, which shows a workbook as a new, untitled
-// document.
+// The programs a workbook is handed to: LibreOffice Calc, which shows it as
+// a new, untitled document, else the desktop's program for .xlsx files,
+// which opens the file itself.
 class SpreadsheetProgram {
 public:
     virtual ~SpreadsheetProgram() = default;
-    virtual bool installed() = 0;
+    virtual bool calcInstalled() = 0;
     // Started, not waited for; false with `error` filled when it cannot be.
     virtual bool openAsNew(const QString& workbookPath, QString& error) = 0;
+    virtual bool desktopProgramInstalled() = 0;
+    virtual bool openInDesktopProgram(const QString& workbookPath, QString& error) = 0;
 };
 
 class Services {

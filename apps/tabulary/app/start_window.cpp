@@ -1,6 +1,7 @@
 #include "app/start_window.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -53,6 +54,18 @@ protected:
 private:
     std::function<void()> m_focusLost;
 };
+
+// The same file: by the canonical paths where both exist, else by the
+// absolute paths.
+bool sameFile(const QString& a, const QString& b) {
+    if (a.isEmpty() || b.isEmpty()) return false;
+    const QFileInfo first(a), second(b);
+    const QString canonicalFirst = first.canonicalFilePath();
+    const QString canonicalSecond = second.canonicalFilePath();
+    if (!canonicalFirst.isEmpty() && !canonicalSecond.isEmpty())
+        return canonicalFirst == canonicalSecond;
+    return QDir::cleanPath(first.absoluteFilePath()) == QDir::cleanPath(second.absoluteFilePath());
+}
 
 }  // namespace
 
@@ -121,6 +134,10 @@ QString Form1::databasePassword() const {
     return Text2->text();
 }
 
+void Form1::openAtStart(const QString& path) {
+    m_startFile = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+}
+
 void Form1::Form_Load() {
     Guard g(QStringLiteral("Form1.Form_Load"));
     g.line(100, [&] { ApplySkin(this, SkinFramework1); });
@@ -138,8 +155,25 @@ void Form1::Form_Load() {
         setWindowIcon(applicationIcon());
         SetApplicationTitle();
     });
-    g.line(130, [&] { Text1->setText(ReadSetting(QStringLiteral("Database"), QString())); });
-    g.line(132, [&] { Text2->setText(ReadSetting(QStringLiteral("Password"), QString())); });
+    // A file named on the command line takes the remembered one's place; the
+    // remembered password belongs to the remembered file only.
+    bool otherFile = false;
+    g.line(130, [&] {
+        const QString remembered = ReadSetting(QStringLiteral("Database"), QString());
+        otherFile = !m_startFile.isEmpty() && !sameFile(m_startFile, remembered);
+        Text1->setText(m_startFile.isEmpty() ? remembered : m_startFile);
+    });
+    g.line(132, [&] {
+        if (otherFile) {
+            // Stored also when the box is empty already, which is no change.
+            if (Text2->text().isEmpty())
+                Text2_Change();
+            else
+                Text2->clear();
+        } else {
+            Text2->setText(ReadSetting(QStringLiteral("Password"), QString()));
+        }
+    });
     if (g.test(140, [&] { return !IsDatabaseEngineAvailable(); })) {
         services().endProgram();
         return;

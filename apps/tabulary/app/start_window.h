@@ -28,6 +28,10 @@ public:
     QString databasePath() const override;
     QString databasePassword() const override;
 
+    // The file named on the command line, made absolute: Form_Load puts it in
+    // the place of the remembered one.
+    void openAtStart(const QString& path);
+
     void Form_Load();
     void PushButton1_Click();  // "Load Sample/Example Database"
     void PushButton3_Click();  // "Next >"
@@ -62,6 +66,7 @@ private:
     QLineEdit* Text2;
     QPushButton* PushButton1;
     QPushButton* PushButton3;
+    QString m_startFile;
     bool m_hiddenByNext = false;
     bool m_settingFailureShown = false;
 };

@@ -1,5 +1,7 @@
 #include "export/grid_documents.h"
 
+#include <algorithm>
+
 #include "app/failure.h"
 #include "tabulary/writers/text_documents.h"
 #include "workspace/results_grid.h"
@@ -29,9 +31,14 @@ private:
     qsizetype m_row = -1;
 };
 
-void writeGrid(writers::DocumentKind kind, const GridRows& grid, const QString& path) {
+void writeGrid(writers::DocumentKind kind, ResultsGrid& grid, const QString& path) {
     GridTableRows rows(grid);
-    check(writers::writeDocumentFile(kind, rows, path.toStdString()));
+    const Status written = writers::writeDocumentFile(kind, rows, path.toStdString());
+    // The document is the grid's rows visited in turn, each made current,
+    // before the file is written; the grid follows once, to the last: moved
+    // row by row, the view would scroll to each.
+    makeCurrentRow(grid, grid.rowCount() - 1);
+    check(written);
 }
 
 }  // namespace
@@ -40,16 +47,23 @@ std::unique_ptr<writers::TableRows> gridTableRows(const GridRows& grid) {
     return std::make_unique<GridTableRows>(grid);
 }
 
-void ExportGridToCsv(const GridRows& grid, const QString& path) {
+void ExportGridToCsv(ResultsGrid& grid, const QString& path) {
     writeGrid(writers::DocumentKind::GridCsv, grid, path);
 }
 
-void ExportGridToText(const GridRows& grid, const QString& path) {
+void ExportGridToText(ResultsGrid& grid, const QString& path) {
     writeGrid(writers::DocumentKind::GridText, grid, path);
 }
 
-void ExportGridToXml(const GridRows& grid, const QString& path) {
+void ExportGridToXml(ResultsGrid& grid, const QString& path) {
     writeGrid(writers::DocumentKind::GridXml, grid, path);
+}
+
+void makeCurrentRow(ResultsGrid& grid, qsizetype row) {
+    QAbstractItemModel* model = grid.model();
+    if (!model || row < 0 || row >= model->rowCount() || model->columnCount() == 0) return;
+    const int column = std::max(0, grid.currentIndex().column());
+    grid.setCurrentIndex(model->index(static_cast<int>(row), column));
 }
 
 void WriteTextFile(const QString& text, const QString& path) {

@@ -11,13 +11,19 @@
 namespace tab::gui {
 
 class GridRows;
+class ResultsGrid;
 
 // The grid's rows, caption and cells as the grid shows them, for any writer.
 std::unique_ptr<writers::TableRows> gridTableRows(const GridRows& grid);
 
-void ExportGridToCsv(const GridRows& grid, const QString& path);
-void ExportGridToText(const GridRows& grid, const QString& path);
-void ExportGridToXml(const GridRows& grid, const QString& path);
+// Each makes the rows current in turn: afterwards the grid's last row is
+// its current row, also when the file could not be written.
+void ExportGridToCsv(ResultsGrid& grid, const QString& path);
+void ExportGridToText(ResultsGrid& grid, const QString& path);
+void ExportGridToXml(ResultsGrid& grid, const QString& path);
+
+// Makes `row` the grid's current row, in the column that is current.
+void makeCurrentRow(ResultsGrid& grid, qsizetype row);
 void WriteTextFile(const QString& text, const QString& path);
 
 }  // namespace tab::gui

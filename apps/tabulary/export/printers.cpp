@@ -1,8 +1,7 @@
 #include "export/printers.h"
 
-#include <QFile>
-
 #include "app/failure.h"
+#include "app/file_helpers.h"
 #include "app/product.h"
 #include "app/services.h"
 #include "printing/text_printer.h"
@@ -89,13 +88,7 @@ void TextPrinterJob::start() {
 }
 
 TextPrinterJob OpenInTextPrinter(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Failure(path + QStringLiteral(" cannot be read: ") + file.errorString());
-    QByteArray document = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw Failure(path + QStringLiteral(" cannot be read: ") + file.errorString());
-    return TextPrinterJob(std::move(document));
+    return TextPrinterJob(ReadWorkFileBytes(path));
 }
 
 }  // namespace tab::gui

@@ -40,8 +40,9 @@ private:
     QByteArray m_document;
 };
 
-// Finds the text printer and hands it the file, which is read now. Throws
-// Failure when the file cannot be read.
+// Finds the text printer and hands it the work file, which is read now, as
+// work files are: never through a symbolic link, never another user's.
+// Throws Failure when the file cannot be read or is refused.
 TextPrinterJob OpenInTextPrinter(const QString& path);
 
 }  // namespace tab::gui

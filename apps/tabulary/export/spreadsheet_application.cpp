@@ -11,6 +11,7 @@
 #include "app/failure.h"
 #include "app/product.h"
 #include "app/services.h"
+#include "tabulary/writers/output_file.h"
 #include "workspace/results_grid.h"
 
 namespace tab::gui {
@@ -25,6 +26,47 @@ bool isWorkbookName(const QString& name) {
     static const QRegularExpression pattern(
         QStringLiteral("^tabulary-results-[A-Za-z0-9]{6}\\.xlsx$"));
     return pattern.match(name).hasMatch();
+}
+
+// The whole workbook file into `to`, put in place only when complete.
+void copyWorkbook(const QString& from, const QString& to) {
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly))
+        throw Failure(QStringLiteral("The workbook cannot be read: ") + in.errorString());
+    writers::OutputFile out;
+    check(out.open(QFile::encodeName(to).toStdString()));
+    for (;;) {
+        const QByteArray chunk = in.read(qint64{1} << 20);
+        if (chunk.isEmpty()) break;
+        out.stream().append(std::string_view(chunk.constData(), size_t(chunk.size())));
+        check(out.stream().maybeFlush());
+    }
+    if (in.error() != QFileDevice::NoError)
+        throw Failure(QStringLiteral("The workbook cannot be read: ") + in.errorString());
+    check(out.commit());
+}
+
+// A copy of the workbook under a new name of its own, owner-only, in the
+// folder of kept workbooks.
+QString keepCopy(const QString& workbook) {
+    const QString folder = keptWorkbooksFolder();
+    if (!makePrivateFolder(folder))
+        throw Failure(QStringLiteral("The folder \"%1\" cannot be created.").arg(folder));
+    QTemporaryFile file(folder + QStringLiteral("/results-") +
+                        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+                        QStringLiteral("-XXXXXX.xlsx"));
+    file.setAutoRemove(false);
+    if (!file.open())
+        throw Failure(QStringLiteral("The workbook cannot be kept: ") + file.errorString());
+    const QString copy = file.fileName();
+    file.close();
+    try {
+        copyWorkbook(workbook, copy);
+    } catch (...) {
+        QFile::remove(copy);
+        throw;
+    }
+    return copy;
 }
 
 }  // namespace
@@ -75,7 +117,7 @@ void SheetColumns::AutoFit() {
 SpreadsheetWorkbook::SpreadsheetWorkbook() : m_sheet(*this) {}
 
 SpreadsheetWorkbook::~SpreadsheetWorkbook() {
-    if (!m_shown && !m_path.isEmpty()) QFile::remove(m_path);
+    if (!m_workFileInUse && !m_path.isEmpty()) QFile::remove(m_path);
 }
 
 void SpreadsheetWorkbook::check(const Status& status) {
@@ -105,14 +147,50 @@ void SpreadsheetWorkbook::create() {
 void SpreadsheetWorkbook::show() {
     if (m_failed || m_shown) return;
     check(m_book->close());
+    SpreadsheetProgram& programs = services().spreadsheets();
     QString error;
-    if (!services().spreadsheets().openAsNew(m_path, error)) throw Failure(error);
+    switch (m_handOver) {
+        case WorkbookHandOver::Calc:
+            if (!programs.openAsNew(m_path, error)) throw Failure(error);
+            // Calc reads it once started: removeStaleWorkbooks takes it later.
+            m_workFileInUse = true;
+            break;
+        case WorkbookHandOver::DesktopProgram: {
+            // That program opens the file itself, and what the user saves
+            // goes into it: a copy the program never deletes.
+            const QString copy = keepCopy(m_path);
+            if (!programs.openInDesktopProgram(copy, error)) {
+                QFile::remove(copy);
+                throw Failure(error);
+            }
+            break;
+        }
+        case WorkbookHandOver::SaveDialog: {
+            FileDialog dialog;
+            dialog.title = QStringLiteral("Save");
+            dialog.filter = QStringLiteral("Excel Workbook (*.xlsx)|*.xlsx");
+            dialog.fileName = QStringLiteral("Results.xlsx");
+            const QString path = services().dialogs().saveFile(dialog);
+            if (!path.isEmpty()) copyWorkbook(m_path, path);
+            break;
+        }
+        case WorkbookHandOver::None:
+            throw Failure(QStringLiteral("No spreadsheet program is installed."));
+    }
     m_shown = true;
 }
 
 std::unique_ptr<SpreadsheetApplication> SpreadsheetApplication::tryCreate() {
-    if (!services().spreadsheets().installed()) return nullptr;
-    return std::unique_ptr<SpreadsheetApplication>(new SpreadsheetApplication());
+    SpreadsheetProgram& programs = services().spreadsheets();
+    WorkbookHandOver handOver = WorkbookHandOver::None;
+    if (programs.calcInstalled())
+        handOver = WorkbookHandOver::Calc;
+    else if (programs.desktopProgramInstalled())
+        handOver = WorkbookHandOver::DesktopProgram;
+    else if (services().dialogs().canShowFileDialogs())
+        handOver = WorkbookHandOver::SaveDialog;
+    if (handOver == WorkbookHandOver::None) return nullptr;
+    return std::unique_ptr<SpreadsheetApplication>(new SpreadsheetApplication(handOver));
 }
 
 std::unique_ptr<SpreadsheetApplication> SpreadsheetApplication::create() {
@@ -131,6 +209,7 @@ SpreadsheetWorkbook& SpreadsheetApplication::WorkbookList::add() {
     m_app.checkRunning();
     removeStaleWorkbooks();
     auto book = std::unique_ptr<SpreadsheetWorkbook>(new SpreadsheetWorkbook());
+    book->m_handOver = m_app.m_handOver;
     SpreadsheetWorkbook& added = *book;
     m_app.m_workbooks.push_back(std::move(book));
     added.create();

@@ -1,8 +1,10 @@
 // The spreadsheet application object the XLS command drives, with the
 // members it calls named as Excel's automation names them. A workbook is a
 // file in the private work folder, written cell by cell in order (the
-// header row first) and shown as a new, untitled document in the user's
-// spreadsheet program when the application is made visible.
+// header row first) and handed over when the application is made visible:
+// shown as a new, untitled document in LibreOffice Calc where it is
+// installed, else a copy the program keeps (keptWorkbooksFolder) opened in
+// the desktop's program for .xlsx, else offered in a Save dialog.
 //
 // A step that fails throws Failure, for the guarded line to report. When the
 // workbook fails (its file cannot be written), the failure is thrown once,
@@ -24,6 +26,9 @@ class GridRows;
 class SpreadsheetApplication;
 class SpreadsheetWorkbook;
 class SpreadsheetSheet;
+
+// Where a workbook goes when it is shown, in order of preference.
+enum class WorkbookHandOver { None, Calc, DesktopProgram, SaveDialog };
 
 // The display text of a grid cell, handed to a sheet as UTF-8 without a
 // detour through QString.
@@ -95,7 +100,8 @@ private:
 
 class SpreadsheetWorkbook {
 public:
-    ~SpreadsheetWorkbook();  // a workbook never shown leaves no file
+    // The work file goes unless Calc is still to read it.
+    ~SpreadsheetWorkbook();
     SpreadsheetSheet& ActiveSheet() { return m_sheet; }
     const QString& path() const { return m_path; }
 
@@ -112,14 +118,16 @@ private:
     std::optional<writers::XlsxWorkbook> m_book;
     QString m_path;
     SpreadsheetSheet m_sheet;
+    WorkbookHandOver m_handOver = WorkbookHandOver::None;
     bool m_failed = true;  // also before the file is made
     bool m_shown = false;
+    bool m_workFileInUse = false;
 };
 
 class SpreadsheetApplication {
 public:
-    // The application object, or none when no spreadsheet program is
-    // installed.
+    // The application object, or none when a workbook cannot be handed
+    // over at all.
     static std::unique_ptr<SpreadsheetApplication> tryCreate();
     // The same, throwing Failure when there is none.
     static std::unique_ptr<SpreadsheetApplication> create();
@@ -143,14 +151,16 @@ public:
     void Quit();
 
 private:
-    SpreadsheetApplication() = default;
+    explicit SpreadsheetApplication(WorkbookHandOver handOver) : m_handOver(handOver) {}
     void checkRunning() const;
 
+    WorkbookHandOver m_handOver;
     std::vector<std::unique_ptr<SpreadsheetWorkbook>> m_workbooks;
     bool m_quit = false;
 };
 
-// Whether a spreadsheet program is installed; tells the user when not.
+// Whether a workbook can be handed over (on a desktop always, through the
+// Save dialog at least); tells the user when not.
 bool ExcelIsInstalled();
 
 // Removes the workbooks earlier exports left in the work folder, except those

@@ -1,9 +1,7 @@
 #include "export/spreadsheet_program.h"
 
-#include <QDesktopServices>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QUrl>
 
 namespace tab::gui {
 
@@ -13,26 +11,31 @@ const QString kXlsxType =
     QStringLiteral("application/vnd.openxmlformats-officedocument.spreadsheetml.sheet");
 
 // LibreOffice opens a file as a template when asked, so the user gets a
-// new, untitled document and never saves over the work file. Without it the
-// desktop's own choice for .xlsx opens the file itself.
+// new, untitled document and never saves over the work file. The desktop's
+// own choice for .xlsx opens the file it is given.
 class DesktopSpreadsheetProgram : public SpreadsheetProgram {
 public:
-    bool installed() override { return !office().isEmpty() || !defaultApplication().isEmpty(); }
+    bool calcInstalled() override { return !office().isEmpty(); }
 
     bool openAsNew(const QString& workbookPath, QString& error) override {
-        if (const QString exe = office(); !exe.isEmpty()) {
-            // -n: the file is a template, so the document is new and untitled.
-            if (QProcess::startDetached(
-                    exe, {QStringLiteral("--calc"), QStringLiteral("-n"), workbookPath}))
-                return true;
-            error = QStringLiteral("The spreadsheet program could not be started.");
+        const QString exe = office();
+        if (exe.isEmpty()) {
+            error = QStringLiteral("LibreOffice is not installed.");
             return false;
         }
-        if (defaultApplication().isEmpty()) {
-            error = QStringLiteral("No spreadsheet program is installed.");
-            return false;
-        }
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(workbookPath))) {
+        // -n: the file is a template, so the document is new and untitled.
+        if (QProcess::startDetached(exe,
+                                    {QStringLiteral("--calc"), QStringLiteral("-n"), workbookPath}))
+            return true;
+        error = QStringLiteral("The spreadsheet program could not be started.");
+        return false;
+    }
+
+    bool desktopProgramInstalled() override { return !defaultApplication().isEmpty(); }
+
+    bool openInDesktopProgram(const QString& workbookPath, QString& error) override {
+        const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+        if (xdgOpen.isEmpty() || !QProcess::startDetached(xdgOpen, {workbookPath})) {
             error = QStringLiteral("The spreadsheet program could not be started.");
             return false;
         }

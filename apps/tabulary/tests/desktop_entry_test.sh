@@ -47,8 +47,9 @@ else
     if ((status != 0)) || [[ -n "$report" ]]; then fail "desktop-file-validate: $report"; fi
 
     value() { sed -n "s/^$1=//p" "$entry"; }
-    # Exec holds the installed link, quoted because the prefix has a blank.
-    expected_exec="\"$prefix/bin/tabulary\""
+    # Exec holds the installed link, quoted because the prefix has a blank,
+    # and takes the one file a file manager hands over.
+    expected_exec="\"$prefix/bin/tabulary\" %f"
     [[ "$(value Exec)" == "$expected_exec" ]] ||
         fail "Exec is '$(value Exec)', expected '$expected_exec'"
     [[ -x "$prefix/bin/tabulary" && -f "$prefix/bin/tabulary" ]] ||

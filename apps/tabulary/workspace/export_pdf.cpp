@@ -17,6 +17,7 @@ void Form2::mnuPDF_Click() {
     Guard g(QStringLiteral("Form2.mnuPDF_Click"), this);
     QString path;
     g.line(100, [&] { path = tempFolder() + QStringLiteral("/tmp.txt"); });
+    bool written = false;
     g.line(102, [&] {
         // Made owner-only first: the export replaces the file keeping its mode.
         replaceWorkFile(path, {});
@@ -27,8 +28,11 @@ void Form2::mnuPDF_Click() {
             DeleteFileQuietly(path);
             throw;
         }
+        written = true;
     });
-    if (!g.test(104, [&] { return PathExists(path); })) return;
+    // A file refused above (a link, another user's) is not the work file:
+    // as far as the command goes there is none, and it is never read.
+    if (!g.test(104, [&] { return written && PathExists(path); })) return;
     QString previous;
     g.line(106, [&] { previous = GetDefaultPrinter(); });
     if (g.test(108, [&] { return ChangeDefaultPrinter(kPdfPrinterName); })) {

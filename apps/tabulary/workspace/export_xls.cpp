@@ -3,6 +3,7 @@
 #include "app/failure.h"
 #include "app/procedure_error.h"
 #include "app/theme.h"
+#include "export/grid_documents.h"
 #include "export/spreadsheet_application.h"
 #include "workspace/results_grid.h"
 #include "workspace/workspace_window.h"
@@ -20,7 +21,7 @@ void Form2::mnuXLS_Click() {
         std::unique_ptr<SpreadsheetApplication> xl;
         SpreadsheetWorkbook* wb = nullptr;
         qsizetype sheetRow = 0, sheetColumn = 0;
-        qsizetype rows = 0, gridRow = 0, currentRow = 0;
+        qsizetype rows = 0, gridRow = 0, currentRow = -1;
         int columns = 0, column = 0;
 
         SpreadsheetApplication& app() {
@@ -52,7 +53,6 @@ void Form2::mnuXLS_Click() {
     g.line(120, [s] { s->sheetRow = 2; });
     g.line(122, [s] { s->rows = s->form.DataGrid1->rowCount(); });
     for (s->gridRow = 0; s->gridRow < s->rows && !g.abandoned(); ++s->gridRow) {
-        // The row read is the one moved to; the grid's own selection stays.
         g.line(124, [s] { s->currentRow = s->gridRow; });
         g.line(126, [s] { s->sheetColumn = 1; });
         s->columns = 0;  // a bound that cannot be read runs no column
@@ -69,6 +69,9 @@ void Form2::mnuXLS_Click() {
         g.line(136, [s] { s->sheetRow += 1; });
         g.line(138, [] {});  // next row
     }
+    // The grid follows once, to the last row made current: moved row by row,
+    // the view would scroll to each.
+    if (s->currentRow >= 0) makeCurrentRow(*DataGrid1, s->currentRow);
     g.line(140, [s] {
         if (s->wb) s->wb->ActiveSheet().Columns().AutoFit();
     });
