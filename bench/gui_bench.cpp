@@ -21,7 +21,6 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <span>
 #include <string>
 #include <vector>
@@ -38,7 +37,9 @@
 
 using namespace tab::gui;
 using tab::bench::median;
+using tab::bench::memoryOf;
 using tab::bench::PrintingDialogs;
+using tab::bench::resetPeak;
 
 namespace {
 
@@ -58,19 +59,6 @@ public:
         return false;
     }
 };
-
-// VmRSS or VmHWM of this process in bytes.
-double memoryOf(const char* key) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::string(key).size())) * 1024;
-    return 0;
-}
-
-// Lets the peak start again from the current memory.
-void resetPeak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 void report(const char* what, const std::vector<double>& ms, double target) {
     const double m = median(ms);

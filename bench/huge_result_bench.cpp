@@ -18,8 +18,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <string>
 
 #include "app/application.h"
 #include "app/services.h"
@@ -31,19 +29,10 @@
 #include "window_bench_support.h"
 
 using namespace tab::gui;
+using tab::bench::memoryOf;
+using tab::bench::resetPeak;
 
 namespace {
-
-double memoryOf(const char* key) {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::string(key).size())) * 1024;
-    return 0;
-}
-
-void resetPeak() {
-    std::ofstream("/proc/self/clear_refs") << "5";
-}
 
 struct Figures {
     qint64 rows = 0;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "app/dialogs.h"
@@ -23,6 +25,19 @@ public:
     QString saveFile(const gui::FileDialog&) override { return saveAnswer; }
     QAction* popupMenu(QMenu&, const QPoint&) override { return nullptr; }
 };
+
+// VmRSS or VmHWM of this process in bytes.
+inline double memoryOf(const char* key) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(key, 0) == 0) return std::stod(line.substr(std::string(key).size())) * 1024;
+    return 0;
+}
+
+// Lets the peak start again from the current memory.
+inline void resetPeak() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 inline double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
