@@ -161,8 +161,8 @@ TEST(Query, SameRowsInTheSameOrderWithIndexesOff) {
         "SELECT id FROM t WHERE k BETWEEN 10 AND 12 AND id < 200 ORDER BY k, id",
         "SELECT id FROM t WHERE id > 590 ORDER BY id",
         "SELECT id FROM t WHERE id >= 5 AND id < 9 ORDER BY id",
-        "SELECT u.label, Count(*) AS n FROM u LEFT JOIN t ON u.id = t.k GROUP BY u.label "
-        "ORDER BY u.label",
+        ("SELECT u.label, Count(*) AS n FROM u LEFT JOIN t ON u.id = t.k GROUP BY u.label "
+         "ORDER BY u.label"),
         "SELECT grp, Sum(amount) FROM t WHERE k IN (1, 2, 3) GROUP BY grp ORDER BY grp",
         "SELECT TOP 3 id FROM t WHERE k = 49 ORDER BY id DESC",
     };
