@@ -55,10 +55,8 @@ bool StatementRun::eventFilter(QObject* watched, QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress:
             if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
-                target->window() == &m_window) {
-                m_escape = true;
+                target->window() == &m_window)
                 requestStop();
-            }
             return true;
         case QEvent::KeyRelease:
         case QEvent::ShortcutOverride:

@@ -23,9 +23,6 @@ public:
     // exception it throws is thrown here.
     void run(const std::function<void(const std::atomic<bool>& stop)>& work);
     void requestStop() { m_stop.store(true, std::memory_order_relaxed); }
-    bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
-    // Escape pressed (rather than a stop asked for by the window).
-    bool stoppedByEscape() const { return m_escape; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -36,7 +33,6 @@ private:
     QWidget& m_window;
     std::vector<QPointer<QWidget>> m_letThrough;
     std::atomic<bool> m_stop{false};
-    bool m_escape = false;
 };
 
 }  // namespace tab::gui
