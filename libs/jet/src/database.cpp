@@ -395,7 +395,7 @@ Result<Value> Database::complexValue(const TableDef& table, const Column& column
     std::vector<Value> items;
     auto range = it->second->items.equal_range(key);
     for (auto i = range.first; i != range.second; ++i) items.push_back(i->second);
-    return Value::list(std::move(items));
+    return Value::list(std::move(items), key);
 }
 
 }  // namespace tab::jet

@@ -116,9 +116,10 @@ Value Value::guid(std::string bytes16) {
     return v;
 }
 
-Value Value::list(std::vector<Value> items) {
+Value Value::list(std::vector<Value> items, int32_t key) {
     Value v;
     v.m_kind = Kind::List;
+    v.m_int = key;
     v.m_items = std::make_shared<const std::vector<Value>>(std::move(items));
     return v;
 }

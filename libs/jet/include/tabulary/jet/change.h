@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -33,6 +34,14 @@ struct ChangeOptions {
     size_t spillBytes = size_t{256} << 20;  // staged pages kept in memory at most
     edit::FileIo* io = nullptr;             // null: the real file system
     double objectDate = 0;                  // dates of objects created (Access date); 0: now
+    // Local wall-clock time as an Access date, for the versions of
+    // append-only memos; null: the system clock. A seam for tests.
+    std::function<double()> now;
+    // A calculated column's value for a row (values in design order, the
+    // calculated ones not yet computed). Null: tables with calculated
+    // columns cannot be changed. An expression that cannot be evaluated
+    // fails with an error naming the column and the expression.
+    std::function<Result<Value>(const TableDef&, const Column&, std::span<const Value>)> calculate;
 };
 
 // What a committed change wrote.
@@ -62,6 +71,18 @@ public:
     // New values for some columns (design positions).
     Status update(size_t table, RowId row, std::span<const std::pair<size_t, Value>> changes);
     Status remove(size_t table, RowId row);
+
+    // Items of a complex column (position `column`) of one row: values of a
+    // multi-value field, files of an attachment field. `fields` name
+    // value-table columns ("Value"; "FileName", "FileType", "FileData" as
+    // encodeAttachment stores it, ...); the key and the item id are the
+    // change's to set. Rows of a table with complex columns get their keys on
+    // insert and lose their items on remove; an append-only memo changed by
+    // update() gains a version stamped with options.now.
+    using Fields = std::span<const std::pair<std::string, Value>>;
+    Result<int32_t> addItem(size_t table, RowId row, size_t column, Fields fields);
+    Status updateItem(size_t table, RowId row, size_t column, int32_t item, Fields fields);
+    Status removeItem(size_t table, RowId row, size_t column, int32_t item);
 
     // Tables: created with their maps, index roots, catalogue row and
     // permissions; dropped with every page they own (refused while a

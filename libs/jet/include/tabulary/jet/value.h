@@ -71,7 +71,8 @@ public:
     static Value text(std::string utf8);
     static Value binary(std::string bytes);
     static Value guid(std::string bytes16);
-    static Value list(std::vector<Value> items);
+    // `key`: the row's complex value key, which links it to its items.
+    static Value list(std::vector<Value> items, int32_t key = 0);
 
     Kind kind() const { return m_kind; }
     bool isNull() const { return m_kind == Kind::Null; }
@@ -83,6 +84,7 @@ public:
     const std::string& bytes() const { return m_bytes; }  // Text (UTF-8), Binary, Guid
     const Decimal& asDecimal() const { return m_decimal; }
     const std::vector<Value>& items() const;
+    int32_t complexKey() const { return static_cast<int32_t>(m_int); }  // List
 
     bool operator==(const Value& other) const;
 
